@@ -1,0 +1,71 @@
+/*
+ * ElemIter: visits every element of an ndarray of any layout, in place, as a
+ * sequence of one-dimensional inner runs.
+ *
+ * An array contiguous in exactly one order is one run over all elements, one
+ * item size apart.  Any other layout runs along the axis with the smallest
+ * stride while an odometer over the other axes moves the run's start.  The
+ * record lives on the caller's stack; set-up needs the interpreter lock, the
+ * walk does not.
+ *
+ * Invariant between runs:
+ *     run_ptr == data + sum(outer_index[j] * outer_stride[j]),
+ *     0 <= outer_index[j] < outer_shape[j].
+ *
+ * The walk:
+ *     while (it.runs_done < it.runs_total) {
+ *         for (k = 0; k < it.inner_len; k++)
+ *             visit(it.run_ptr + k * it.inner_stride);
+ *         elem_iter_next(&it);
+ *     }
+ */
+#ifndef FENNICK_ITER_ELEM_ITER_H
+#define FENNICK_ITER_ELEM_ITER_H
+
+#include <stdint.h>
+
+#include "../numpy_api.h"
+
+/* NumPy 2's largest number of dimensions; n dimensions use n - 1 entries. */
+#define ELEM_ITER_MAX_OUTER 64
+
+struct ElemIter {
+    int32_t outer_last;     /* last used outer entry; -1 for one run */
+    int32_t inner_axis;     /* axis of the run in the general layout */
+    npy_intp inner_len;     /* elements in one run */
+    npy_intp inner_stride;  /* bytes between elements of a run */
+    npy_intp axis_cursor;   /* scratch for elem_iter_next */
+    npy_intp runs_done;
+    npy_intp runs_total;
+    npy_intp outer_index[ELEM_ITER_MAX_OUTER];
+    npy_intp outer_stride[ELEM_ITER_MAX_OUTER];
+    npy_intp outer_shape[ELEM_ITER_MAX_OUTER];
+    char *run_ptr;          /* first element of the current run */
+};
+
+/* Fills `it` from `a` (borrowed).  Call with the interpreter lock held;
+   never fails. */
+void
+elem_iter_init(ElemIter *it, PyArrayObject *a);
+
+/* Moves run_ptr to the start of the next run and counts the finished one.
+   The last outer entry varies fastest; when every entry wraps, run_ptr is
+   back at the data pointer. */
+static inline void
+elem_iter_next(ElemIter *it)
+{
+    for (it->axis_cursor = it->outer_last; it->axis_cursor >= 0;
+         it->axis_cursor--) {
+        npy_intp c = it->axis_cursor;
+        if (it->outer_index[c] < it->outer_shape[c] - 1) {
+            it->outer_index[c]++;
+            it->run_ptr += it->outer_stride[c];
+            break;
+        }
+        it->run_ptr -= it->outer_index[c] * it->outer_stride[c];
+        it->outer_index[c] = 0;
+    }
+    it->runs_done++;
+}
+
+#endif /* FENNICK_ITER_ELEM_ITER_H */

@@ -1,0 +1,153 @@
+/*
+ * The replace(a, old, new) entry point: argument parsing by counts and
+ * dictionary look-ups, the array test, and the choice of route (a native
+ * kernel by element type, or the reference module).
+ *
+ * All arguments are borrowed.  From the array test on, the call holds one
+ * reference of its own to `a`, released exactly once on every path.
+ */
+#define NO_IMPORT_ARRAY
+#include "../numpy_api.h"
+#include "entry.h"
+#include "../kernels/kernels.h"
+#include "../reference/reference.h"
+
+/* Type number 7 goes to the 64-bit kernel and 5 to the 32-bit one. */
+static_assert(sizeof(long) == 8, "the platform's long must be 64 bits");
+static_assert(sizeof(int) == 4, "the platform's int must be 32 bits");
+
+/* Looks up one keyword; on a miss raises TypeError `missing`.
+   Returns a borrowed reference, or NULL with the exception set. */
+static PyObject *
+lookup_keyword(PyObject *kwargs, PyObject *key, const char *missing)
+{
+    PyObject *value = PyDict_GetItem(kwargs, key);
+    if (value == NULL) {
+        PyErr_SetString(PyExc_TypeError, missing);
+    }
+    return value;
+}
+
+/* Splits the call into a, old and new (all borrowed).
+   Returns 0, or -1 with TypeError set. */
+static int
+parse_replace_args(PyObject *args, PyObject *kwargs,
+                   PyObject **a, PyObject **old, PyObject **new_)
+{
+    Py_ssize_t n = PyTuple_GET_SIZE(args);
+    Py_ssize_t k = kwargs == NULL ? 0 : PyDict_GET_SIZE(kwargs);
+
+    if (k == 0) {
+        if (n != 3) {
+            PyErr_SetString(PyExc_TypeError, "wrong number of arguments 4");
+            return -1;
+        }
+        *a = PyTuple_GET_ITEM(args, 0);
+        *old = PyTuple_GET_ITEM(args, 1);
+        *new_ = PyTuple_GET_ITEM(args, 2);
+        return 0;
+    }
+    if (n >= 3) {
+        PyErr_SetString(PyExc_TypeError, "wrong number of arguments 1");
+        return -1;
+    }
+    /* The first n parameters come by position, the rest by keyword. */
+    PyObject **slots[3] = {a, old, new_};
+    PyObject *keys[3] = {pystr_a, pystr_old, pystr_new};
+    static const char *const missing[3] = {
+        "Cannot find `a` keyword input",
+        "Cannot find `old` keyword input",
+        "Cannot find `new` keyword input",
+    };
+    for (Py_ssize_t i = 0; i < n; i++) {
+        *slots[i] = PyTuple_GET_ITEM(args, i);
+    }
+    for (Py_ssize_t i = n; i < 3; i++) {
+        *slots[i] = lookup_keyword(kwargs, keys[i], missing[i]);
+        if (*slots[i] == NULL) {
+            return -1;
+        }
+    }
+    /* Catches unknown keywords and keywords that repeat a positional. */
+    if (3 - n != k) {
+        PyErr_SetString(PyExc_TypeError,
+                        "wrong number of keyword arguments 3");
+        return -1;
+    }
+    return 0;
+}
+
+/* Converts a scalar to a double; on failure replaces the conversion's own
+   error with TypeError `message`.  Returns 0, or -1 with TypeError set. */
+static int
+to_double(PyObject *obj, double *out, const char *message)
+{
+    double value = PyFloat_AsDouble(obj);
+    if (value == -1.0 && PyErr_Occurred()) {
+        PyErr_SetString(PyExc_TypeError, message);
+        return -1;
+    }
+    *out = value;
+    return 0;
+}
+
+/* Chooses what serves the call.  `a`, `old`, `new`, args and kwargs are
+   borrowed; args and kwargs travel unchanged to the reference module.
+   Returns a new reference, or NULL with an exception set. */
+static PyObject *
+replace_dispatch(PyObject *args, PyObject *kwargs,
+                 PyObject *a, PyObject *old, PyObject *new_)
+{
+    if (!PyArray_Check(a)) {
+        PyErr_SetString(PyExc_TypeError,
+            "works in place so input must be an array, not (e.g.) a list");
+        return NULL;
+    }
+    PyArrayObject *arr = (PyArrayObject *)a;
+    Py_INCREF(arr);  /* held until the route returns */
+
+    /* Non-native byte order: the scalars are the reference module's
+       business, so they are not looked at here. */
+    if (PyArray_DESCR(arr)->byteorder == NPY_OPPBYTE) {
+        Py_DECREF(arr);
+        return call_reference("replace", args, kwargs);
+    }
+
+    double old_value, new_value;
+    if (to_double(old, &old_value, "`old` must be a number") < 0
+        || to_double(new_, &new_value, "`new` must be a number") < 0) {
+        Py_DECREF(arr);
+        return NULL;
+    }
+
+    PyObject *result;
+    switch (PyArray_TYPE(arr)) {
+    case NPY_DOUBLE:
+        result = replace_f64(arr, old_value, new_value);
+        break;
+    case NPY_FLOAT:
+        result = replace_f32(arr, old_value, new_value);
+        break;
+    case NPY_LONG:
+        result = replace_i64(arr, old_value, new_value);
+        break;
+    case NPY_INT:
+        result = replace_i32(arr, old_value, new_value);
+        break;
+    default:
+        result = call_reference("replace", args, kwargs);
+        break;
+    }
+    Py_DECREF(arr);
+    return result;
+}
+
+PyObject *
+replace_entry(PyObject *Py_UNUSED(self), PyObject *args, PyObject *kwargs)
+{
+    PyObject *a, *old, *new_;
+    if (parse_replace_args(args, kwargs, &a, &old, &new_) < 0) {
+        return NULL;
+    }
+    return replace_dispatch(args, kwargs, a, old, new_);
+}
