@@ -1,0 +1,157 @@
+"""Pure-Python reference implementations of fennick's native functions.
+
+``fennick.dozudiror`` hands every call it has no native loop for (other
+element types, data in non-native byte order) to the function of the same
+name here, with the caller's own arguments.  Where the element types overlap
+the native ones the results and error messages must be identical, so the
+scalar handling below copies the native rules: ``old`` and ``new`` become C
+doubles first, then each element type applies its own exactness checks.
+"""
+
+import math
+import operator
+
+import numpy as np
+
+__all__ = ["replace"]
+
+
+def _as_double(x):
+    """Convert like CPython's PyFloat_AsDouble, which the native module uses.
+
+    Unlike float() this refuses strings and buffers: only floats, objects
+    with __float__ and objects with __index__ are numbers here.
+    """
+    if isinstance(x, float):
+        return float.__float__(x)  # the stored value; overrides are ignored
+    tp = type(x)
+    if hasattr(tp, "__float__"):
+        res = tp.__float__(x)
+        if not isinstance(res, float):
+            raise TypeError("__float__ returned non-float")
+        return float.__float__(res)
+    if hasattr(tp, "__index__"):
+        return float(operator.index(x))  # OverflowError past the double range
+    raise TypeError("must be real number")
+
+
+def _as_complex(x):
+    """Convert like PyComplex_AsCComplex: complex, __complex__, else real."""
+    if isinstance(x, complex):
+        return complex(x.real, x.imag)
+    tp = type(x)
+    if hasattr(tp, "__complex__"):
+        res = tp.__complex__(x)
+        if not isinstance(res, complex):
+            raise TypeError("__complex__ returned non-complex")
+        return complex(res.real, res.imag)
+    return complex(_as_double(x), 0.0)
+
+
+def _convert(conv, old, new):
+    # Both scalars are converted before anything else, `old` first, and the
+    # converter's own error is replaced by a fixed message.
+    try:
+        old = conv(old)
+    except Exception:
+        raise TypeError("`old` must be a number") from None
+    try:
+        new = conv(new)
+    except Exception:
+        raise TypeError("`new` must be a number") from None
+    return old, new
+
+
+def _exact_int(value, info, name):
+    # Exact arithmetic on the double: -2**63 fits int64, 2**63 does not.
+    if (math.isfinite(value) and value.is_integer()
+            and info.min <= int(value) <= info.max):
+        return int(value)
+    raise ValueError(f"Cannot safely cast `{name}` to int")
+
+
+def _as_object(x):
+    """A 0-d object array holding `x`, so a tuple or list is one value."""
+    box = np.empty((), dtype=object)
+    box[()] = x
+    return box
+
+
+def _generic_mask(arr, old):
+    """Elementwise ``arr == old`` by NumPy's rules, as a bool array."""
+    kind = arr.dtype.kind
+    try:
+        if kind == "O":
+            mask = np.equal(arr, _as_object(old))
+        elif kind == "V":
+            # Only ndarray.__eq__ compares records; give it a matching one.
+            mask = arr == np.asarray(old, dtype=arr.dtype)
+        else:
+            # The ufunc, unlike ==, raises when no comparison loop exists.
+            mask = np.equal(arr, old)
+        mask = np.asarray(mask)
+    except Exception as exc:
+        raise TypeError(
+            f"cannot compare elements of dtype {arr.dtype} with `old`"
+        ) from exc
+    if mask.dtype != np.bool_ or mask.shape != arr.shape:
+        raise TypeError(
+            f"cannot compare elements of dtype {arr.dtype} with `old`")
+    return mask
+
+
+def replace(a, old, new):
+    """Replace, in place, every element of `a` equal to `old` with `new`.
+
+    Same contract as ``fennick.replace``: a NaN `old` matches every NaN
+    element, integer arrays require `old` and `new` to be exact values of
+    the element type, and the array itself is returned.
+    """
+    if not isinstance(a, np.ndarray):
+        raise TypeError(
+            "works in place so input must be an array, not (e.g.) a list")
+    # Work on a plain view so that subclass operators cannot interfere;
+    # it shares memory with `a`, so writes land in `a`.
+    arr = a.view(np.ndarray)
+    kind = arr.dtype.kind
+    scalar = arr.dtype.type
+    nan_mode = False
+
+    if kind in "fiub":
+        old, new = _convert(_as_double, old, new)
+        if kind in "iu":
+            if math.isnan(old):
+                return a  # no integer is NaN; `new` is never examined
+            info = np.iinfo(arr.dtype)
+            old = _exact_int(old, info, "old")
+            new = _exact_int(new, info, "new")
+        elif kind == "f":
+            nan_mode = math.isnan(old)
+    elif kind == "c":
+        old, new = _convert(_as_complex, old, new)
+        nan_mode = math.isnan(old.real) or math.isnan(old.imag)
+    else:
+        mask = _generic_mask(arr, old)
+        if kind == "O":
+            new = _as_object(new)
+
+    if kind in "fc":
+        # Round both values to the element type (too big gives +-inf, too
+        # small +-0) and compare there, as the float32 loop does; a NaN
+        # `old` is not converted since it matches by NaN-ness alone.
+        with np.errstate(all="ignore"):
+            new = scalar(new)
+            if not nan_mode:
+                old = scalar(old)
+
+    # Refuse up front, so a read-only array fails even when nothing would
+    # match; errors in `old` and `new` above take priority.
+    if not arr.flags.writeable:
+        raise ValueError("assignment destination is read-only")
+
+    if nan_mode:
+        mask = np.isnan(arr)  # any NaN, whatever its sign, payload or part
+    elif kind in "fciub":
+        mask = arr == old  # bool compares by value: True == 1.0
+    arr[mask] = new
+    return a

@@ -1,0 +1,357 @@
+"""Tests of the reference module fennick.slow and of the hand-off to it.
+
+fennick.replace serves float64, float32, int64 and int32 arrays in native
+byte order itself and passes everything else, arguments untouched, to
+fennick.slow.replace.  A byte-swapped copy of a native array therefore runs
+the reference code on the same values, which lets the two be compared.
+"""
+
+import subprocess
+import sys
+import textwrap
+from fractions import Fraction
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import fennick
+from fennick import slow
+
+NAN = float("nan")
+INF = float("inf")
+NATIVE = ["f8", "f4", "l", "i4"]  # type numbers 12, 11, 7, 5
+
+
+class Index:
+    """A number only through __index__."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+def swapped(x):
+    return x.astype(x.dtype.newbyteorder(">"))
+
+
+def bits(x):
+    """The stored values, native order, as unsigned integers (NaN-exact)."""
+    x = np.ascontiguousarray(x).astype(x.dtype.newbyteorder("="))
+    return x.view(f"u{x.dtype.itemsize}")
+
+
+def outcome(x, old, new):
+    """Call fennick.replace; return the error as (type, message) or None."""
+    try:
+        result = fennick.replace(x, old, new)
+    except Exception as exc:
+        return type(exc), str(exc)
+    assert result is x
+    return None
+
+
+def sample(code):
+    """Twelve edge values of a native element type."""
+    if code[0] == "f":
+        width = np.dtype(f"u{np.dtype(code).itemsize}")
+        quiet = int(np.array(NAN, code).view(width))
+        sign = 1 << (8 * width.itemsize - 1)
+        payloads = np.array([quiet | 1, quiet | sign | 5], width).view(code)
+        return np.concatenate([np.array(
+            [0.0, -0.0, 1.0, 0.1, 2.5, 1e-40, 2.0**53, INF, -INF, NAN],
+            code), payloads])
+    info = np.iinfo(code)
+    return np.array([0, 1, -1, 2, 7, info.min, info.max, info.min + 1,
+                     info.max - 1, min(2**53, info.max), 2**31 - 1, -5], code)
+
+
+SCALARS = [
+    (0, 5), (-0.0, 7), (NAN, 0), (1, NAN), (INF, 0), (-INF, 1), (0.1, 2),
+    (1e300, 0), (1, 1e300), (1e-50, 3), (2.5, 5), (1.5, 2.5), (NAN, 2.5),
+    (NAN, INF), (1, -0.0), (2.0, -1), (7, 2**31), (0, -2**31), (3e9, 0),
+    (-2**31, 1), (2**63, 0), (-2**63, 1), (2**63 - 1, 0), (0, 2**63 - 1),
+    (2**53 + 1, 0), (True, False), (np.float32(0.1), 9), (Fraction(5, 2), 0),
+    (Index(7), 3), ("1", 0), (0, "1"), (None, None), (10**400, 0),
+    (1, 10**400), (1 + 0j, 0), (0, [1]),
+]
+
+
+@pytest.mark.parametrize("code", NATIVE)
+@pytest.mark.parametrize("old, new", SCALARS)
+def test_byte_swapped_agrees_with_native(code, old, new):
+    native = sample(code)
+    big = swapped(native)
+    assert outcome(big, old, new) == outcome(native, old, new)
+    np.testing.assert_array_equal(bits(big), bits(native))
+
+
+@pytest.mark.parametrize("code", NATIVE)
+@pytest.mark.parametrize("old, new", [(0, 9), (99, 9), (NAN, 0), (2.5, 1)])
+def test_read_only_agrees_with_native(code, old, new):
+    native = sample(code)
+    big = swapped(native)
+    before = bits(native)
+    native.flags.writeable = big.flags.writeable = False
+    assert outcome(big, old, new) == outcome(native, old, new)
+    np.testing.assert_array_equal(bits(big), before)
+    np.testing.assert_array_equal(bits(native), before)
+
+
+@pytest.mark.parametrize("code", NATIVE)
+@pytest.mark.parametrize("view", [
+    lambda x: x[::-1], lambda x: x[:, ::2], lambda x: x.T,
+    lambda x: x[1, 2, ...], lambda x: x[:0], lambda x: x[None, 1],
+], ids=["reversed", "strided", "transposed", "0-d", "empty", "newaxis"])
+def test_layouts_agree_with_native(code, view):
+    native = sample(code).reshape(3, 4)
+    big = swapped(native)
+    old = native[1, 2].item()
+    assert outcome(view(big), old, 5) == outcome(view(native), old, 5)
+    np.testing.assert_array_equal(bits(big), bits(native))
+
+
+VALUE = st.one_of(
+    st.floats(), st.integers(-2**64, 2**64), st.sampled_from([-0.0, NAN]),
+)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.sampled_from(NATIVE), st.lists(st.integers(0, 11), max_size=20),
+       VALUE, VALUE)
+def test_random_calls_agree_with_native(code, picks, old, new):
+    native = sample(code)[picks]
+    big = swapped(native)
+    assert outcome(big, old, new) == outcome(native, old, new)
+    np.testing.assert_array_equal(bits(big), bits(native))
+
+
+SMALL_INTS = ["i1", "u1", "i2", "u2", "u4", "u8", "q", ">q", ">u2", ">i1"]
+
+
+@pytest.mark.parametrize("code", SMALL_INTS)
+def test_other_integers_range_and_exactness(code):
+    info = np.iinfo(code)
+    # Scalars pass through doubles: 2**63 - 1 arrives as 2**63, out of range.
+    top, below = info.max, info.min - 1
+    if info.bits == 64:
+        top, below = int(np.nextafter(info.max + 1.0, 0)), info.min - 2**11
+    x = np.array([info.min, 5, top], code)
+    assert fennick.replace(x, top, 6) is x
+    assert fennick.replace(x, 5.0, top) is x
+    assert fennick.replace(x, info.min, 7) is x
+    assert x.tolist() == [7, top, 6]
+    for old, new, name in [(info.max + 1, 0, "old"), (below, 0, "old"),
+                           (0.5, 0, "old"), (0, info.max + 1, "new"),
+                           (0, below, "new"), (0, INF, "new"), (0, NAN, "new"),
+                           (1.5, 2**70, "old")]:
+        with pytest.raises(ValueError, match=f"^Cannot safely cast `{name}` "):
+            fennick.replace(x, old, new)
+    assert fennick.replace(x, NAN, 0.5) is x
+    assert x.tolist() == [7, top, 6]
+
+
+@pytest.mark.parametrize("code, old, new", [
+    ("i1", 128, 0), ("i1", -129, 0), ("u1", -1, 0), ("u1", 256, 0),
+    ("u8", 2**64, 0), ("u8", 2**64 - 1, 0), ("q", 2**63, 0),
+])
+def test_out_of_range_old(code, old, new):
+    with pytest.raises(ValueError, match="^Cannot safely cast `old` to int$"):
+        fennick.replace(np.zeros(3, code), old, new)
+
+
+def test_longlong_behaves_like_long():
+    for old, new in SCALARS:
+        x, y = sample("l"), sample("l").astype("q")
+        assert y.dtype.num == 9
+        assert outcome(y, old, new) == outcome(x, old, new)
+        np.testing.assert_array_equal(y, x)
+
+
+@pytest.mark.parametrize("code", ["f2", ">f2", ">f4"])
+def test_narrow_floats_round_like_float32(code):
+    x = np.array([0.1, 0.0, -0.0, INF, -INF, NAN, 1.0], code)
+    fennick.replace(x, 0.1, 2)  # the element type's nearest value to 0.1
+    fennick.replace(x, 1e-60, 3)  # rounds to zero, matches both zeros
+    fennick.replace(x, 1e300, 4)  # rounds to +inf
+    fennick.replace(x, NAN, 1e300)  # writes +inf
+    expected = np.array([2, 3, 3, 4, -INF, INF, 1], code)
+    np.testing.assert_array_equal(x, expected)
+    z = np.array(-NAN, code)
+    assert fennick.replace(z, NAN, 5) is z and z == 5
+
+
+@pytest.mark.parametrize("code", ["g", ">g"])
+def test_long_double(code):
+    eps = np.finfo("g").eps
+    x = np.array([1, 1, 1e300, NAN, -0.0], code)
+    x[1] += eps  # not a double: a double `old` cannot match it
+    fennick.replace(x, 1.0, 0)
+    fennick.replace(x, 1e300, 0.1)
+    fennick.replace(x, NAN, 0.0)
+    fennick.replace(x, 0, 9)
+    assert x.tolist() == [9, 1 + eps, 0.1, 9, 9]
+
+
+@pytest.mark.parametrize("code", ["c8", "c16", ">c16", "G", ">c8"])
+def test_complex(code):
+    nan_parts = [complex(NAN, 1), complex(1, NAN), complex(NAN, NAN)]
+    x = np.array([1 + 2j, 0.1, 3, *nan_parts], code)
+    for nan_old in (NAN, complex(0, NAN), np.complex64(complex(NAN, 0))):
+        y = x.copy()
+        assert slow.replace(y, nan_old, 7j) is y
+        np.testing.assert_array_equal(y[3:], 7j)
+        np.testing.assert_array_equal(y[:3], x[:3])
+    slow.replace(x, 1 + 2j, 5)
+    fennick.replace(x, 0.1, 6)  # rounded to the element type first
+    fennick.replace(x, Index(3), np.float32(2.5))
+    assert x[:3].tolist() == [5, 6, 2.5]
+    with pytest.raises(TypeError, match="^`new` must be a number$"):
+        slow.replace(x, 1, "1")
+
+
+def test_complex_old_needs_the_reference_route():
+    x = np.array([1, 2], "c16")
+    with pytest.raises(TypeError, match="^`old` must be a number$"):
+        fennick.replace(x, 1 + 0j, 0)  # the native module wants a real
+    y = swapped(x)
+    fennick.replace(y, 1 + 0j, 1j)
+    assert y.tolist() == [1j, 2]
+
+
+def test_bool():
+    x = np.array([True, False, False])
+    fennick.replace(x, 0, 1)
+    assert x.all()
+    fennick.replace(x, 2, 0)  # no bool equals 2
+    fennick.replace(x, NAN, 0)
+    assert x.all()
+    fennick.replace(x, True, 0.0)
+    assert not x.any()
+    with pytest.raises(TypeError, match="^`old` must be a number$"):
+        fennick.replace(x, "0", 1)
+
+
+def test_numpy_equality_for_other_types():
+    # Native-order arrays get here only with numbers for `old` and `new`
+    # (fennick.replace converts them first), so most calls are direct.
+    s = np.array(["ab", "c", "ab"], ">U2")  # big-endian: raw scalars pass
+    assert fennick.replace(s, "ab", "z") is s
+    assert s.tolist() == ["z", "c", "z"]
+    b = np.array([b"x", b"y"])
+    assert slow.replace(b, b"y", b"w") is b
+    assert b.tolist() == [b"x", b"w"]
+    o = np.array([None, (1, 2), 3, (1, 2)], object)
+    slow.replace(o, (1, 2), [4])  # a sequence is one value here
+    assert o.tolist() == [None, [4], 3, [4]]
+    d = np.array(["2020-01-01", "NaT"], "M8[D]")
+    slow.replace(d, np.datetime64("2020-01-01"), np.datetime64("1999-12-31"))
+    assert d.astype(str).tolist() == ["1999-12-31", "NaT"]
+    r = np.array([(1, 2.5), (0, 0.0)], "i4,f8")
+    slow.replace(r, (0, 0.0), (7, 7.5))
+    assert r.tolist() == [(1, 2.5), (7, 7.5)]
+
+
+@pytest.mark.parametrize("x, old", [
+    (np.array(["a"]), 1), (np.array([b"a"]), "a"), (np.array(["a"], ">U1"), 1),
+    (np.array(["2020-01-01"], "M8[D]"), 0), (np.zeros(2, "i4,f8"), "x"),
+    (np.array([None, np.zeros(2)], object)[1:], 0.0),  # ambiguous truth
+])
+def test_uncomparable_old(x, old):
+    before = repr(x.tolist())
+    with pytest.raises(TypeError, match="^cannot compare elements of dtype"):
+        slow.replace(x, old, old)
+    assert repr(x.tolist()) == before
+
+
+def test_direct_calls():
+    x = np.ma.array([1, 2, 3], dtype="i2")
+    assert slow.replace(new=9, old=2, a=x) is x
+    assert x.tolist() == [1, 9, 3]
+    with pytest.raises(TypeError, match="^works in place so input must be"):
+        slow.replace([1, 2], 1, 2)
+
+
+def test_read_only():
+    for x in (swapped(np.arange(4.0)), np.frombuffer(b"\0\1\2\3", "i1")):
+        before = x.copy()
+        x.flags.writeable = False
+        for old in (1, 99):
+            with pytest.raises(ValueError,
+                               match="^assignment destination is read-only$"):
+                fennick.replace(x, old, 9)
+        np.testing.assert_array_equal(x, before)
+
+
+def test_arguments_pass_through(monkeypatch):
+    calls = []
+    sentinel = object()
+
+    def recorder(*args, **kwargs):
+        calls.append((args, kwargs))
+        return sentinel
+
+    monkeypatch.setattr(slow, "replace", recorder)
+    x = np.zeros(3, "i1")
+    old = object()
+    assert fennick.replace(a=x, old=0, new=1) is sentinel
+    assert calls[-1][0] == () and list(calls[-1][1]) == ["a", "old", "new"]
+    assert calls[-1][1]["a"] is x
+    assert fennick.replace(x, 0, 1) is sentinel
+    assert calls[-1][0][0] is x and calls[-1][0][1:] == (0, 1)
+    assert not calls[-1][1]
+    y = swapped(np.zeros(3))
+    assert fennick.replace(y, old, new="s") is sentinel
+    assert calls[-1][0][1] is old and calls[-1][1] == {"new": "s"}
+    assert not x.any() and not y.any()
+
+
+def run(code):
+    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
+                          capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    return proc.stdout.splitlines()
+
+
+PRELUDE = """
+    import sys
+    import numpy as np
+    import fennick
+
+    def attempt(x):
+        try:
+            fennick.replace(x, 1, 5)
+        except Exception as exc:
+            return f"{type(exc).__name__}: {exc}"
+        return str(x.tolist())
+
+    x = np.array([1, 2], "i2")
+"""
+
+
+def test_unimportable_reference_module_is_retried():
+    assert run(PRELUDE + """
+    sys.modules["fennick.slow"] = None
+    print(attempt(x))
+    del sys.modules["fennick.slow"]
+    print(attempt(x))
+    """) == ["RuntimeError: Cannot import fennick.slow", "[5, 2]"]
+
+
+@pytest.mark.parametrize("change, message", [
+    ("del fennick.slow.replace",
+     "RuntimeError: Cannot import replace from fennick.slow"),
+    ("fennick.slow.replace = 5",
+     "RuntimeError: fennick.slow.replace is not callable"),
+    ("def boom(*a, **k): raise KeyError('boom')\n"
+     "    fennick.slow.replace = boom", "KeyError: 'boom'"),
+])
+def test_reference_function_failures(change, message):
+    assert run(PRELUDE + f"""
+    import fennick.slow
+    {change}
+    print(attempt(x))
+    """) == [message]
