@@ -1,0 +1,235 @@
+"""Shared helpers for the tests of fennick.dozudiror.replace.
+
+The oracle below restates the behaviour of ``replace`` with plain NumPy
+masks; the buffer helpers place arrays inside larger byte regions so that a
+test can prove no byte outside an array (or view) was written.
+"""
+
+import contextlib
+import math
+
+import numpy as np
+import pytest
+
+from fennick.dozudiror import replace
+
+# The four element types served by native loops: float64, float32 and the
+# platform's long (64-bit) and int (32-bit).
+NATIVE_DTYPES = [np.dtype("d"), np.dtype("f"), np.dtype("l"), np.dtype("i")]
+NATIVE_IDS = ["f8", "f4", "i8", "i4"]
+
+INT_RANGE = {
+    np.dtype("l"): (-(2**63), 2**63 - 1),
+    np.dtype("i"): (-(2**31), 2**31 - 1),
+}
+
+BITS = {8: np.uint64, 4: np.uint32}
+
+OLD_CAST = "Cannot safely cast `old` to int"
+NEW_CAST = "Cannot safely cast `new` to int"
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers",
+        "reference_module: the outcome depends on fennick.slow, which serves "
+        "arrays that no native loop handles",
+    )
+
+
+@contextlib.contextmanager
+def raises_msg(exc_type, message):
+    """Like pytest.raises, but the message must be exactly `message`."""
+    with pytest.raises(exc_type) as info:
+        yield info
+    assert str(info.value) == message
+
+
+def nan_from_bits(bits, dtype=np.float64):
+    """A NaN (or any value) of `dtype` with the given bit pattern."""
+    dtype = np.dtype(dtype)
+    return np.array(bits, BITS[dtype.itemsize]).view(dtype)[()]
+
+
+def float_from_bits(bits):
+    """A Python float with the given 64-bit pattern (payload kept)."""
+    return float(nan_from_bits(bits, np.float64))
+
+
+def bits_of(a):
+    """The raw bits of a float or int array, as unsigned integers."""
+    a = np.ascontiguousarray(a)
+    return a.view(BITS[a.dtype.itemsize])
+
+
+def _exact_int(value, dtype):
+    lo, hi = INT_RANGE[np.dtype(dtype)]
+    return math.isfinite(value) and value == math.trunc(value) and (
+        lo <= int(value) <= hi
+    )
+
+
+def cast_error(dtype, old, new):
+    """The ValueError message an integer array must raise, or None."""
+    old, new = float(old), float(new)
+    if math.isnan(old):
+        return None
+    if not _exact_int(old, dtype):
+        return OLD_CAST
+    if not _exact_int(new, dtype):
+        return NEW_CAST
+    return None
+
+
+def as_element(dtype, value):
+    """`value` (any number) as the element type would see it, or None."""
+    dtype = np.dtype(dtype)
+    value = float(value)
+    if dtype.kind == "f":
+        with np.errstate(all="ignore"):
+            return dtype.type(value)
+    if _exact_int(value, dtype):
+        return dtype.type(int(value))
+    return None
+
+
+def match_mask(a, old):
+    """Boolean mask of the elements of `a` that `replace` must overwrite."""
+    old = float(old)
+    if a.dtype.kind == "f":
+        if math.isnan(old):
+            return np.isnan(a)
+        with np.errstate(all="ignore"):
+            return a == as_element(a.dtype, old)
+    if math.isnan(old):
+        return np.zeros(a.shape, bool)
+    return a == int(old)
+
+
+def expected(a, old, new):
+    """A copy of `a` after replace(a, old, new); raises its ValueError."""
+    message = cast_error(a.dtype, old, new) if a.dtype.kind == "i" else None
+    if message is not None:
+        raise ValueError(message)
+    out = np.array(a, copy=True)
+    mask = match_mask(out, old)
+    if mask.any():
+        out[mask] = as_element(a.dtype, new)
+    return out
+
+
+def guard_value(dtype, old):
+    """What to fill guard bytes with: `old` itself, as stored in `dtype`."""
+    value = as_element(dtype, old)
+    return np.dtype(dtype).type(0) if value is None else value
+
+
+def aligned_buffer(nbytes, align=64, misalign=0):
+    """A uint8 array of `nbytes` whose data starts `misalign` bytes past an
+    `align`-byte boundary."""
+    raw = np.empty(nbytes + align + misalign, np.uint8)
+    ptr = raw.__array_interface__["data"][0]
+    start = -ptr % align + misalign
+    return raw[start:start + nbytes]
+
+
+def placed(dtype, shape, fill, order="C", misalign=0, pad=3):
+    """An array of `shape` placed `pad` items into a byte region.
+
+    Returns (region, array). Every item of the region, the array included,
+    holds `fill`; the region starts `misalign` bytes past a 64-byte boundary
+    so the array's elements are misaligned when `misalign` is not 0.
+    """
+    dtype = np.dtype(dtype)
+    size = math.prod(shape)
+    region = aligned_buffer((size + 2 * pad) * dtype.itemsize,
+                            misalign=misalign)
+    region.view(dtype)[...] = fill
+    start = pad * dtype.itemsize
+    body = region[start:start + size * dtype.itemsize].view(dtype)
+    return region, body.reshape(shape, order=order)
+
+
+def footprint(region, view):
+    """Boolean mask over the bytes of `region` that `view`'s elements use."""
+    start = (view.__array_interface__["data"][0]
+             - region.__array_interface__["data"][0])
+    if view.size == 0:
+        offsets = np.empty(0, np.intp)
+    elif view.ndim == 0:
+        offsets = np.array([start])
+    else:
+        index = np.indices(view.shape).reshape(view.ndim, -1)
+        strides = np.array(view.strides)[:, None]
+        offsets = start + (index * strides).sum(axis=0)
+    where = (offsets[:, None] + np.arange(view.itemsize)).ravel()
+    assert ((0 <= where) & (where < region.nbytes)).all(), "view escapes"
+    mask = np.zeros(region.nbytes, bool)
+    mask[where] = True
+    return mask
+
+
+class Guard:
+    """Snapshot of the bytes of `region` that lie outside `view`."""
+
+    def __init__(self, region, view):
+        self.region = region
+        self.outside = ~footprint(region, view)
+        self.before = region[self.outside].copy()
+
+    def check(self):
+        after = self.region[self.outside]
+        changed = np.flatnonzero(after != self.before)
+        assert changed.size == 0, f"bytes outside the view changed: {changed}"
+
+
+def fill_pattern(view, old, seed=0):
+    """Fill `view` with a mix of `old` and other values, NaN and -0.0
+    included for floats; roughly half the elements hold `old`."""
+    dtype = view.dtype
+    old_item = as_element(dtype, old)
+    if old_item is None or (dtype.kind == "i" and math.isnan(float(old))):
+        old_item = dtype.type(2)
+    if dtype.kind == "f":
+        others = np.array([1, 3, 0, -0.0, np.nan, np.inf, -1], dtype)
+    else:
+        others = np.array([1, 3, 0, -1], dtype)
+    rng = np.random.default_rng(seed)
+    values = rng.choice(others, size=view.shape)
+    values[rng.random(view.shape) < 0.5] = old_item
+    view[...] = values
+
+
+def assert_same(actual, wanted, loose_nan_at=None):
+    """`actual` equals `wanted` bit for bit.
+
+    Where `loose_nan_at` is True (elements written with a NaN `new` after a
+    float32 conversion) any NaN is accepted.
+    """
+    assert actual.shape == wanted.shape
+    a, w = bits_of(actual), bits_of(wanted)
+    if loose_nan_at is not None:
+        loose = np.ascontiguousarray(loose_nan_at)
+        assert np.isnan(np.ascontiguousarray(actual)[loose]).all()
+        a, w = a[~loose], w[~loose]
+    np.testing.assert_array_equal(a, w)
+
+
+def check_replace(view, old, new, guard=None):
+    """Run replace(view, old, new) and compare with the oracle: same bits,
+    same error, same object returned, and nothing outside `view` written."""
+    before = view.copy()
+    try:
+        wanted = expected(view, old, new)
+    except ValueError as err:
+        with raises_msg(ValueError, str(err)):
+            replace(view, old, new)
+        assert_same(view, before)
+    else:
+        loose = None
+        if view.dtype == np.float32 and math.isnan(float(new)):
+            loose = match_mask(before, old)
+        assert replace(view, old, new) is view
+        assert_same(view, wanted, loose)
+    if guard is not None:
+        guard.check()

@@ -1,0 +1,144 @@
+"""replace walks every element of any layout, in place, and writes no byte
+outside the array: each view below sits in a larger buffer whose other
+elements hold `old`, so a stray write would show."""
+
+import math
+
+import numpy as np
+import pytest
+from numpy.lib.stride_tricks import as_strided
+
+from conftest import (NATIVE_DTYPES, NATIVE_IDS, Guard, check_replace,
+                      fill_pattern, guard_value, placed)
+
+def strided(base, shape, item_strides):
+    """as_strided with strides counted in items, writeable."""
+    strides = tuple(s * base.itemsize for s in item_strides)
+    return as_strided(base, shape, strides, writeable=True)
+
+
+def view_of(shape, index=..., order="C", then=None):
+    """A layout: `then(x[index])` for x of `shape` placed in a region."""
+    def make(dt, fill):
+        region, x = placed(dt, shape, fill, order=order)
+        view = x[index]
+        return region, view if then is None else then(view)
+    return make
+
+
+LAYOUTS = {
+    "zero_d": view_of(()),
+    "empty": view_of((0,)),
+    "empty_outer": view_of((0, 5)),
+    "empty_inner": view_of((5, 0)),
+    "empty_inner_fortran": view_of((4, 0), order="F"),
+    "empty_slice_of_2d": view_of((3, 4), np.s_[:, 2:2]),
+    "c_order": view_of((5, 7)),
+    "fortran_order": view_of((5, 7), order="F"),
+    "every_second": view_of((31,), np.s_[::2]),
+    "every_third_column": view_of((4, 10), np.s_[:, ::3]),
+    "reversed_1d": view_of((13,), np.s_[::-1]),
+    "reversed_2d": view_of((5, 6), np.s_[::-1, ::-1]),
+    "reversed_columns": view_of((5, 6), np.s_[:, ::-1]),
+    "transposed": view_of((3, 4), then=np.transpose),
+    "fortran_every_second_row": view_of((6, 8), np.s_[::2, :], order="F"),
+    # Five elements, all at one address.
+    "stride_zero": view_of((3,), np.s_[1:],
+                           then=lambda x: strided(x, (5,), (0,))),
+    "stride_zero_rows": view_of((9,), np.s_[2:],
+                                then=lambda x: strided(x, (4, 5), (0, 1))),
+    "new_axis": view_of((9,), np.s_[None, :]),
+    "one_row": view_of((1, 9)),
+    "one_column": view_of((9, 1)),
+    # C-contiguous, as left by slicing the last axis of a transposed array.
+    "c_contiguous_last_axis_one": view_of(
+        (8,), then=lambda x: strided(x, (2, 2, 1), (2, 1, 4))),
+    "fortran_contiguous_first_axis_one": view_of(
+        (6,), then=lambda x: strided(x, (1, 2, 3), (6, 1, 2))),
+    "mixed_3d": view_of((4, 5, 6), np.s_[1:3, ::-2, 1::2],
+                        then=lambda x: x.transpose(2, 0, 1)),
+}
+
+
+def many_dims(seed):
+    def make(dt, fill):
+        rng = np.random.default_rng(seed)
+        region, x = placed(dt, (3,) * 9, fill)
+        index = tuple(rng.choice([slice(None), slice(None, None, -1),
+                                  slice(None, None, 2), slice(1, None),
+                                  slice(None, None, -2)])
+                      for _ in range(x.ndim))
+        return region, x[index].transpose(rng.permutation(x.ndim))
+    return make
+
+
+for _seed in range(3):
+    LAYOUTS[f"many_dims_{_seed}"] = many_dims(_seed)
+
+
+def packed_field(shape, index=...):
+    def make(dt, fill):
+        record = np.dtype([("c", "u1"), ("x", dt)], align=False)
+        pad = 2
+        recs = np.zeros(math.prod(shape) + 2 * pad, record)
+        recs["c"] = 0xA5
+        recs["x"] = fill
+        field = recs[pad:-pad].reshape(shape)["x"][index]
+        return recs.view(np.uint8), field
+    return make
+
+
+LAYOUTS["packed_field"] = packed_field((11,))
+LAYOUTS["packed_field_reversed"] = packed_field((11,), np.s_[::-1])
+LAYOUTS["packed_field_2d"] = packed_field((3, 6), np.s_[:, ::-2])
+
+
+def misaligned(shape, order, misalign):
+    def make(dt, fill):
+        return placed(dt, shape, fill, order=order,
+                      misalign=misalign % dt.itemsize)
+    return make
+
+
+LAYOUTS["misaligned_1"] = misaligned((23,), "C", 1)
+LAYOUTS["misaligned_3_2d"] = misaligned((3, 7), "C", 3)
+LAYOUTS["misaligned_7_fortran"] = misaligned((7, 3), "F", 7)
+LAYOUTS["misaligned_5_general"] = misaligned((1, 9), "C", 5)
+
+
+@pytest.mark.parametrize("old, new", [(2, -7), (np.nan, -7)],
+                         ids=["value", "nan"])
+@pytest.mark.parametrize("dtype", NATIVE_DTYPES, ids=NATIVE_IDS)
+@pytest.mark.parametrize("make", LAYOUTS.values(), ids=LAYOUTS)
+def test_layout(make, dtype, old, new):
+    region, view = make(dtype, guard_value(dtype, old))
+    fill_pattern(view, old, seed=view.size)
+    check_replace(view, old, new, Guard(region, view))
+
+
+@pytest.mark.parametrize("misalign", [0, 1, 3])
+@pytest.mark.parametrize("step", [1, 2, -1, -2])
+@pytest.mark.parametrize("dtype", NATIVE_DTYPES, ids=NATIVE_IDS)
+def test_lengths_cover_blocks_and_tails(dtype, step, misalign):
+    # Contiguous runs go through blocks of 4 (64-bit) or 8 (32-bit)
+    # elements plus a tail; strided ones element by element.
+    for n in range(41):
+        region, x = placed(dtype, (n * abs(step),), guard_value(dtype, 2),
+                           misalign=misalign % dtype.itemsize)
+        view = x[::step]
+        fill_pattern(view, 2, seed=n)
+        check_replace(view, 2, -7, Guard(region, view))
+
+
+@pytest.mark.parametrize("step", [1, -1])
+@pytest.mark.parametrize("dtype", NATIVE_DTYPES, ids=NATIVE_IDS)
+def test_single_match_at_every_position(dtype, step):
+    n = 19
+    for pos in range(n):
+        region, x = placed(dtype, (n,), 2)
+        view = x[::step]
+        view[...] = 1
+        view[pos] = 2
+        assert np.count_nonzero(view == 2) == 1
+        check_replace(view, 2, -7, Guard(region, view))
+        assert view[pos] == -7

@@ -1,0 +1,140 @@
+"""replace agrees with the NumPy-mask oracle on random views and values,
+edge values included, and writes nothing outside the view."""
+
+import math
+
+import numpy as np
+from hypothesis import given, settings, strategies as st
+from hypothesis.extra.numpy import array_shapes
+from numpy.lib.stride_tricks import as_strided
+
+from conftest import (BITS, INT_RANGE, NATIVE_DTYPES, Guard, as_element,
+                      bits_of, check_replace, float_from_bits, guard_value,
+                      placed)
+
+F8_EDGE_BITS = [
+    0x0000000000000000, 0x8000000000000000,  # +0, -0
+    0x7FF0000000000000, 0xFFF0000000000000,  # +inf, -inf
+    0x7FF8000000000000, 0xFFF8000000000000,  # quiet NaNs
+    0x7FF0000000000001, 0x7FF8DEADBEEF0001,  # signalling, payload
+    0x0000000000000001, 0x7FEFFFFFFFFFFFFF,  # smallest, largest
+    0x3FF0000000000000, 0x3FF0000000000001,  # 1 and its successor
+]
+F4_EDGE_BITS = [
+    0x00000000, 0x80000000, 0x7F800000, 0xFF800000, 0x7FC00000, 0xFFC00000,
+    0x7F800001, 0x7FC0BEEF, 0x00000001, 0x7F7FFFFF, 0x3F800000, 0x3F800001,
+]
+
+
+def float_pool(dtype):
+    bits = F8_EDGE_BITS if dtype.itemsize == 8 else F4_EDGE_BITS
+    edges = np.array(bits, BITS[dtype.itemsize]).view(dtype)
+    return np.concatenate([edges, np.array([-1, 2, 0.1, -2.5], dtype)])
+
+
+def int_pool(dtype):
+    lo, hi = INT_RANGE[dtype]
+    values = [0, 1, -1, 2, lo, hi, lo + 1, hi - 1, 2**31 - 1, -(2**31)]
+    if dtype.itemsize == 8:
+        values += [2**53, 2**53 + 1, 2**63 - 1024, 2**32 + 2]
+    return np.array(values, dtype)
+
+
+# Scalars at or past the edges of what the integer types hold exactly.
+INEXACT = [0.5, -2.5, float("nan"), float("inf"), -float("inf"), 3e9,
+           2.0**31, 2.0**63, -(2.0**63), 2**63 - 1, 1e300, -0.0]
+
+
+def scalars(dtype):
+    """Values for `old` and `new`: mostly ones the element type can hold."""
+    if dtype.kind == "f":
+        pool = [float(v) for v in float_pool(dtype)]
+        edge = st.sampled_from(F8_EDGE_BITS).map(float_from_bits)
+        return st.one_of(edge, st.sampled_from(pool), st.floats(),
+                         st.integers(-(2**70), 2**70))
+    lo, hi = INT_RANGE[dtype]
+    pool = [int(v) for v in int_pool(dtype)]
+    exact = st.one_of(st.sampled_from(pool), st.integers(lo, hi))
+    return st.one_of(exact, exact, exact, exact.map(float),
+                     st.sampled_from(INEXACT))
+
+
+def random_view(draw, base):
+    """A random strided, reversed, broadcast and transposed view of base."""
+    index = []
+    for length in base.shape:
+        kind = draw(st.sampled_from(["all", "all", "all", "reversed",
+                                     "slice"]))
+        if kind == "all":
+            index.append(slice(None))
+        elif kind == "reversed":
+            index.append(slice(None, None, -1))
+        else:
+            start = draw(st.integers(0, length))
+            stop = draw(st.integers(start, length))
+            step = draw(st.sampled_from([1, 2, 3, -1, -2]))
+            index.append(slice(start, stop, step) if step > 0
+                         else slice(stop - 1 if stop else None,
+                                    start - 1 if start else None, step))
+    view = base[tuple(index) + (Ellipsis,)]   # a view even when 0-d
+    if draw(st.booleans()) and view.ndim < 4:
+        # An extra axis of stride 0: the same elements seen several times.
+        repeat = draw(st.integers(1, 3))
+        axis = draw(st.integers(0, view.ndim))
+        shape = view.shape[:axis] + (repeat,) + view.shape[axis:]
+        strides = view.strides[:axis] + (0,) + view.strides[axis:]
+        view = as_strided(view, shape, strides, writeable=True)
+    return view.transpose(draw(st.permutations(range(view.ndim))))
+
+
+def fill_from_pool(view, old, seed):
+    """Fill `view` from the element pool plus `old` itself, so that matches
+    are common; assigned through the bits so NaN payloads arrive intact."""
+    dtype = view.dtype
+    pool = float_pool(dtype) if dtype.kind == "f" else int_pool(dtype)
+    old_item = as_element(dtype, old)
+    if old_item is not None and not (dtype.kind == "f" and
+                                     math.isnan(old_item)):
+        pool = np.concatenate([pool, [old_item] * len(pool)]).astype(dtype)
+    bits = np.random.default_rng(seed).choice(bits_of(pool), size=view.shape)
+    view.view(bits.dtype)[...] = bits
+
+
+# Values of `new` whose bits are easy to lose on the way to memory.
+FRAGILE = [-0.0, float_from_bits(0x7FF0000000000001),
+           float_from_bits(0xFFF8000000C0FFEE)]
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.data())
+def test_agrees_with_oracle(data):
+    draw = data.draw
+    dtype = draw(st.sampled_from(NATIVE_DTYPES))
+    old = draw(scalars(dtype))
+    new = draw(st.one_of(scalars(dtype), st.sampled_from(FRAGILE)))
+    shape = draw(st.one_of(
+        array_shapes(min_dims=0, max_dims=4, min_side=0, max_side=10),
+        st.integers(0, 40).map(lambda n: (n,))))
+    region, base = placed(dtype, shape, guard_value(dtype, old),
+                          order=draw(st.sampled_from("CF")),
+                          misalign=draw(st.integers(0, dtype.itemsize - 1)))
+    view = random_view(draw, base)
+    fill_from_pool(view, old, draw(st.integers(0, 2**32 - 1)))
+    check_replace(view, old, new, Guard(region, view))
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.data())
+def test_contiguous_runs_agree_with_oracle(data):
+    # Runs long enough for the vector blocks, plus every tail length.
+    draw = data.draw
+    dtype = draw(st.sampled_from(NATIVE_DTYPES))
+    old = draw(scalars(dtype))
+    new = draw(st.one_of(st.sampled_from(FRAGILE), scalars(dtype)))
+    n = draw(st.integers(0, 40))
+    shape = draw(st.sampled_from([(n,), (2, n), (n, 3)]))
+    region, view = placed(dtype, shape, guard_value(dtype, old),
+                          order=draw(st.sampled_from("CF")),
+                          misalign=draw(st.integers(0, dtype.itemsize - 1)))
+    fill_from_pool(view, old, draw(st.integers(0, 2**32 - 1)))
+    check_replace(view, old, new, Guard(region, view))
