@@ -193,3 +193,26 @@ def test_reference_route_end_to_end(dtype):
     x = np.array([0, 1, 0, 2], dtype)
     replace(x, 0, 3)
     np.testing.assert_array_equal(x, np.array([3, 1, 3, 2], dtype))
+
+
+def test_dtype_changed_by_old_float_is_routed_afresh(reference):
+    # __float__ runs Python code; a byte order it sets must still be honoured
+    # rather than walking swapped data with a native loop.
+    x = np.array([1.0, 2.0, 1.0])
+
+    class SwapsOrder:
+        def __float__(self):
+            x.dtype = ">f8"
+            return 1.0
+
+    assert replace(x, SwapsOrder(), 5.0) is reference.result
+    assert len(reference.calls) == 1
+
+
+def test_interrupt_in_conversion_is_not_a_bad_number():
+    class Interrupts:
+        def __float__(self):
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        replace(np.zeros(3), Interrupts(), 1.0)

@@ -78,13 +78,24 @@ parse_replace_args(PyObject *args, PyObject *kwargs,
 }
 
 /* Converts a scalar to a double; on failure replaces the conversion's own
-   error with TypeError `message`.  Returns 0, or -1 with TypeError set. */
+   error with TypeError `message`.  Returns 0, or -1 with an exception set.
+   Exact floats and ints take a short cut with the same result: for an int
+   the general conversion builds a float object first, which costs about
+   a fifth of a call on a tiny array. */
 static int
 to_double(PyObject *obj, double *out, const char *message)
 {
-    double value = PyFloat_AsDouble(obj);
+    if (PyFloat_CheckExact(obj)) {
+        *out = PyFloat_AS_DOUBLE(obj);
+        return 0;
+    }
+    double value = PyLong_CheckExact(obj) ? PyLong_AsDouble(obj)
+                                          : PyFloat_AsDouble(obj);
     if (value == -1.0 && PyErr_Occurred()) {
-        PyErr_SetString(PyExc_TypeError, message);
+        /* KeyboardInterrupt and the like are not a bad number. */
+        if (PyErr_ExceptionMatches(PyExc_Exception)) {
+            PyErr_SetString(PyExc_TypeError, message);
+        }
         return -1;
     }
     *out = value;
@@ -120,8 +131,12 @@ replace_dispatch(PyObject *args, PyObject *kwargs,
         return NULL;
     }
 
+    /* The conversions may have run Python code (__float__) that changed
+       the array's dtype, so byte order and type are both read afresh. */
+    const int route = PyArray_DESCR(arr)->byteorder == NPY_OPPBYTE
+                          ? -1 : PyArray_TYPE(arr);
     PyObject *result;
-    switch (PyArray_TYPE(arr)) {
+    switch (route) {
     case NPY_DOUBLE:
         result = replace_f64(arr, old_value, new_value);
         break;
