@@ -77,6 +77,18 @@ def _as_object(x):
     return box
 
 
+def _as_element(dtype, new):
+    """`new` as one element of `dtype`, so that a value the array cannot
+    hold is refused before anything is written."""
+    if dtype.kind == "O":
+        return _as_object(new)
+    try:
+        return np.asarray(new, dtype=dtype)
+    except Exception as exc:
+        raise ValueError(
+            f"cannot store `new` in elements of dtype {dtype}") from exc
+
+
 def _generic_mask(arr, old):
     """Elementwise ``arr == old`` by NumPy's rules, as a bool array."""
     kind = arr.dtype.kind
@@ -132,8 +144,7 @@ def replace(a, old, new):
         nan_mode = math.isnan(old.real) or math.isnan(old.imag)
     else:
         mask = _generic_mask(arr, old)
-        if kind == "O":
-            new = _as_object(new)
+        new = _as_element(arr.dtype, new)
 
     if kind in "fc":
         # Round both values to the element type (too big gives +-inf, too
