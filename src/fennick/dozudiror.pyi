@@ -1,0 +1,19 @@
+"""Fennick nonreducing functions."""
+
+from typing import Any, SupportsFloat, SupportsIndex, TypeAlias, TypeVar
+
+import numpy as np
+
+# Any array, subclasses included; replace works in place and returns the
+# array it was given, so the caller keeps the precise type.
+_ArrayT = TypeVar("_ArrayT", bound=np.ndarray[Any, Any])
+
+# What `old` and `new` may be: anything the interpreter converts to a C
+# double (floats, ints, bools, NumPy real scalars, Fraction, Decimal, any
+# object with __float__ or __index__).  replace converts both before it
+# picks a route, so this holds for every array in native byte order,
+# including those it hands to fennick.slow; only byte-swapped arrays pass
+# their scalars on unconverted.
+_Number: TypeAlias = SupportsFloat | SupportsIndex
+
+def replace(a: _ArrayT, old: _Number, new: _Number) -> _ArrayT: ...

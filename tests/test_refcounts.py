@@ -1,0 +1,180 @@
+"""Reference ownership and memory of replace, on every path it can take:
+over thousands of calls, the counts of the arguments and of what the module
+keeps (fennick.slow and its replace) must not move, nor memory grow."""
+
+import gc
+import os
+import subprocess
+import sys
+import sysconfig
+import tracemalloc
+
+import numpy as np
+import pytest
+
+import fennick.slow
+from fennick.dozudiror import replace
+
+pytestmark = pytest.mark.skipif(
+    not hasattr(sys, "getrefcount")
+    or bool(sysconfig.get_config_var("Py_GIL_DISABLED")),
+    reason="reference counts are not plain here")
+
+CALLS = 2000
+T, V = TypeError, ValueError
+W4, W1 = "wrong number of arguments 4", "wrong number of arguments 1"
+WKW = "wrong number of keyword arguments 3"
+MISSING = "Cannot find `{}` keyword input"
+OLD_NAN, NEW_NAN = "`old` must be a number", "`new` must be a number"
+OLD_CAST, NEW_CAST = ("Cannot safely cast `old` to int",
+                      "Cannot safely cast `new` to int")
+RO = "assignment destination is read-only"
+NOT_ARRAY = "works in place so input must be an array, not (e.g.) a list"
+NAN, INF = float("nan"), float("inf")
+
+
+def A(dtype="f8", ro=False, values=(1, 2, 0, 2, 5, 2)):
+    x = np.array(values, dtype)
+    if ro:
+        x.flags.writeable = False
+    return x
+
+
+def P(*args, **kwargs):
+    """The call's arguments, numbers made anew: never shared constants."""
+    new = lambda v: type(v)(str(v)) if type(v) in (int, float) else v  # noqa
+    return tuple(map(new, args)), {k: new(v) for k, v in kwargs.items()}
+
+
+SubArray = type("SubArray", (np.ndarray,), {})
+FloatRaises = type("FloatRaises", (), {"__float__": lambda self: 1 / 0})
+
+
+CASES = {  # label: (maker of fresh arguments, None or the exact exception)
+    "f8": (lambda: P(A(), 2.0, 1000), None),
+    "f4": (lambda: P(A("f4"), 2.0, 1000), None),
+    "i8": (lambda: P(A("l"), 2.0, 1000), None),
+    "i4": (lambda: P(A("i"), 2.0, 1000), None),
+    "f8-nan-old": (lambda: P(A(values=(1, NAN)), NAN, 0.5), None),
+    "f4-nan-new": (lambda: P(A("f4"), 2.0, NAN), None),
+    "0-d": (lambda: P(np.array(2.0), 2.0, 3.5), None),
+    "strided": (lambda: P(np.arange(60.0).reshape(6, 10)[::-2, 1::3], 13.0,
+                          -1.5), None),
+    "empty": (lambda: P(np.empty((0, 3)), 2.0, 3.5), None),
+    "subclass": (lambda: P(A().view(SubArray), 2.0, 3.5), None),
+    "i8-nan-old": (lambda: P(A("l"), NAN, 2.5), None),
+    "i4-nan-old-ro": (lambda: P(A("i", True), NAN, INF), None),
+    "kw-all": (lambda: P(a=A(), old=2.0, new=1000), None),
+    "kw-new": (lambda: P(A("l"), 2.0, new=1000), None),
+    "kw-new-old": (lambda: P(A("f4"), new=1000, old=2.0), None),
+    "two-args": (lambda: P(A(), 2.0), T(W4)),
+    "no-args": (lambda: P(), T(W4)),
+    "three-and-kw": (lambda: P(A(), 2.0, 3.0, new=4.0), T(W1)),
+    "missing-a": (lambda: P(old=2.0, new=3.0), T(MISSING.format("a"))),
+    "missing-old": (lambda: P(A(), new=3.0), T(MISSING.format("old"))),
+    "missing-new": (lambda: P(A(), old=3.0), T(MISSING.format("new"))),
+    "extra-kw": (lambda: P(A(), 2.0, new=3.0, extra=4.0), T(WKW)),
+    "repeated-kw": (lambda: P(A(), old=2.0, new=3.0, a=A()), T(WKW)),
+    "list": (lambda: P([1.5], 2.0, 3.0), T(NOT_ARRAY)),
+    "old-text": (lambda: P(A(), "".join("ab"), 3.0), T(OLD_NAN)),
+    "old-huge": (lambda: P(A("f4"), 10**400, 3.0), T(OLD_NAN)),
+    "old-raises": (lambda: P(A(), FloatRaises(), 3.0), T(OLD_NAN)),
+    "new-object": (lambda: P(A(), 2.0, object()), T(NEW_NAN)),
+    "old-cast": (lambda: P(A("l"), 2.5, 1000), V(OLD_CAST)),
+    "new-cast": (lambda: P(A("i"), 2.0, 2**31), V(NEW_CAST)),
+    "ro-f8": (lambda: P(A(ro=True), 2.0, 3.0), V(RO)),
+    "ro-i8": (lambda: P(A("l", True), 2.0, 1000), V(RO)),
+    "ro-bytes": (lambda: P(np.frombuffer(bytes(80)), 0.0, 3.0), V(RO)),
+    # the reference route: other element types and non-native byte order
+    "i2": (lambda: P(A("i2"), 2.0, 1000), None),
+    "i2-nan-old": (lambda: P(A("i2"), NAN, 2.5), None),
+    ">f8": (lambda: P(A(">f8"), 2.0, 3.5), None),
+    ">i4-kw": (lambda: P(new=1000, a=A(">i4"), old=2.0), None),
+    "q-kw-new": (lambda: P(A("q"), 2.0, new=1000), None),
+    ">f8-old-text": (lambda: P(A(">f8"), "".join("ab"), 3.0), T(OLD_NAN)),
+    "i2-old-cast": (lambda: P(A("i2"), 2.5, 1000), V(OLD_CAST)),
+    "i2-ro": (lambda: P(A("i2", True), 2.0, 1000), V(RO)),
+}
+
+
+def call(args, kwargs, error):
+    try:
+        result = replace(*args, **kwargs)
+    except Exception as exc:  # noqa: BLE001 - compared just below
+        assert (type(exc), str(exc)) == (type(error), str(error))
+    else:
+        assert error is None and result is (args[0] if args else kwargs["a"])
+
+
+def assert_stable(args, kwargs, error):
+    slow = fennick.slow
+    watch = [*args, *kwargs.values(), slow, getattr(slow, "replace", slow)]
+    for i in range(CALLS + 3):  # the first calls may import or fill caches
+        if i == 3:
+            gc.collect()
+            before = [sys.getrefcount(o) for o in watch]
+        call(args, kwargs, error)
+    gc.collect()
+    assert [sys.getrefcount(o) for o in watch] == before
+
+
+@pytest.mark.parametrize("label", CASES)
+def test_reference_counts_do_not_move(label):
+    make, error = CASES[label]
+    assert_stable(*make(), error)
+
+
+@pytest.mark.parametrize("patch, message", [
+    (None, "Cannot import replace from fennick.slow"),
+    (float("1.5"), "fennick.slow.replace is not callable")])
+def test_reference_function_missing_or_not_callable(monkeypatch, patch,
+                                                     message):
+    if patch is None:
+        monkeypatch.delattr(fennick.slow, "replace")
+    else:
+        monkeypatch.setattr(fennick.slow, "replace", patch)
+    assert_stable(*P(A("i2"), 2.0, 1000), RuntimeError(message))
+    assert_stable(*P(a=A(">f8"), old=2.0, new=1000), RuntimeError(message))
+
+
+IMPORT_FAILURE = """
+import sys, test_refcounts as t
+sys.modules["fennick.slow"] = None  # not yet needed by replace; now missing
+fails = RuntimeError("Cannot import fennick.slow")
+t.assert_stable(*t.P(t.A("i2"), 2.0, 1000), fails)
+t.assert_stable(*t.P(a=t.A("i2"), old=2.0, new=1000), fails)
+t.assert_stable(*t.P(t.A(">f8"), 2.0, new=1000), fails)
+x = t.A("i2")
+del sys.modules["fennick.slow"]  # importable again: each call tries anew
+assert t.replace(x, 2, 1000) is x and x.tolist() == [1, 1000, 0, 1000, 5, 1000]
+sys.modules["fennick.slow"] = None  # the module is kept once imported
+assert t.replace(x, 1000, 2) is x and x.tolist() == [1, 2, 0, 2, 5, 2]
+"""
+
+
+def test_failed_import_of_the_reference_module():
+    done = subprocess.run([sys.executable, "-c", IMPORT_FAILURE],
+                          cwd=os.path.dirname(__file__), capture_output=True,
+                          text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+
+
+def test_memory_does_not_grow():
+    # Noise stays within a few KiB; leaking even a 24-byte float per call
+    # keeps 24 KB after 1000 calls.  A first round over all the paths fills
+    # free lists and caches.
+    grown = {}
+    tracemalloc.start()
+    try:
+        for calls in (300, 1000):
+            for label, (make, error) in CASES.items():
+                gc.collect()
+                before = tracemalloc.get_traced_memory()[0]
+                for _ in range(calls):
+                    call(*make(), error)
+                gc.collect()
+                grown[label] = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    over = {k: v for k, v in grown.items() if v >= 12_000}
+    assert not over, over

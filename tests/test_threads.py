@@ -1,0 +1,137 @@
+"""replace and threads: the native loops release the interpreter lock, and
+threads replacing at once all get exact results.  No absolute timings: a
+call that held the lock would stall a ticking thread for nearly all of the
+call, one that releases it only for the scheduler's slices."""
+
+import subprocess
+import sys
+import threading
+import time
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
+import pytest
+
+from fennick.dozudiror import replace
+
+BIG = 240_000_000  # bytes in each array: one at a time, and quick to make
+
+
+def stall_ratios(work, calls=5):
+    """For each run of `work`, the longest pause of a ticking thread during
+    the run over the run's duration."""
+    longest, ratios, stop, started = [0.0], [], [], threading.Event()
+
+    def tick():
+        last = time.perf_counter()
+        started.set()
+        while not stop:
+            now = time.perf_counter()
+            longest[0], last = max(longest[0], now - last), now
+
+    ticker = threading.Thread(target=tick, daemon=True)
+    saved = sys.getswitchinterval()
+    sys.setswitchinterval(1e-4)
+    try:
+        ticker.start()
+        started.wait()
+        for _ in range(calls):
+            time.sleep(0.002)
+            longest[0], start = 0.0, time.perf_counter()
+            work()
+            duration = time.perf_counter() - start
+            time.sleep(0.002)  # the ticker notes the pause that just ended
+            ratios.append(longest[0] / duration)
+    finally:
+        stop.append(True)
+        ticker.join()
+        sys.setswitchinterval(saved)
+    return ratios
+
+
+@pytest.mark.skipif(not getattr(sys, "_is_gil_enabled", lambda: True)(),
+                    reason="no interpreter lock")
+@pytest.mark.parametrize("make", [
+    lambda: np.ones(BIG // 4, np.float32), lambda: np.ones(BIG // 8),
+    lambda: np.ones(BIG // 8, "l"), lambda: np.ones(BIG // 4, "i"),
+    # the general layout and its odometer: every other column, transposed
+    lambda: np.ones((3000, 10000), np.float32).T[::2],
+], ids=["f4", "f8", "i8", "i4", "f4-strided"])
+def test_lock_is_released_during_the_walk(make):
+    x = make()
+    x[::7] = 3
+    swap = [3, 5]
+
+    def work():
+        assert replace(x, *swap) is x
+        swap.reverse()
+
+    medians = []
+    for _ in range(6):  # a few tries on a noisy machine
+        medians.append(sorted(stall_ratios(work))[2])
+        if medians[-1] < 0.5:
+            break
+    assert medians[-1] < 0.5, f"the ticker stalled for a call: {medians}"
+    assert (x[::7] == swap[0]).all()  # every call swapped all 3s and 5s
+    x[::7] = 1
+    assert (x == 1).all()
+
+
+def test_threads_replace_at_once_in_arrays_of_their_own():
+    # Native and reference routes mixed, each thread also writing in its own
+    # row of one shared array; every thread sees exactly its own results.
+    codes = ["f8", "f4", "l", "i", ">f8", "i2", "f8", "l"]
+    shared = np.zeros((len(codes), 100_001))
+    barrier = threading.Barrier(len(codes))
+
+    def worker(i, code):
+        x = np.random.default_rng(i).integers(0, 4, 200_000).astype(code)
+        if x.dtype.kind == "f":
+            x[::11] = np.nan
+        other = np.full(1000, 3, x.dtype)  # never passed to replace
+        barrier.wait()
+        for r in range(20):
+            old, new = [(0, 10 + i), (10 + i, 0), (3, -1), (-1, 3)][r % 4]
+            wanted = x.copy()
+            wanted[wanted == old] = new
+            assert replace(x, old, new) is x
+            if x.dtype.kind == "f":
+                wanted[np.isnan(wanted)] = 2
+                assert replace(x, float("nan"), 2) is x
+            np.testing.assert_array_equal(x, wanted)
+            replace(shared[i], *[(0.0, i + 1.0), (i + 1.0, 0.0)][r % 2])
+        assert (other == 3).all()
+
+    with ThreadPoolExecutor(len(codes)) as pool:
+        list(pool.map(worker, range(len(codes)), codes))  # raises any error
+    assert (shared == 0).all()
+
+
+FIRST_CALLS = """
+import gc, sys, threading
+from concurrent.futures import ThreadPoolExecutor
+import numpy as np
+from fennick.dozudiror import replace
+n = int(sys.argv[1])
+sys.setswitchinterval(1e-6)
+barrier = threading.Barrier(n)
+def first_call(i):
+    x = np.array([0, 1, 0], np.int16)
+    barrier.wait()
+    return replace(x, 0, i + 2) is x, x.tolist()
+with ThreadPoolExecutor(n) as pool:
+    results = list(pool.map(first_call, range(n)))
+assert results == [(True, [i + 2, 1, i + 2]) for i in range(n)], results
+from fennick import slow
+print(sys.getrefcount(slow) - len(gc.get_referrers(slow)))
+"""
+
+
+def test_first_reference_calls_from_many_threads():
+    # Made together, the first calls that need fennick.slow all succeed, and
+    # the module keeps one reference to it, as after a single first call.
+    done = [subprocess.run([sys.executable, "-c", FIRST_CALLS, str(n)],
+                           capture_output=True, text=True, timeout=300)
+            for n in (16, 1)]
+    assert [d.returncode for d in done] == [0, 0], [d.stderr for d in done]
+    assert done[0].stdout == done[1].stdout

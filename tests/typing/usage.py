@@ -1,0 +1,31 @@
+"""Calls as users write them: mypy --strict accepts them, and they run."""
+
+from fractions import Fraction
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+from typing_extensions import assert_type
+
+import fennick
+from fennick import slow
+
+
+class Celsius(np.ndarray[Any, np.dtype[np.float64]]):
+    """A subclass: replace returns the array it was given, typed as such."""
+
+
+x: npt.NDArray[np.float64] = np.zeros(4)
+i: npt.NDArray[np.int16] = np.zeros(4, np.int16)
+c: npt.NDArray[np.complex128] = np.zeros(4, np.complex128)
+any_array: npt.NDArray[Any] = np.zeros(4, np.float32)
+assert_type(fennick.replace(x, 0, 3), npt.NDArray[np.float64])
+assert_type(fennick.replace(i, np.uint8(3), True), npt.NDArray[np.int16])
+assert_type(fennick.replace(any_array, 0.5, float("nan")), npt.NDArray[Any])
+fennick.replace(x, np.float32(0.1), Fraction(1, 2))
+fennick.replace(new=1, a=x, old=0)
+assert_type(slow.replace(c, 1 + 2j, 0j), npt.NDArray[np.complex128])
+celsius = np.array([-273.15, 20.0]).view(Celsius)
+assert_type(fennick.replace(celsius, -273.15, np.nan), Celsius)
+assert float(fennick.replace(np.zeros(4), 0, 1).sum()) == 4.0
+version: str = fennick.__version__
