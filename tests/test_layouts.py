@@ -3,6 +3,8 @@ outside the array: each view below sits in a larger buffer whose other
 elements hold `old`, so a stray write would show."""
 
 import math
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -142,3 +144,14 @@ def test_single_match_at_every_position(dtype, step):
         assert np.count_nonzero(view == 2) == 1
         check_replace(view, 2, -7, Guard(region, view))
         assert view[pos] == -7
+
+
+def test_empty_array_with_huge_other_axis_returns_at_once():
+    # 2**40 rows of nothing: walking them one empty run at a time, with the
+    # lock released, would never finish, so check in a child process.
+    code = ("import numpy as np, fennick\n"
+            "from numpy.lib.stride_tricks import as_strided\n"
+            "x = as_strided(np.zeros(1), (2**40, 0), (16, 8))\n"
+            "assert fennick.replace(x, 0, 1) is x\n"
+            "assert fennick.replace(x.T, 0, 1) is not None\n")
+    subprocess.run([sys.executable, "-c", code], check=True, timeout=120)

@@ -52,6 +52,13 @@ elem_iter_init(ElemIter *it, PyArrayObject *a)
     it->inner_len = shape[inner];
     it->inner_stride = strides[inner];
 
+    /* An empty array has no runs at all: a shape such as (2**40, 0) would
+       otherwise spin through 2**40 empty runs with the lock released, and
+       the product of the other axes could overflow. */
+    bool empty = false;
+    for (int d = 0; d < ndim; d++) {
+        empty |= shape[d] == 0;
+    }
     int j = 0;
     for (int d = 0; d < ndim; d++) {
         if (d == inner) {
@@ -60,7 +67,7 @@ elem_iter_init(ElemIter *it, PyArrayObject *a)
         it->outer_index[j] = 0;
         it->outer_stride[j] = strides[d];
         it->outer_shape[j] = shape[d];
-        it->runs_total *= shape[d];
+        it->runs_total *= empty ? 0 : shape[d];
         j++;
     }
     it->outer_last = ndim - 2;
