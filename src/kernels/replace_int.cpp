@@ -58,7 +58,7 @@ replace_int(PyArrayObject *a, double old_value, double new_value)
     }
 
     PyThreadState *save = PyEval_SaveThread();
-    replace_walk<T>(&it, EqualTo<T>(old_t), new_t);
+    replace_walk<T>(&it, FlipEqual<T>(old_t, new_t));
     PyEval_RestoreThread(save);
 
     Py_INCREF(a);
