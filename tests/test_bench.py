@@ -1,0 +1,27 @@
+"""The benchmark runs end to end on a tiny set of cases.
+
+Speed is never asserted here: only that every competitor is checked and
+timed, and that the table, headline ratios and JSON come out.
+"""
+
+import json
+
+from fennick import bench
+
+
+def test_tiny_run_writes_table_and_json(tmp_path, capsys):
+    out = tmp_path / "bench.json"
+    assert bench.main(["--sizes", "1,40", "--dtypes", "float32,int64",
+                       "--layouts", "1-d,x[::-1]", "--repeat", "1",
+                       "--sample-ms", "0.2", "--json", str(out)]) == 0
+    printed = capsys.readouterr().out
+    assert "headline ratios" in printed
+
+    data = json.loads(out.read_text())
+    cases = {(r["dtype"], r["layout"], r["size"], r["match"])
+             for r in data["results"]}
+    # float32 has the two NaN cases too; int64 has no NaN case.
+    assert len(cases) == 2 * 2 * 4 + 2 * 2 * 2
+    for r in data["results"]:
+        assert set(r["times_ns"]) == set(bench.COMPETITORS)
+        assert all(t > 0 for t in r["times_ns"].values())
