@@ -224,15 +224,25 @@ replace_strided(char *p, npy_intp n, npy_intp stride,
 }
 
 /* Walks every run of `it`; the vector route is chosen once by the runs'
-   common stride.  Touches nothing but array memory, so it runs without the
-   interpreter lock. */
+   common stride.  A run with stride minus the item size (a reversed view)
+   covers contiguous memory too, and each element is replaced on its own,
+   so it is walked forwards from its lowest address.  Touches nothing but
+   array memory, so it runs without the interpreter lock. */
 template <typename T, typename Replace>
 static void
 replace_walk(ElemIter *it, const Replace &replace)
 {
-    if (it->inner_stride == (npy_intp)sizeof(T)) {
+    const npy_intp item = (npy_intp)sizeof(T);
+    if (it->inner_stride == item) {
         for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
             replace_contiguous<T>(it->run_ptr, it->inner_len, replace);
+        }
+    }
+    else if (it->inner_stride == -item) {
+        for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
+            const npy_intp n = it->inner_len;
+            char *lowest = n > 0 ? it->run_ptr - (n - 1) * item : it->run_ptr;
+            replace_contiguous<T>(lowest, n, replace);
         }
     }
     else {
