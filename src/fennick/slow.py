@@ -10,6 +10,7 @@ doubles first, then each element type applies its own exactness checks.
 
 import math
 import operator
+import warnings
 
 import numpy as np
 
@@ -89,6 +90,34 @@ def _as_element(dtype, new):
             f"cannot store `new` in elements of dtype {dtype}") from exc
 
 
+def _ufunc_compares_text():
+    try:
+        np.equal(np.array(["a"]), "a")
+    except TypeError:
+        return False
+    return True
+
+
+# Older NumPy 1 releases (1.23 among them) have no np.equal loop for
+# strings and bytes.
+_UFUNC_COMPARES_TEXT = _ufunc_compares_text()
+
+
+def _text_mask(arr, old):
+    """``arr == old`` for string and bytes arrays where np.equal cannot.
+
+    Where that NumPy cannot compare, == returns a plain bool (with a
+    warning or without) instead of raising; such a result is refused.
+    """
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", FutureWarning)
+        warnings.simplefilter("ignore", DeprecationWarning)
+        mask = arr == old
+    if not isinstance(mask, (np.ndarray, np.bool_)):
+        raise TypeError("no elementwise comparison")
+    return mask
+
+
 def _generic_mask(arr, old):
     """Elementwise ``arr == old`` by NumPy's rules, as a bool array."""
     kind = arr.dtype.kind
@@ -98,6 +127,8 @@ def _generic_mask(arr, old):
         elif kind == "V":
             # Only ndarray.__eq__ compares records; give it a matching one.
             mask = arr == np.asarray(old, dtype=arr.dtype)
+        elif kind in "SU" and not _UFUNC_COMPARES_TEXT:
+            mask = _text_mask(arr, old)
         else:
             # The ufunc, unlike ==, raises when no comparison loop exists.
             mask = np.equal(arr, old)
