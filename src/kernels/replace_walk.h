@@ -34,23 +34,20 @@ template <typename T>
 struct Vec16 {
     typedef T type __attribute__((vector_size(16)));
 };
+template <size_t Size>
+struct SignedOfSize;
+template <>
+struct SignedOfSize<4> {
+    typedef int32_t type;
+};
+template <>
+struct SignedOfSize<8> {
+    typedef int64_t type;
+};
 template <typename T>
-struct Mask16;
-template <>
-struct Mask16<double> {
-    typedef int64_t type __attribute__((vector_size(16)));
-};
-template <>
-struct Mask16<int64_t> {
-    typedef int64_t type __attribute__((vector_size(16)));
-};
-template <>
-struct Mask16<float> {
-    typedef int32_t type __attribute__((vector_size(16)));
-};
-template <>
-struct Mask16<int32_t> {
-    typedef int32_t type __attribute__((vector_size(16)));
+struct Mask16 {
+    typedef typename SignedOfSize<sizeof(T)>::type type
+        __attribute__((vector_size(16)));
 };
 
 /* Every lane set to `v`.  Assigned lane by lane: building it as
