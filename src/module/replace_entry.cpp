@@ -124,7 +124,7 @@ replace_dispatch(PyObject *args, PyObject *kwargs,
         return call_reference("replace", args, kwargs);
     }
 
-    double old_value, new_value;
+    double old_value = 0.0, new_value = 0.0;
     if (to_double(old, &old_value, "`old` must be a number") < 0
         || to_double(new_, &new_value, "`new` must be a number") < 0) {
         Py_DECREF(arr);
