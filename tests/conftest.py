@@ -62,21 +62,30 @@ def bits_of(a):
     return a.view(BITS[a.dtype.itemsize])
 
 
-def _exact_int(value, dtype):
+def exact_value(value):
+    """What an integer loop compares or writes for `value`: an int's or a
+    NumPy integer's own value, else the double when it is integral."""
+    if isinstance(value, (int, np.integer)):
+        return int(value)
+    value = float(value)
+    if math.isfinite(value) and value == math.trunc(value):
+        return int(value)
+    return None
+
+
+def _fits(value, dtype):
     lo, hi = INT_RANGE[np.dtype(dtype)]
-    return math.isfinite(value) and value == math.trunc(value) and (
-        lo <= int(value) <= hi
-    )
+    exact = exact_value(value)
+    return exact is not None and lo <= exact <= hi
 
 
 def cast_error(dtype, old, new):
     """The ValueError message an integer array must raise, or None."""
-    old, new = float(old), float(new)
-    if math.isnan(old):
+    if math.isnan(float(old)):
         return None
-    if not _exact_int(old, dtype):
+    if not _fits(old, dtype):
         return OLD_CAST
-    if not _exact_int(new, dtype):
+    if not _fits(new, dtype):
         return NEW_CAST
     return None
 
@@ -84,26 +93,24 @@ def cast_error(dtype, old, new):
 def as_element(dtype, value):
     """`value` (any number) as the element type would see it, or None."""
     dtype = np.dtype(dtype)
-    value = float(value)
     if dtype.kind == "f":
         with np.errstate(all="ignore"):
-            return dtype.type(value)
-    if _exact_int(value, dtype):
-        return dtype.type(int(value))
+            return dtype.type(float(value))
+    if _fits(value, dtype):
+        return dtype.type(exact_value(value))
     return None
 
 
 def match_mask(a, old):
     """Boolean mask of the elements of `a` that `replace` must overwrite."""
-    old = float(old)
     if a.dtype.kind == "f":
-        if math.isnan(old):
+        if math.isnan(float(old)):
             return np.isnan(a)
         with np.errstate(all="ignore"):
             return a == as_element(a.dtype, old)
-    if math.isnan(old):
+    if math.isnan(float(old)):
         return np.zeros(a.shape, bool)
-    return a == int(old)
+    return a == exact_value(old)
 
 
 def expected(a, old, new):

@@ -1,6 +1,6 @@
-"""The int64 and int32 loops: `old` and `new` arrive as doubles and must be
-exact values of the element type; everything else is refused before the
-array is touched."""
+"""The int64 and int32 loops: `old` and `new` must be exact values of the
+element type (ints and NumPy integers by their own value, other numbers by
+their double); everything else is refused before the array is touched."""
 
 import numpy as np
 import pytest
@@ -13,6 +13,8 @@ I8, I4 = np.dtype("l"), np.dtype("i")
 INTS = [I8, I4]
 INT_IDS = ["i8", "i4"]
 nan, inf = float("nan"), float("inf")
+# An int whose __float__ says otherwise: the integer loops use its value.
+IntSub = type("IntSub", (int,), {"__float__": lambda self: 0.5})
 
 BAD_EITHER = [
     (2.5, 0, OLD_CAST),
@@ -37,12 +39,14 @@ BAD_I4 = [
 ]
 BAD_I8 = [
     (2**63, 0, OLD_CAST),
-    (2**63 - 1, 0, OLD_CAST),     # arrives as the double 2**63
-    (-(2**63) - 4096, 0, OLD_CAST),
+    (float(2**63 - 1), 0, OLD_CAST),  # the double is 2**63
+    (-(2**63) - 1, 0, OLD_CAST),
+    (np.uint64(2**63), 0, OLD_CAST),
     (1e19, 0, OLD_CAST),
     (0, 2**63, NEW_CAST),
-    (0, 2**63 - 1, NEW_CAST),
-    (0, -(2**63) - 4096, NEW_CAST),
+    (0, np.float64(2**63 - 1), NEW_CAST),
+    (0, -(2**63) - 1, NEW_CAST),
+    (2**64, 2**65, OLD_CAST),
 ]
 BAD = ([(I8, *case) for case in BAD_EITHER + BAD_I8]
        + [(I4, *case) for case in BAD_EITHER + BAD_I4])
@@ -100,17 +104,33 @@ def test_range_limits_are_accepted(dtype):
         assert (x == 3).all()
 
 
-def test_int64_scalars_are_rounded_to_double_first():
-    top = 2**63 - 1024          # the largest double below 2**63
-    x = np.array([2**53, 2**53 + 1, 2**53 + 2, top, top - 1, 2**63 - 1,
-                  -(2**63), -(2**63) + 1], I8)
-    replace(x, 2**53 + 1, 0)    # compares against 2**53
-    replace(x, top - 1, 1)      # rounds to `top`
-    replace(x, -(2**63) - 1, 2)  # rounds to -2**63, which is in range
-    np.testing.assert_array_equal(
-        x, [0, 2**53 + 1, 2**53 + 2, 1, top - 1, 2**63 - 1, 2, -(2**63) + 1])
-    replace(x, 0, 2**53 + 1)    # writes 2**53
-    assert x[0] == 2**53
+BIG = [2**53, 2**53 + 1, 2**53 + 2, 2**62 - 1, 2**62, 2**62 + 1,
+       2**63 - 1024, 2**63 - 2, 2**63 - 1, -(2**63), -(2**63) + 1, 0, 1]
+
+
+@pytest.mark.parametrize("form", [int, np.int64, np.uint64, IntSub],
+                         ids=["int", "np.int64", "np.uint64", "int-subclass"])
+@pytest.mark.parametrize("old", BIG[:10])
+def test_int64_takes_integers_exactly(form, old):
+    if form is np.uint64 and old < 0:
+        pytest.skip("not a uint64")
+    new = 2**63 - 1 if old != 2**63 - 1 else 2**62 - 1  # INT64_MAX sentinel
+    x = np.array(BIG, I8)
+    wanted = x.copy()
+    wanted[wanted == old] = new
+    assert replace(x, form(old), form(new)) is x
+    np.testing.assert_array_equal(x, wanted)
+    assert (x != np.array(BIG)).sum() == 1  # only `old` itself, exactly
+
+
+def test_other_numbers_pass_through_a_double():
+    x = np.array(BIG, I8)
+    replace(x, float(2**53 + 1), 7)      # the double is 2**53
+    replace(x, np.float64(2**62 + 1), 8)  # and here 2**62
+    replace(x, True, False)               # bools are ints: 1 becomes 0
+    assert x[:6].tolist() == [7, 2**53 + 1, 2**53 + 2, 2**62 - 1, 8,
+                              2**62 + 1]
+    assert x[-2:].tolist() == [0, 0]
 
 
 @pytest.mark.parametrize("dtype", INTS, ids=INT_IDS)

@@ -54,6 +54,17 @@ def test_ndarray_subclass_is_accepted():
     np.testing.assert_array_equal(x, [4.0, 1.0, 4.0])
 
 
+@pytest.mark.parametrize("dtype", ["f8", "i4", "i2", ">f8"])
+def test_masked_array_is_replaced_in_its_data(dtype):
+    # Masked or not, every matching element of the data is replaced; the
+    # mask is left alone.
+    x = np.ma.array([0, 1, 0, 2], mask=[True, False, False, True],
+                    dtype=dtype)
+    assert replace(x, 0, 7) is x
+    assert x.data.tolist() == [7, 1, 7, 2]
+    assert x.mask.tolist() == [True, False, False, True]
+
+
 @pytest.mark.parametrize("dtype", NATIVE_DTYPES, ids=NATIVE_IDS)
 def test_returns_the_array_and_writes_through_views(dtype):
     base = np.array([0, 1, 0, 2, 0], dtype)
@@ -65,13 +76,20 @@ def test_returns_the_array_and_writes_through_views(dtype):
 # --- the scalars ------------------------------------------------------------
 
 BAD_NUMBERS = {"str": "abc", "numeric-str": "0", "None": None,
-               "complex": 1 + 0j, "huge-int": 10**400, "list": [0]}
+               "complex": 1 + 0j, "huge-int": 10**400, "list": [0],
+               # NumPy's complex scalars would convert with a ComplexWarning,
+               # dropping the imaginary part.
+               "np.complex128": np.complex128(1j), "np.complex64":
+               np.complex64(0), "clongdouble": np.clongdouble(1),
+               "complex-subclass": type("C", (complex,), {})(0)}
 
 
+@pytest.mark.filterwarnings("error")
 @pytest.mark.parametrize("bad", BAD_NUMBERS.values(), ids=BAD_NUMBERS)
 @pytest.mark.parametrize("dtype", NATIVE_DTYPES + [np.dtype("D")],
                          ids=NATIVE_IDS + ["c16"])
 def test_scalars_must_convert_to_float(dtype, bad, reference):
+    # Native byte order: refused before any route is chosen.
     x = np.array([0, 1, 0], dtype)
     with raises_msg(TypeError, "`old` must be a number"):
         replace(x, bad, 1)
@@ -216,3 +234,26 @@ def test_interrupt_in_conversion_is_not_a_bad_number():
 
     with pytest.raises(KeyboardInterrupt):
         replace(np.zeros(3), Interrupts(), 1.0)
+
+
+@pytest.mark.parametrize("dtype", ["f8", "l", ">l", ">f4"])
+def test_each_scalar_is_read_once(dtype):
+    # A native loop, or fennick.slow for a byte-swapped array, converts each
+    # scalar once, __float__ and exact value together.  (In native byte
+    # order the reference route converts twice: once to check, once in
+    # fennick.slow, which receives the caller's own objects.)
+    calls = []
+
+    class Counted(int):
+        def __float__(self):
+            calls.append(("float", int(self)))
+            return float(int(self))
+
+        def __index__(self):
+            calls.append(("index", int(self)))
+            return int(self)
+
+    x = np.array([0, 1, 0], dtype)
+    assert replace(x, Counted(0), Counted(2)) is x
+    assert x.tolist() == [2, 1, 2]
+    assert sorted(calls) == [("float", 0), ("float", 2)]

@@ -5,7 +5,8 @@ element types, data in non-native byte order) to the function of the same
 name here, with the caller's own arguments.  Where the element types overlap
 the native ones the results and error messages must be identical, so the
 scalar handling below copies the native rules: ``old`` and ``new`` become C
-doubles first, then each element type applies its own exactness checks.
+doubles first (ints and NumPy integers are also read exactly), then each
+element type applies its own exactness checks.
 """
 
 import math
@@ -21,10 +22,14 @@ def _as_double(x):
     """Convert like CPython's PyFloat_AsDouble, which the native module uses.
 
     Unlike float() this refuses strings and buffers: only floats, objects
-    with __float__ and objects with __index__ are numbers here.
+    with __float__ and objects with __index__ are numbers here.  Complex
+    numbers are refused, NumPy's included, which would otherwise convert
+    with a ComplexWarning and lose their imaginary part.
     """
     if isinstance(x, float):
         return float.__float__(x)  # the stored value; overrides are ignored
+    if isinstance(x, (complex, np.complexfloating)):
+        raise TypeError("must be real number, not complex")
     tp = type(x)
     if hasattr(tp, "__float__"):
         res = tp.__float__(x)
@@ -63,12 +68,32 @@ def _convert(conv, old, new):
     return old, new
 
 
-def _exact_int(value, info, name):
-    # Exact arithmetic on the double: -2**63 fits int64, 2**63 does not.
-    if (math.isfinite(value) and value.is_integer()
-            and info.min <= int(value) <= info.max):
-        return int(value)
+def _exact_value(x):
+    """The exact value of an int (bool included) or a NumPy integer scalar,
+    read from what it stores, so no method of a subclass runs; else None."""
+    if isinstance(x, int):
+        return int.__index__(x)
+    if isinstance(x, np.integer):
+        return np.asarray(x).item()
+    return None
+
+
+def _exact_int(value, exact, info, name):
+    """`exact` (or else the double `value`, when integral) if the integer
+    type described by `info` holds it."""
+    if exact is None and math.isfinite(value) and value.is_integer():
+        exact = int(value)  # exact: -2**63 fits int64, 2**63 does not
+    if exact is not None and info.min <= exact <= info.max:
+        return exact
     raise ValueError(f"Cannot safely cast `{name}` to int")
+
+
+def _is_float_nan(x):
+    """Whether `x` is a Python float or NumPy floating scalar that is NaN."""
+    return isinstance(x, (float, np.floating)) and math.isnan(x)
+
+
+_float_nans = np.frompyfunc(_is_float_nan, 1, 1)
 
 
 def _as_object(x):
@@ -122,7 +147,9 @@ def _generic_mask(arr, old):
     """Elementwise ``arr == old`` by NumPy's rules, as a bool array."""
     kind = arr.dtype.kind
     try:
-        if kind == "O":
+        if kind == "O" and _is_float_nan(old):
+            mask = np.asarray(_float_nans(arr), dtype=bool)
+        elif kind == "O":
             mask = np.equal(arr, _as_object(old))
         elif kind == "V":
             # Only ndarray.__eq__ compares records; give it a matching one.
@@ -147,8 +174,9 @@ def replace(a, old, new):
     """Replace, in place, every element of `a` equal to `old` with `new`.
 
     Same contract as ``fennick.replace``: a NaN `old` matches every NaN
-    element, integer arrays require `old` and `new` to be exact values of
-    the element type, and the array itself is returned.
+    element (in object arrays, every float or NumPy floating NaN), integer
+    arrays require `old` and `new` to be exact values of the element type,
+    and the array itself is returned.
     """
     if not isinstance(a, np.ndarray):
         raise TypeError(
@@ -161,13 +189,14 @@ def replace(a, old, new):
     nan_mode = False
 
     if kind in "fiub":
+        old_exact, new_exact = _exact_value(old), _exact_value(new)
         old, new = _convert(_as_double, old, new)
         if kind in "iu":
             if math.isnan(old):
                 return a  # no integer is NaN; `new` is never examined
             info = np.iinfo(arr.dtype)
-            old = _exact_int(old, info, "old")
-            new = _exact_int(new, info, "new")
+            old = _exact_int(old, old_exact, info, "old")
+            new = _exact_int(new, new_exact, info, "new")
         elif kind == "f":
             nan_mode = math.isnan(old)
     elif kind == "c":

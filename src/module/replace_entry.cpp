@@ -11,6 +11,7 @@
 #include "entry.h"
 #include "../kernels/kernels.h"
 #include "../reference/reference.h"
+#include "../scalar/scalar.h"
 
 /* Type number 7 goes to the 64-bit kernel and 5 to the 32-bit one. */
 static_assert(sizeof(long) == 8, "the platform's long must be 64 bits");
@@ -77,31 +78,6 @@ parse_replace_args(PyObject *args, PyObject *kwargs,
     return 0;
 }
 
-/* Converts a scalar to a double; on failure replaces the conversion's own
-   error with TypeError `message`.  Returns 0, or -1 with an exception set.
-   Exact floats and ints take a short cut with the same result: for an int
-   the general conversion builds a float object first, which costs about
-   a fifth of a call on a tiny array. */
-static int
-to_double(PyObject *obj, double *out, const char *message)
-{
-    if (PyFloat_CheckExact(obj)) {
-        *out = PyFloat_AS_DOUBLE(obj);
-        return 0;
-    }
-    double value = PyLong_CheckExact(obj) ? PyLong_AsDouble(obj)
-                                          : PyFloat_AsDouble(obj);
-    if (value == -1.0 && PyErr_Occurred()) {
-        /* KeyboardInterrupt and the like are not a bad number. */
-        if (PyErr_ExceptionMatches(PyExc_Exception)) {
-            PyErr_SetString(PyExc_TypeError, message);
-        }
-        return -1;
-    }
-    *out = value;
-    return 0;
-}
-
 /* Chooses what serves the call.  `a`, `old`, `new`, args and kwargs are
    borrowed; args and kwargs travel unchanged to the reference module.
    Returns a new reference, or NULL with an exception set. */
@@ -124,9 +100,9 @@ replace_dispatch(PyObject *args, PyObject *kwargs,
         return call_reference("replace", args, kwargs);
     }
 
-    double old_value = 0.0, new_value = 0.0;
-    if (to_double(old, &old_value, "`old` must be a number") < 0
-        || to_double(new_, &new_value, "`new` must be a number") < 0) {
+    Scalar old_s, new_s;
+    if (scalar_from_object(old, &old_s, "`old` must be a number") < 0
+        || scalar_from_object(new_, &new_s, "`new` must be a number") < 0) {
         Py_DECREF(arr);
         return NULL;
     }
@@ -138,16 +114,16 @@ replace_dispatch(PyObject *args, PyObject *kwargs,
     PyObject *result;
     switch (route) {
     case NPY_DOUBLE:
-        result = replace_f64(arr, old_value, new_value);
+        result = replace_f64(arr, old_s.value, new_s.value);
         break;
     case NPY_FLOAT:
-        result = replace_f32(arr, old_value, new_value);
+        result = replace_f32(arr, old_s.value, new_s.value);
         break;
     case NPY_LONG:
-        result = replace_i64(arr, old_value, new_value);
+        result = replace_i64(arr, &old_s, &new_s);
         break;
     case NPY_INT:
-        result = replace_i32(arr, old_value, new_value);
+        result = replace_i32(arr, &old_s, &new_s);
         break;
     default:
         result = call_reference("replace", args, kwargs);
