@@ -3,6 +3,7 @@ function and the three interned keyword names and nothing else, and does not
 pull in the C++ runtime; on the Python side, the docstrings, the package's
 re-export and its version."""
 
+import inspect
 import re
 import shutil
 import subprocess
@@ -54,7 +55,9 @@ def test_docstrings():
     doc = dozudiror.replace.__doc__
     assert doc.startswith("replace(a, old, new)\n\nReplace (inplace) given "
                           "scalar values of an array with new values.\n")
-    for header in ("Parameters", "Returns", "Examples"):
+    assert str(inspect.signature(fennick.replace)) == "(a, old, new)"
+    assert dozudiror.replace.__text_signature__ == "(a, old, new)"
+    for header in ("Parameters", "Returns", "Raises", "Notes", "Examples"):
         # NumPy style: the underline is exactly as long as the header.
         assert f"\n{header}\n{'-' * len(header)}\n" in doc
 
