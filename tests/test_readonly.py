@@ -1,4 +1,10 @@
-"""Arrays that may not be written are refused and left as they were."""
+"""Arrays that may not be written are refused and left as they were, and
+memory that holds no match is never written."""
+
+import mmap
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -70,3 +76,85 @@ def test_read_only_through_the_reference_module(dtype):
     with raises_msg(ValueError, READ_ONLY):
         replace(a, 0, 9)
     np.testing.assert_array_equal(a, before)
+
+
+# Memory the caller may not write: a loop stores only into the elements
+# that match, so read-only pages without a match, and the clean pages of a
+# copy-on-write mapping, are never touched.
+
+PAGE_FAULT_CHECK = """
+import ctypes, mmap, sys
+import numpy as np
+from fennick import replace
+
+libc = ctypes.CDLL(None, use_errno=True)
+libc.mprotect.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int]
+page = mmap.PAGESIZE
+memory = mmap.mmap(-1, 2 * page)
+layouts = {"contiguous": lambda x: x, "reversed": lambda x: x[::-1],
+           "strided": lambda x: x[::2], "2-d": lambda x: x.reshape(4, -1),
+           "2-d transposed": lambda x: x.reshape(4, -1).T}
+for code in sys.argv[1:]:
+    x = np.frombuffer(memory, code)
+    x[...] = 3
+    half = x.size // 2
+    x[:half:5] = 1  # matches on the first page only
+    libc.mprotect(x.ctypes.data + page, page, mmap.PROT_READ)
+    for name, view in layouts.items():
+        replace(view(x), 1, 2)
+        replace(view(x), 2, 1)
+    assert (x[:half:5] == 1).all() and (x[half:] == 3).all(), code
+    libc.mprotect(x.ctypes.data + page, page, mmap.PROT_READ | mmap.PROT_WRITE)
+print("ok")
+"""
+
+
+def test_read_only_pages_without_a_match_are_not_written():
+    # In a subprocess: a store to the protected page kills the process.
+    codes = ["f8", "f4", "l", "i", "i2", "u1", ">f8", ">i4", "e"]
+    done = subprocess.run([sys.executable, "-c", PAGE_FAULT_CHECK, *codes],
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0 and done.stdout == "ok\n", done.stderr
+
+
+def private_dirty_bytes(array):
+    """Private_Dirty of the mapping that holds `array`, from smaps."""
+    address = array.ctypes.data
+    with open("/proc/self/smaps") as smaps:
+        inside = False
+        for line in smaps:
+            head = line.split()[0]
+            if "-" in head and not head.endswith(":"):
+                start, end = (int(h, 16) for h in head.split("-"))
+                inside = start <= address < end
+            elif inside and head == "Private_Dirty:":
+                return int(line.split()[1]) * 1024
+    raise AssertionError("mapping not found")
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"),
+                    reason="reads /proc/self/smaps")
+@pytest.mark.parametrize("dtype", ["f8", "i", ">i2", "u1"])
+@pytest.mark.parametrize("view", [lambda m: m, lambda m: m[::3]],
+                         ids=["contiguous", "strided"])
+def test_copy_on_write_mapping_keeps_its_clean_pages(tmp_path, dtype, view):
+    page = mmap.PAGESIZE
+    pages = 64
+    data = np.full(pages * page // np.dtype(dtype).itemsize, 3, dtype)
+    per_page = data.size // pages
+    matched = [5, 6, 40]
+    for p in matched:
+        data[p * per_page + 9] = 1
+    path = tmp_path / "data.bin"
+    with open(path, "wb") as f:
+        data.tofile(f)
+        f.flush()
+        os.fsync(f.fileno())  # page-cache pages still dirty would count
+    m = np.memmap(path, dtype, mode="c")
+    assert private_dirty_bytes(m) == 0
+    replace(view(m), 7, 8)  # no match: nothing may be copied
+    assert private_dirty_bytes(m) == 0
+    replace(view(m), 1, 2)
+    assert private_dirty_bytes(m) <= len(matched) * page
+    assert (m == 2).sum() == (view(data) == 1).sum()
+    del m

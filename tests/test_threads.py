@@ -135,3 +135,29 @@ def test_first_reference_calls_from_many_threads():
             for n in (16, 1)]
     assert [d.returncode for d in done] == [0, 0], [d.stderr for d in done]
     assert done[0].stdout == done[1].stdout
+
+
+@pytest.mark.parametrize("dtype", ["f8", "f4", "l", "i", "i2"])
+def test_no_write_of_another_thread_is_lost(dtype):
+    # One thread replaces a value that never occurs while another adds 1 to
+    # every element, 300 times: since replace stores only into matching
+    # elements, every addition survives.  A race needs the two to overlap,
+    # so the run is repeated a few times; none may lose a write.
+    for attempt in range(3):
+        x = np.zeros(1_000_000, dtype)
+        done = threading.Event()
+
+        def replacer():
+            while not done.is_set():
+                replace(x, -1, -2)
+
+        thread = threading.Thread(target=replacer)
+        thread.start()
+        try:
+            for _ in range(300):
+                np.add(x, 1, out=x)
+        finally:
+            done.set()
+            thread.join()
+        lost = int(np.count_nonzero(x != 300))
+        assert lost == 0, f"{lost} elements lost a write (try {attempt})"

@@ -1,251 +1,266 @@
 /*
- * The replacement loop shared by every element type:
+ * The replacement loop, written once for every element type and compiled
+ * once per vector width (see simd.h):
  *
  *     a[i] = new where match(a[i])
  *
- * A replacer maps a 16-byte vector of elements to its replaced value: it
- * compares every lane, then chooses by mask with bitwise operations.  No
- * branch depends on an element, and every element is stored back (a
- * non-matching one with its own bits, so NaN payloads and signed zeros
- * survive).  Single elements go through the same replacer in lane 0, which
- * also keeps the compiler from turning the choice into a branch and a
- * conditional store.  Elements are read and written with memcpy and
- * unaligned vector loads and stores, so misaligned data is safe, and
- * nothing outside a run is touched.
+ * Only matching elements are stored to.  An element that does not match is
+ * never written, not even with its own bits, so another thread's write to
+ * it is never undone, a copy-on-write mapping keeps its clean pages, and
+ * memory without a match may be read-only.  Vectors are tested a block at a
+ * time, and a block without a match stores nothing, with no branch per
+ * element; within a block that has one, every vector is stored through its
+ * mask, so 50% of matches cost about what 1% costs.
  *
- * The build targets baseline x86-64, where every SSE2 instruction but a
- * load or store overwrites one of its operands, so a block is bound by how
- * many instructions it issues rather than by memory in cache; the
- * replacers below are shaped to issue as few as they can.
+ * Loads are unaligned and stay inside the run: whole vectors where the run
+ * has them, then a masked load or single elements.  Strided runs gather
+ * their elements where the target can, and otherwise compare up to 64
+ * elements into a bit mask before storing the matches one by one.
  */
 #ifndef FENNICK_KERNELS_REPLACE_WALK_H
 #define FENNICK_KERNELS_REPLACE_WALK_H
 
-#include <stdint.h>
-#include <string.h>
-
-#include "../iter/elem_iter.h"
+#include "simd.h"
+#include "walk.h"
 
 namespace {
 
-/* Sixteen bytes of T, and sixteen bytes of the signed integers of T's
-   width, which hold lane masks and the bits being chosen. */
+/* a[i] == old: IEEE equality for floats, equal bits for integers. */
 template <typename T>
-struct Vec16 {
-    typedef T type __attribute__((vector_size(16)));
-};
-template <size_t Size>
-struct SignedOfSize;
-template <>
-struct SignedOfSize<4> {
-    typedef int32_t type;
-};
-template <>
-struct SignedOfSize<8> {
-    typedef int64_t type;
-};
-template <typename T>
-struct Mask16 {
-    typedef typename SignedOfSize<sizeof(T)>::type type
-        __attribute__((vector_size(16)));
-};
+struct MatchEqual {
+    typedef Simd<T> S;
+    typename S::V old_v;
+    T old;
 
-/* Every lane set to `v`.  Assigned lane by lane: building it as
-   `V{} + v` would turn a -0.0 into +0.0 and quieten a signalling NaN. */
-template <typename T>
-static inline typename Vec16<T>::type
-splat(T v)
-{
-    typename Vec16<T>::type r;
-    for (unsigned i = 0; i < 16 / sizeof(T); i++) {
-        r[i] = v;
-    }
-    return r;
-}
-
-/* All ones in the lanes where x == y (IEEE equality for floats). */
-template <typename T>
-static inline typename Mask16<T>::type
-equal_mask(typename Vec16<T>::type x, typename Vec16<T>::type y)
-{
-    return (typename Mask16<T>::type)(x == y);
-}
-
-/* SSE2 has no 64-bit integer equality (GCC falls back to scalar compares
-   and moves): compare the 32-bit halves, then AND each half's mask with
-   the other half's, so a lane is set only when both halves are equal.
-   GCC before 12 spells the swap of halves differently from Clang. */
-template <>
-inline Mask16<int64_t>::type
-equal_mask<int64_t>(Vec16<int64_t>::type x, Vec16<int64_t>::type y)
-{
-    typedef Mask16<int32_t>::type H;
-    H e = (H)x == (H)y;
-#if defined(__clang__) || __GNUC__ >= 12
-    H s = __builtin_shufflevector(e, e, 1, 0, 3, 2);
-#else
-    H s = __builtin_shuffle(e, H{1, 0, 3, 2});
-#endif
-    return (Mask16<int64_t>::type)(e & s);
-}
-
-/* `x` where `m` is clear, `y` where it is set, bit for bit. */
-template <typename T>
-static inline typename Vec16<T>::type
-blend(typename Mask16<T>::type m, typename Vec16<T>::type y,
-      typename Vec16<T>::type x)
-{
-    typedef typename Vec16<T>::type V;
-    typedef typename Mask16<T>::type M;
-    return (V)(((M)x & ~m) | ((M)y & m));
-}
-
-/* Replaces elements equal to `old` when equality means equal bits, as for
-   integers and for floats that are normal or infinite: a matching lane
-   holds exactly old's bits, so XOR with (old ^ new) turns it into new.
-   One operation fewer than a blend. */
-template <typename T>
-struct FlipEqual {
-    typedef typename Vec16<T>::type V;
-    typedef typename Mask16<T>::type M;
-    V old_v;
-    M flip;
-
-    FlipEqual(T old_value, T new_value)
-        : old_v(splat<T>(old_value)),
-          flip((M)splat<T>(old_value) ^ (M)splat<T>(new_value))
+    explicit MatchEqual(const MatchSpec &spec)
+        : old_v(S::splat_bits(spec.old_bits)), old(from_bits<T>(spec.old_bits))
     {
     }
-    V
-    operator()(V x) const
+    typename S::M
+    vec(typename S::V x) const
     {
-        return (V)((M)x ^ (equal_mask<T>(x, old_v) & flip));
+        return S::equal(x, old_v);
+    }
+    bool
+    one(T x) const
+    {
+        return x == old;
     }
 };
 
-/* Replaces float elements equal to a zero or subnormal `old`: +0.0 and
-   -0.0 (and, under denormals-are-zero, every subnormal) compare equal to
-   it with different bits, so the lanes are blended. */
+/* isnan(a[i]), whatever its sign or payload. */
 template <typename T>
-struct SetEqual {
-    typedef typename Vec16<T>::type V;
-    V old_v;
-    V new_v;
+struct MatchNan {
+    typedef Simd<T> S;
 
-    SetEqual(T old_value, T new_value)
-        : old_v(splat<T>(old_value)), new_v(splat<T>(new_value))
+    explicit MatchNan(const MatchSpec &) {}
+    typename S::M
+    vec(typename S::V x) const
     {
+        return S::unordered(x);
     }
-    V
-    operator()(V x) const
+    bool
+    one(T x) const
     {
-        return blend<T>(equal_mask<T>(x, old_v), new_v, x);
+        return x != x;
     }
 };
 
-/* Replaces NaN elements, whatever their sign or payload. */
+/* (a[i] & and_mask) == and_bits && (a[i] & not_mask) != not_bits */
 template <typename T>
-struct SetNan {
-    typedef typename Vec16<T>::type V;
-    typedef typename Mask16<T>::type M;
-    V new_v;
+struct MatchMasked {
+    typedef Simd<T> S;
+    typename S::V and_mask, and_bits, not_mask, not_bits;
+    T and_mask1, and_bits1, not_mask1, not_bits1;
 
-    explicit SetNan(T new_value) : new_v(splat<T>(new_value)) {}
-    V
-    operator()(V x) const
+    explicit MatchMasked(const MatchSpec &spec)
+        : and_mask(S::splat_bits(spec.and_mask)),
+          and_bits(S::splat_bits(spec.and_bits)),
+          not_mask(S::splat_bits(spec.not_mask)),
+          not_bits(S::splat_bits(spec.not_bits)),
+          and_mask1(from_bits<T>(spec.and_mask)),
+          and_bits1(from_bits<T>(spec.and_bits)),
+          not_mask1(from_bits<T>(spec.not_mask)),
+          not_bits1(from_bits<T>(spec.not_bits))
     {
-        return blend<T>((M)(x != x), new_v, x);
+    }
+    typename S::M
+    vec(typename S::V x) const
+    {
+        return S::and_not(S::equal(S::bit_and(x, and_mask), and_bits),
+                          S::equal(S::bit_and(x, not_mask), not_bits));
+    }
+    bool
+    one(T x) const
+    {
+        return (T)(x & and_mask1) == and_bits1
+               && (T)(x & not_mask1) != not_bits1;
     }
 };
 
-/* Replaces the one element at `p`, in lane 0 of a vector. */
-template <typename T, typename Replace>
+/* What a walk writes: `new` as one element and in every lane. */
+template <typename T>
+struct NewValue {
+    typename Simd<T>::V v;
+    T one;
+};
+
+/* Replaces in `n` (at most 64) elements `stride` bytes apart, where the
+   target cannot load them as a vector: they are copied one by one into a
+   buffer, compared there a vector at a time, and the matches stored one by
+   one.  Lanes past `n` hold zeros and are masked off. */
+template <typename T, typename Match>
 static inline void
-replace_one(char *p, const Replace &replace)
+replace_few(char *p, npy_intp n, npy_intp stride, const Match &match,
+            const NewValue<T> &new_value)
 {
-    typename Vec16<T>::type v = {};
-    memcpy(&v, p, sizeof(T));
-    v = replace(v);
-    memcpy(p, &v, sizeof(T));
+    typedef Simd<T> S;
+    static_assert(64 % S::kLanes == 0, "whole vectors in 64 elements");
+    T buffer[64];
+    if (n == 64) {
+        // eight elements per step: the loads do not wait on each other
+        const char *q = p;
+        for (int i = 0; i < 64; i += 8, q += 8 * stride) {
+            buffer[i] = load_one<T>(q);
+            buffer[i + 1] = load_one<T>(q + stride);
+            buffer[i + 2] = load_one<T>(q + 2 * stride);
+            buffer[i + 3] = load_one<T>(q + 3 * stride);
+            buffer[i + 4] = load_one<T>(q + 4 * stride);
+            buffer[i + 5] = load_one<T>(q + 5 * stride);
+            buffer[i + 6] = load_one<T>(q + 6 * stride);
+            buffer[i + 7] = load_one<T>(q + 7 * stride);
+        }
+    }
+    else {
+        // zeros past the last element, masked off below
+        memset(buffer, 0, sizeof(buffer));
+        for (npy_intp i = 0; i < n; i++) {
+            buffer[i] = load_one<T>(p + i * stride);
+        }
+    }
+    uint64_t lanes = 0;
+    for (npy_intp i = 0; i < n; i += S::kLanes) {
+        lanes |= S::lanes(match.vec(S::load((const char *)(buffer + i))))
+                 << i;
+    }
+    if (n < 64) {
+        lanes &= ((uint64_t)1 << n) - 1;
+    }
+    store_lanes<T>(p, stride, lanes, new_value.one);
 }
 
 /* Replaces in `n` elements lying one item apart from `p`. */
-template <typename T, typename Replace>
-static inline void
-replace_contiguous(char *p, npy_intp n, const Replace &replace)
-{
-    typedef typename Vec16<T>::type V;
-    constexpr npy_intp kLanes = 16 / sizeof(T);
-    constexpr npy_intp kBlock = 2 * kLanes;
-    static_assert(kBlock * sizeof(T) == 2 * sizeof(V),
-                  "a block is two 16-byte vectors");
-
-    // two vectors per step; loads and stores are unaligned
-    char *const blocks_end = p + n / kBlock * (npy_intp)(kBlock * sizeof(T));
-    for (; p != blocks_end; p += kBlock * sizeof(T)) {
-        V v0, v1;
-        memcpy(&v0, p, sizeof(V));
-        memcpy(&v1, p + sizeof(V), sizeof(V));
-        v0 = replace(v0);
-        v1 = replace(v1);
-        memcpy(p, &v0, sizeof(V));
-        memcpy(p + sizeof(V), &v1, sizeof(V));
-    }
-    // remaining elements one at a time
-    char *const end = p + n % kBlock * (npy_intp)sizeof(T);
-    for (; p != end; p += sizeof(T)) {
-        replace_one<T>(p, replace);
-    }
-}
-
-/* Replaces in `n` elements `stride` bytes apart (any sign, or zero).  Each
-   element is loaded, replaced and stored on its own, in order; four are
-   written out per step only to spread the loop's own counting and
-   branching over more elements. */
-template <typename T, typename Replace>
-static inline void
-replace_strided(char *p, npy_intp n, npy_intp stride,
-                const Replace &replace)
-{
-    // four elements per step
-    for (; n >= 4; n -= 4, p += 4 * stride) {
-        replace_one<T>(p, replace);
-        replace_one<T>(p + stride, replace);
-        replace_one<T>(p + 2 * stride, replace);
-        replace_one<T>(p + 3 * stride, replace);
-    }
-    // remaining elements one at a time
-    for (; n > 0; n--, p += stride) {
-        replace_one<T>(p, replace);
-    }
-}
-
-/* Walks every run of `it`; the vector route is chosen once by the runs'
-   common stride.  A run with stride minus the item size (a reversed view)
-   covers contiguous memory too, and each element is replaced on its own,
-   so it is walked forwards from its lowest address.  Touches nothing but
-   array memory, so it runs without the interpreter lock. */
-template <typename T, typename Replace>
+template <typename T, typename Match>
 static void
-replace_walk(ElemIter *it, const Replace &replace)
+replace_contiguous(char *p, npy_intp n, const Match &match,
+                   const NewValue<T> &new_value)
 {
+    typedef Simd<T> S;
+    typedef typename S::M M;
+    constexpr npy_intp kVec = S::kLanes * (npy_intp)sizeof(T);
+    constexpr npy_intp kBlock = 4 * S::kLanes;
+    static_assert(kBlock * sizeof(T) == 4 * sizeof(typename S::V),
+                  "a block is four vectors");
+
+    // four vectors per step; a step without a match stores nothing
+    for (; n >= kBlock; n -= kBlock, p += 4 * kVec) {
+        const M m[4] = {match.vec(S::load(p)), match.vec(S::load(p + kVec)),
+                        match.vec(S::load(p + 2 * kVec)),
+                        match.vec(S::load(p + 3 * kVec))};
+        if (S::any(S::either(S::either(m[0], m[1]), S::either(m[2], m[3])))) {
+            S::store_block(p, m, new_value.v, new_value.one);
+        }
+    }
+    // one vector at a time
+    for (; n >= S::kLanes; n -= S::kLanes, p += kVec) {
+        const M m = match.vec(S::load(p));
+        if (S::any(m)) {
+            S::store_where(p, m, new_value.v, new_value.one);
+        }
+    }
+    // the last elements: a masked vector, or one at a time
+    if (n == 0) {
+        return;
+    }
+    if constexpr (S::kMaskedTail) {
+        const M f = S::first(n);
+        const M m = S::both(match.vec(S::load_first(p, f)), f);
+        if (S::any(m)) {
+            S::store_where(p, m, new_value.v, new_value.one);
+        }
+    }
+    else {
+        replace_few<T>(p, n, (npy_intp)sizeof(T), match, new_value);
+    }
+}
+
+/* Replaces in `n` elements `stride` bytes apart (any sign, or zero). */
+template <typename T, typename Match>
+static void
+replace_strided(char *p, npy_intp n, npy_intp stride, const Match &match,
+                const NewValue<T> &new_value)
+{
+    typedef Simd<T> S;
+    if constexpr (S::kGather) {
+        if (S::gathers(stride)) {
+            typedef typename S::M M;
+            const typename S::Index index = S::index(stride);
+            // a gathered vector per step; matches are scattered
+            for (; n >= S::kLanes; n -= S::kLanes, p += S::kLanes * stride) {
+                const M m = match.vec(S::gather(p, index, S::all()));
+                if (S::any(m)) {
+                    S::scatter_where(p, stride, index, m, new_value.v,
+                                     new_value.one);
+                }
+            }
+            // the last elements, gathered under a mask
+            if (n > 0) {
+                const M f = S::first(n);
+                const M m = S::both(match.vec(S::gather(p, index, f)), f);
+                if (S::any(m)) {
+                    S::scatter_where(p, stride, index, m, new_value.v,
+                                     new_value.one);
+                }
+            }
+            return;
+        }
+    }
+    // 64 elements per step
+    for (; n > 64; n -= 64, p += 64 * stride) {
+        replace_few<T>(p, 64, stride, match, new_value);
+    }
+    replace_few<T>(p, n, stride, match, new_value);
+}
+
+/* Walks every run of `it`; the route is chosen once by the runs' common
+   stride.  A run with stride minus the item size (a reversed view) covers
+   contiguous memory too, and each element is replaced on its own, so it is
+   walked forwards from its lowest address. */
+template <typename T, template <typename> class Match>
+static void
+walk(ElemIter *it, const MatchSpec *spec)
+{
+    const Match<T> match(*spec);
+    const NewValue<T> new_value = {Simd<T>::splat_bits(spec->new_bits),
+                                   from_bits<T>(spec->new_bits)};
     const npy_intp item = (npy_intp)sizeof(T);
     if (it->inner_stride == item) {
         for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
-            replace_contiguous<T>(it->run_ptr, it->inner_len, replace);
+            replace_contiguous<T>(it->run_ptr, it->inner_len, match,
+                                  new_value);
         }
     }
     else if (it->inner_stride == -item) {
         for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
             const npy_intp n = it->inner_len;
             char *lowest = n > 0 ? it->run_ptr - (n - 1) * item : it->run_ptr;
-            replace_contiguous<T>(lowest, n, replace);
+            replace_contiguous<T>(lowest, n, match, new_value);
         }
     }
     else {
         for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
             replace_strided<T>(it->run_ptr, it->inner_len, it->inner_stride,
-                               replace);
+                               match, new_value);
         }
     }
 }

@@ -5,6 +5,7 @@
  */
 #include "../numpy_api.h"
 #include "entry.h"
+#include "../kernels/kernels.h"
 
 /* Exported (the build hides everything else by default). */
 extern "C" {
@@ -127,6 +128,7 @@ PyInit_dozudiror(void)
         Py_DECREF(m);
         return NULL;
     }
+    kernels_init();
     pystr_a = PyUnicode_InternFromString("a");
     pystr_old = PyUnicode_InternFromString("old");
     pystr_new = PyUnicode_InternFromString("new");

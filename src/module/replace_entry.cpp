@@ -114,10 +114,10 @@ replace_dispatch(PyObject *args, PyObject *kwargs,
     PyObject *result;
     switch (route) {
     case NPY_DOUBLE:
-        result = replace_f64(arr, old_s.value, new_s.value);
+        result = replace_f64(arr, &old_s, &new_s);
         break;
     case NPY_FLOAT:
-        result = replace_f32(arr, old_s.value, new_s.value);
+        result = replace_f32(arr, &old_s, &new_s);
         break;
     case NPY_LONG:
         result = replace_i64(arr, &old_s, &new_s);

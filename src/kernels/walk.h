@@ -1,0 +1,70 @@
+/*
+ * What a walk needs to know, and the table of walks that one build of the
+ * kernel template provides.
+ *
+ * An element matches by one of two kinds of test.  The float walks compare
+ * with IEEE equality (or test for NaN) in the element type, as the
+ * processor does.  The bit walks look only at the stored bits, so they serve
+ * integers, bools, float16 and data in either byte order alike:
+ *
+ *     EQUAL:   x == old_bits
+ *     MASKED:  (x & and_mask) == and_bits  &&  (x & not_mask) != not_bits
+ *
+ * MASKED expresses "is a zero" (and_mask drops the sign bit), "is a NaN"
+ * (exponent all ones, fraction not zero) and "is nonzero"; a not_mask of 0
+ * with not_bits of 1 switches its second half off.  Every matching element
+ * is overwritten with new_bits; no other element is stored to.
+ */
+#ifndef FENNICK_KERNELS_WALK_H
+#define FENNICK_KERNELS_WALK_H
+
+#include <stdint.h>
+
+#include "../iter/elem_iter.h"
+
+struct MatchSpec {
+    uint64_t old_bits;  /* EQUAL (and the float walks' `old`) */
+    uint64_t and_mask;  /* MASKED */
+    uint64_t and_bits;
+    uint64_t not_mask;
+    uint64_t not_bits;
+    uint64_t new_bits;  /* written where an element matches */
+};
+
+/* The walks, by element and test; the bit walks by element width. */
+enum WalkKind {
+    WALK_F64_EQUAL,
+    WALK_F64_NAN,
+    WALK_F32_EQUAL,
+    WALK_F32_NAN,
+    WALK_BITS8_EQUAL,
+    WALK_BITS16_EQUAL,
+    WALK_BITS32_EQUAL,
+    WALK_BITS64_EQUAL,
+    WALK_BITS8_MASKED,
+    WALK_BITS16_MASKED,
+    WALK_BITS32_MASKED,
+    WALK_BITS64_MASKED,
+    WALK_KINDS
+};
+
+/* Replaces in every run of `it` by `spec`.  Touches nothing but array
+   memory, so it runs without the interpreter lock. */
+typedef void (*WalkFunc)(ElemIter *it, const MatchSpec *spec);
+
+struct WalkTable {
+    const char *name;  /* "baseline", "avx2" or "avx512" */
+    WalkFunc walk[WALK_KINDS];
+};
+
+/* One table per vector width compiled in, each from its own build of the
+   template. */
+extern const WalkTable walk_table_baseline;
+#ifdef FENNICK_HAVE_AVX2
+extern const WalkTable walk_table_avx2;
+#endif
+#ifdef FENNICK_HAVE_AVX512
+extern const WalkTable walk_table_avx512;
+#endif
+
+#endif /* FENNICK_KERNELS_WALK_H */

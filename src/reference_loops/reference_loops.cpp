@@ -1,0 +1,181 @@
+/*
+ * fennick._reference_loops: native loops behind fennick.slow, for the
+ * numeric element types that fennick.dozudiror hands it (bool, integers of
+ * 8 to 64 bits, float16, and data in non-native byte order), built from
+ * the same kernels and planned by the same rules.  fennick.slow calls
+ * replace first and keeps its NumPy code for whatever this returns
+ * NotImplemented for.
+ *
+ * All arguments are borrowed; a call holds one reference of its own to the
+ * array while it works.
+ */
+#include "../numpy_api.h"
+#include "../kernels/kernels.h"
+#include "../kernels/walk.h"
+
+#include <string.h>
+
+/* Replaces with the walks of `table`.  Returns `a` with a new reference,
+   Py_NotImplemented (new reference) for an element type it does not
+   serve, or NULL with an exception set. */
+static PyObject *
+replace_with_table(const WalkTable *table, PyObject *a, PyObject *old,
+                   PyObject *new_)
+{
+    if (!PyArray_Check(a) || !replace_serves((PyArrayObject *)a)) {
+        Py_RETURN_NOTIMPLEMENTED;
+    }
+    PyArrayObject *arr = (PyArrayObject *)a;
+    Py_INCREF(arr);  /* held until the walk has returned */
+    Scalar old_s, new_s;
+    PyObject *result = NULL;
+    if (scalar_from_object(old, &old_s, "`old` must be a number") == 0
+        && scalar_from_object(new_, &new_s, "`new` must be a number") == 0) {
+        /* A __float__ may have changed the array's dtype. */
+        if (replace_serves(arr)) {
+            result = replace_numeric(arr, &old_s, &new_s, table);
+        }
+        else {
+            result = Py_NewRef(Py_NotImplemented);
+        }
+    }
+    Py_DECREF(arr);
+    return result;
+}
+
+static PyObject *
+replace(PyObject *Py_UNUSED(self), PyObject *const *args, Py_ssize_t nargs)
+{
+    if (nargs != 3) {
+        PyErr_SetString(PyExc_TypeError, "replace takes (a, old, new)");
+        return NULL;
+    }
+    return replace_with_table(walk_table, args[0], args[1], args[2]);
+}
+
+/* The builds this processor runs, widest first; at most three exist. */
+static int
+usable_tables(const WalkTable **tables)
+{
+    return kernels_usable(tables, 3);
+}
+
+static PyObject *
+replace_with(PyObject *Py_UNUSED(self), PyObject *const *args,
+             Py_ssize_t nargs)
+{
+    if (nargs != 4 || !PyUnicode_Check(args[0])) {
+        PyErr_SetString(PyExc_TypeError,
+                        "replace_with takes (width, a, old, new)");
+        return NULL;
+    }
+    const char *name = PyUnicode_AsUTF8(args[0]);
+    if (name == NULL) {
+        return NULL;
+    }
+    const WalkTable *tables[3];
+    const int n = usable_tables(tables);
+    for (int i = 0; i < n; i++) {
+        if (strcmp(tables[i]->name, name) == 0) {
+            return replace_with_table(tables[i], args[1], args[2], args[3]);
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "no %s build of the loops runs here",
+                 name);
+    return NULL;
+}
+
+PyDoc_STRVAR(replace_doc,
+"replace(a, old, new)\n"
+"--\n"
+"\n"
+"Replace, in place, every element of `a` equal to `old` with `new`, with\n"
+"the rules of fennick.replace, when `a` is an array of bool, integers,\n"
+"float16, float32 or float64 in either byte order; return `a`.  For any\n"
+"other argument return NotImplemented.");
+
+PyDoc_STRVAR(replace_with_doc,
+"replace_with(width, a, old, new)\n"
+"--\n"
+"\n"
+"Like replace, with the loops built for `width` (one of `widths`), so\n"
+"that the builds can be compared with each other.");
+
+static PyMethodDef reference_loops_methods[] = {
+    {"replace", (PyCFunction)(void (*)(void))replace, METH_FASTCALL,
+     replace_doc},
+    {"replace_with", (PyCFunction)(void (*)(void))replace_with,
+     METH_FASTCALL, replace_with_doc},
+    {NULL, NULL, 0, NULL} /* sentinel */
+};
+
+PyDoc_STRVAR(module_doc,
+"Native loops behind fennick.slow.\n"
+"\n"
+"width is the vector width chosen for this processor at import (it serves\n"
+"fennick.replace too); widths lists every width built in that the\n"
+"processor runs, widest first.");
+
+static struct PyModuleDef reference_loops_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_reference_loops",       /* m_name */
+    module_doc,               /* m_doc */
+    -1,                       /* m_size: single-phase, process-wide state */
+    reference_loops_methods,  /* m_methods */
+    NULL,                     /* m_slots */
+    NULL,                     /* m_traverse */
+    NULL,                     /* m_clear */
+    NULL,                     /* m_free */
+};
+
+/* import_array() returns from its caller on failure. */
+static int
+import_numpy(void)
+{
+    import_array1(-1);
+    return 0;
+}
+
+/* Adds `width` and `widths`.  Returns 0, or -1 with an exception set. */
+static int
+add_widths(PyObject *m)
+{
+    const WalkTable *tables[3];
+    const int n = usable_tables(tables);
+    PyObject *widths = PyTuple_New(n);
+    if (widths == NULL) {
+        return -1;
+    }
+    for (int i = 0; i < n; i++) {
+        PyObject *name = PyUnicode_FromString(tables[i]->name);
+        if (name == NULL) {
+            Py_DECREF(widths);
+            return -1;
+        }
+        PyTuple_SET_ITEM(widths, i, name);
+    }
+    if (PyModule_AddObject(m, "widths", widths) < 0) {
+        Py_DECREF(widths);
+        return -1;
+    }
+    return PyModule_AddStringConstant(m, "width", walk_table->name);
+}
+
+PyMODINIT_FUNC
+PyInit__reference_loops(void)
+{
+    PyObject *m = PyModule_Create(&reference_loops_module_def);
+    if (m == NULL) {
+        return NULL;
+    }
+    if (import_numpy() < 0) {
+        Py_DECREF(m);
+        return NULL;
+    }
+    kernels_init();
+    if (add_widths(m) < 0) {
+        Py_DECREF(m);
+        return NULL;
+    }
+    return m;
+}
