@@ -18,12 +18,14 @@ from fennick.dozudiror import replace
 NATIVE_DTYPES = [np.dtype("d"), np.dtype("f"), np.dtype("l"), np.dtype("i")]
 NATIVE_IDS = ["f8", "f4", "i8", "i4"]
 
-INT_RANGE = {
-    np.dtype("l"): (-(2**63), 2**63 - 1),
-    np.dtype("i"): (-(2**31), 2**31 - 1),
-}
+def int_range(dtype):
+    info = np.iinfo(dtype)
+    return int(info.min), int(info.max)
 
-BITS = {8: np.uint64, 4: np.uint32}
+
+INT_RANGE = {d: int_range(d) for d in (np.dtype("l"), np.dtype("i"))}
+
+BITS = {1: np.uint8, 2: np.uint16, 4: np.uint32, 8: np.uint64}
 
 OLD_CAST = "Cannot safely cast `old` to int"
 NEW_CAST = "Cannot safely cast `new` to int"
@@ -74,7 +76,7 @@ def exact_value(value):
 
 
 def _fits(value, dtype):
-    lo, hi = INT_RANGE[np.dtype(dtype)]
+    lo, hi = int_range(dtype)
     exact = exact_value(value)
     return exact is not None and lo <= exact <= hi
 
@@ -96,6 +98,8 @@ def as_element(dtype, value):
     if dtype.kind == "f":
         with np.errstate(all="ignore"):
             return dtype.type(float(value))
+    if dtype.kind == "b":
+        return np.bool_(float(value) != 0)  # NaN is true
     if _fits(value, dtype):
         return dtype.type(exact_value(value))
     return None
@@ -108,14 +112,20 @@ def match_mask(a, old):
             return np.isnan(a)
         with np.errstate(all="ignore"):
             return a == as_element(a.dtype, old)
+    if a.dtype.kind == "b":
+        # 0 matches false, 1 any nonzero byte (true), other values nothing
+        v, nonzero = float(old), a.view(np.uint8) != 0
+        if v in (0, 1):
+            return nonzero if v else ~nonzero
+        return np.zeros(a.shape, bool)
     if math.isnan(float(old)):
         return np.zeros(a.shape, bool)
-    return a == exact_value(old)
+    return a == a.dtype.type(exact_value(old))
 
 
 def expected(a, old, new):
     """A copy of `a` after replace(a, old, new); raises its ValueError."""
-    message = cast_error(a.dtype, old, new) if a.dtype.kind == "i" else None
+    message = cast_error(a.dtype, old, new) if a.dtype.kind in "iu" else None
     if message is not None:
         raise ValueError(message)
     out = np.array(a, copy=True)
@@ -222,21 +232,26 @@ def assert_same(actual, wanted, loose_nan_at=None):
     np.testing.assert_array_equal(a, w)
 
 
-def check_replace(view, old, new, guard=None):
-    """Run replace(view, old, new) and compare with the oracle: same bits,
-    same error, same object returned, and nothing outside `view` written."""
+def check_replace(view, old, new, guard=None, run=None):
+    """Run replace(view, old, new) (or `run()`) and compare with the oracle:
+    same bits, same error, same object returned, and nothing outside `view`
+    written."""
+    if run is None:
+        def run():
+            return replace(view, old, new)
     before = view.copy()
     try:
         wanted = expected(view, old, new)
     except ValueError as err:
         with raises_msg(ValueError, str(err)):
-            replace(view, old, new)
+            run()
         assert_same(view, before)
     else:
         loose = None
-        if view.dtype == np.float32 and math.isnan(float(new)):
+        if (view.dtype.kind == "f" and view.dtype.itemsize < 8
+                and math.isnan(float(new))):
             loose = match_mask(before, old)
-        assert replace(view, old, new) is view
+        assert run() is view
         assert_same(view, wanted, loose)
     if guard is not None:
         guard.check()

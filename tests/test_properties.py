@@ -1,5 +1,6 @@
 """replace agrees with the NumPy-mask oracle on random views and values,
-edge values included, and writes nothing outside the view."""
+edge values included, and writes nothing outside the view; so does every
+vector width of the loops, for every numeric element type."""
 
 import math
 
@@ -8,9 +9,11 @@ from hypothesis import given, settings, strategies as st
 from hypothesis.extra.numpy import array_shapes
 from numpy.lib.stride_tricks import as_strided
 
-from conftest import (BITS, INT_RANGE, NATIVE_DTYPES, Guard, as_element,
-                      bits_of, check_replace, float_from_bits, guard_value,
-                      placed)
+from conftest import (BITS, NATIVE_DTYPES, Guard, as_element, bits_of,
+                      check_replace, float_from_bits, guard_value,
+                      int_range, placed)
+from fennick import _reference_loops
+from fennick.dozudiror import replace
 
 F8_EDGE_BITS = [
     0x0000000000000000, 0x8000000000000000,  # +0, -0
@@ -24,20 +27,26 @@ F4_EDGE_BITS = [
     0x00000000, 0x80000000, 0x7F800000, 0xFF800000, 0x7FC00000, 0xFFC00000,
     0x7F800001, 0x7FC0BEEF, 0x00000001, 0x7F7FFFFF, 0x3F800000, 0x3F800001,
 ]
+F2_EDGE_BITS = [0x0000, 0x8000, 0x7C00, 0xFC00, 0x7E00, 0xFE00, 0x7C01,
+                0x7E55, 0x0001, 0x7BFF, 0x3C00, 0x3C01]
+EDGE_BITS = {8: F8_EDGE_BITS, 4: F4_EDGE_BITS, 2: F2_EDGE_BITS}
 
 
 def float_pool(dtype):
-    bits = F8_EDGE_BITS if dtype.itemsize == 8 else F4_EDGE_BITS
-    edges = np.array(bits, BITS[dtype.itemsize]).view(dtype)
-    return np.concatenate([edges, np.array([-1, 2, 0.1, -2.5], dtype)])
+    native = dtype.newbyteorder("=")
+    edges = np.array(EDGE_BITS[dtype.itemsize],
+                     BITS[dtype.itemsize]).view(native)
+    pool = np.concatenate([edges, np.array([-1, 2, 0.1, -2.5], native)])
+    return pool.astype(dtype)
 
 
 def int_pool(dtype):
-    lo, hi = INT_RANGE[dtype]
-    values = [0, 1, -1, 2, lo, hi, lo + 1, hi - 1, 2**31 - 1, -(2**31)]
-    if dtype.itemsize == 8:
-        values += [2**53, 2**53 + 1, 2**63 - 1024, 2**32 + 2]
-    return np.array(values, dtype)
+    if dtype.kind == "b":  # bytes other than 0 and 1 are true as well
+        return np.array([0, 1, 1, 2, 255], np.uint8).view(bool)
+    lo, hi = int_range(dtype)
+    values = [0, 1, 2, lo, hi, lo + 1, hi - 1, 2**31 - 1, -(2**31), 2**53,
+              2**53 + 1, 2**63 - 1024, 2**32 + 2, -1, 200, 2**15]
+    return np.array([v for v in values if lo <= v <= hi], dtype)
 
 
 # Scalars at or past the edges of what the integer types hold exactly.
@@ -52,7 +61,10 @@ def scalars(dtype):
         edge = st.sampled_from(F8_EDGE_BITS).map(float_from_bits)
         return st.one_of(edge, st.sampled_from(pool), st.floats(),
                          st.integers(-(2**70), 2**70))
-    lo, hi = INT_RANGE[dtype]
+    if dtype.kind == "b":
+        return st.sampled_from([0, 1, True, False, 2, 0.5, -0.0,
+                                float("nan")])
+    lo, hi = int_range(dtype)
     pool = [int(v) for v in int_pool(dtype)]
     exact = st.one_of(st.sampled_from(pool), st.integers(lo, hi))
     return st.one_of(exact, exact, exact, exact.map(float),
@@ -95,7 +107,7 @@ def fill_from_pool(view, old, seed):
     old_item = as_element(dtype, old)
     if old_item is not None and not (dtype.kind == "f" and
                                      math.isnan(old_item)):
-        pool = np.concatenate([pool, [old_item] * len(pool)]).astype(dtype)
+        pool = np.concatenate([pool, np.full(len(pool), old_item, dtype)])
     bits = np.random.default_rng(seed).choice(bits_of(pool), size=view.shape)
     view.view(bits.dtype)[...] = bits
 
@@ -138,3 +150,36 @@ def test_contiguous_runs_agree_with_oracle(data):
                           misalign=draw(st.integers(0, dtype.itemsize - 1)))
     fill_from_pool(view, old, draw(st.integers(0, 2**32 - 1)))
     check_replace(view, old, new, Guard(region, view))
+
+
+# Every element type the loops serve, in both byte orders.
+NUMERIC = [np.dtype(c) for c in
+           ["f8", "f4", "e", "l", "i", "q", "h", "b", "B", "H", "I", "L",
+            "?", ">f8", ">f4", ">e", ">i8", ">u8", ">i4", ">u2", ">i2"]]
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.data())
+def test_every_width_agrees_with_numpy_masks(data):
+    # The same random view, values and scalars, replaced by the loops of
+    # each vector width this processor runs (and by fennick.replace, which
+    # routes), must give the oracle's bits, errors and untouched guards.
+    draw = data.draw
+    dtype = draw(st.sampled_from(NUMERIC))
+    old = draw(scalars(dtype))
+    new = draw(st.one_of(scalars(dtype), st.sampled_from(FRAGILE)))
+    shape = draw(st.one_of(
+        array_shapes(min_dims=0, max_dims=3, min_side=0, max_side=9),
+        st.integers(0, 300).map(lambda n: (n,))))
+    region, base = placed(dtype, shape, guard_value(dtype, old),
+                          order=draw(st.sampled_from("CF")),
+                          misalign=draw(st.integers(0, dtype.itemsize - 1)))
+    view = random_view(draw, base)
+    fill_from_pool(view, old, draw(st.integers(0, 2**32 - 1)))
+    start = region.copy()
+    runs = {w: lambda w=w: _reference_loops.replace_with(w, view, old, new)
+            for w in _reference_loops.widths}
+    runs["fennick.replace"] = lambda: replace(view, old, new)
+    for name, run in runs.items():
+        region[...] = start
+        check_replace(view, old, new, Guard(region, view), run=run)

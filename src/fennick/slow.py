@@ -1,12 +1,14 @@
-"""Pure-Python reference implementations of fennick's native functions.
+"""Reference implementations of fennick's native functions.
 
 ``fennick.dozudiror`` hands every call it has no native loop for (other
 element types, data in non-native byte order) to the function of the same
-name here, with the caller's own arguments.  Where the element types overlap
-the native ones the results and error messages must be identical, so the
-scalar handling below copies the native rules: ``old`` and ``new`` become C
-doubles first (ints and NumPy integers are also read exactly), then each
-element type applies its own exactness checks.
+name here, with the caller's own arguments.  Numeric element types (bool,
+integers, float16 to float64, in either byte order) go on to the native
+loops of ``fennick._reference_loops``, built from the same kernels and
+rules; everything else is replaced through NumPy masks below.  Where those
+types share rules with the native ones (long double, complex) the scalar
+handling copies them: ``old`` and ``new`` become C doubles first, then each
+element type rounds them to its own precision.
 """
 
 import math
@@ -14,6 +16,8 @@ import operator
 import warnings
 
 import numpy as np
+
+from fennick._reference_loops import replace as _replace_numeric
 
 __all__ = ["replace"]
 
@@ -66,26 +70,6 @@ def _convert(conv, old, new):
     except Exception:
         raise TypeError("`new` must be a number") from None
     return old, new
-
-
-def _exact_value(x):
-    """The exact value of an int (bool included) or a NumPy integer scalar,
-    read from what it stores, so no method of a subclass runs; else None."""
-    if isinstance(x, int):
-        return int.__index__(x)
-    if isinstance(x, np.integer):
-        return np.asarray(x).item()
-    return None
-
-
-def _exact_int(value, exact, info, name):
-    """`exact` (or else the double `value`, when integral) if the integer
-    type described by `info` holds it."""
-    if exact is None and math.isfinite(value) and value.is_integer():
-        exact = int(value)  # exact: -2**63 fits int64, 2**63 does not
-    if exact is not None and info.min <= exact <= info.max:
-        return exact
-    raise ValueError(f"Cannot safely cast `{name}` to int")
 
 
 def _is_float_nan(x):
@@ -178,6 +162,9 @@ def replace(a, old, new):
     arrays require `old` and `new` to be exact values of the element type,
     and the array itself is returned.
     """
+    done = _replace_numeric(a, old, new)
+    if done is not NotImplemented:
+        return done
     if not isinstance(a, np.ndarray):
         raise TypeError(
             "works in place so input must be an array, not (e.g.) a list")
@@ -188,17 +175,9 @@ def replace(a, old, new):
     scalar = arr.dtype.type
     nan_mode = False
 
-    if kind in "fiub":
-        old_exact, new_exact = _exact_value(old), _exact_value(new)
+    if kind == "f":  # long double: the other floats are served natively
         old, new = _convert(_as_double, old, new)
-        if kind in "iu":
-            if math.isnan(old):
-                return a  # no integer is NaN; `new` is never examined
-            info = np.iinfo(arr.dtype)
-            old = _exact_int(old, old_exact, info, "old")
-            new = _exact_int(new, new_exact, info, "new")
-        elif kind == "f":
-            nan_mode = math.isnan(old)
+        nan_mode = math.isnan(old)
     elif kind == "c":
         old, new = _convert(_as_complex, old, new)
         nan_mode = math.isnan(old.real) or math.isnan(old.imag)
@@ -208,8 +187,8 @@ def replace(a, old, new):
 
     if kind in "fc":
         # Round both values to the element type (too big gives +-inf, too
-        # small +-0) and compare there, as the float32 loop does; a NaN
-        # `old` is not converted since it matches by NaN-ness alone.
+        # small +-0) and compare there, as the float loops do; a NaN `old`
+        # is not converted since it matches by NaN-ness alone.
         with np.errstate(all="ignore"):
             new = scalar(new)
             if not nan_mode:
@@ -222,7 +201,7 @@ def replace(a, old, new):
 
     if nan_mode:
         mask = np.isnan(arr)  # any NaN, whatever its sign, payload or part
-    elif kind in "fciub":
-        mask = arr == old  # bool compares by value: True == 1.0
+    elif kind in "fc":
+        mask = arr == old
     arr[mask] = new
     return a
