@@ -59,6 +59,16 @@ LAYOUTS = {
         (6,), then=lambda x: strided(x, (1, 2, 3), (6, 1, 2))),
     "mixed_3d": view_of((4, 5, 6), np.s_[1:3, ::-2, 1::2],
                         then=lambda x: x.transpose(2, 0, 1)),
+    # Runs merged across axes, flipped and freed of length-1 axes.
+    "first_column_of_pairs": view_of((9, 2), np.s_[:, :1]),
+    "column_axis": view_of((9,), np.s_[:, None]),
+    "every_second_plane": view_of((6, 4, 3), np.s_[::2]),
+    "flipped_3d": view_of((4, 5, 6), np.s_[::-1, ::-1, ::-1]),
+    "flipped_fortran_3d": view_of((4, 5, 6), np.s_[::-1, :, ::-1],
+                                  order="F"),
+    "transposed_3d": view_of((4, 5, 6), then=lambda x: x.transpose(2, 0, 1)),
+    "column_of_wide": view_of((7, 40), np.s_[:, 3]),
+    "length_one_between": view_of((5, 1, 7), np.s_[::-1, :, 1:]),
 }
 
 
@@ -122,9 +132,9 @@ def test_layout(make, dtype, old, new):
 @pytest.mark.parametrize("step", [1, 2, -1, -2])
 @pytest.mark.parametrize("dtype", NATIVE_DTYPES, ids=NATIVE_IDS)
 def test_lengths_cover_blocks_and_tails(dtype, step, misalign):
-    # Contiguous runs go through blocks of 4 (64-bit) or 8 (32-bit)
-    # elements plus a tail; strided ones element by element.
-    for n in range(41):
+    # Contiguous runs go through blocks of four vectors, then single
+    # vectors, then a tail; strided ones through 64-element steps.
+    for n in list(range(70)) + [127, 128, 129, 255, 256, 257]:
         region, x = placed(dtype, (n * abs(step),), guard_value(dtype, 2),
                            misalign=misalign % dtype.itemsize)
         view = x[::step]

@@ -1,7 +1,13 @@
 /*
- * Set-up of the all-elements iterator: picks the one-run layout for arrays
- * contiguous in exactly one order, and otherwise the axis with the smallest
- * stride for the runs and an odometer over the rest.
+ * Set-up of the all-elements iterator: makes the runs as long as the
+ * memory allows.  On a copy of the shape and strides, it drops axes of
+ * length 1, walks axes with a negative stride from their lowest address,
+ * orders the axes by stride and merges each axis into the next when one
+ * lies inside the other (stride[outer] == shape[inner] * stride[inner]).
+ * The runs then go along the axis with the smallest stride, and an
+ * odometer over the rest, next-smallest fastest, moves the run's start.
+ * Every element is still visited once per occurrence in the view; only the
+ * order of the visits changes, and each element is replaced on its own.
  */
 #define NO_IMPORT_ARRAY
 #include "elem_iter.h"
@@ -12,63 +18,81 @@ elem_iter_init(ElemIter *it, PyArrayObject *a)
     const int ndim = PyArray_NDIM(a);
     const npy_intp *shape = PyArray_DIMS(a);
     const npy_intp *strides = PyArray_STRIDES(a);
-    const bool c_contig = PyArray_CHKFLAGS(a, NPY_ARRAY_C_CONTIGUOUS);
-    const bool f_contig = PyArray_CHKFLAGS(a, NPY_ARRAY_F_CONTIGUOUS);
+    char *data = PyArray_BYTES(a);
 
     it->runs_done = 0;
     it->runs_total = 1;
     it->inner_axis = 0;
     it->axis_cursor = 0;
     it->outer_last = -1;
-    it->run_ptr = PyArray_BYTES(a);
 
-    if (ndim == 0) {
+    /* The axes that matter, flipped to positive strides, sorted by stride
+       (insertion sort: stable, and n is at most 64). */
+    npy_intp len[ELEM_ITER_MAX_OUTER + 1];
+    npy_intp step[ELEM_ITER_MAX_OUTER + 1];
+    int axis[ELEM_ITER_MAX_OUTER + 1];
+    int n = 0;
+    for (int d = 0; d < ndim; d++) {
+        if (shape[d] == 0) {
+            /* An empty array has no runs at all: a shape such as
+               (2**40, 0) must not spin through empty runs. */
+            it->runs_total = 0;
+            it->inner_len = 0;
+            it->inner_stride = PyArray_ITEMSIZE(a);
+            it->run_ptr = data;
+            return;
+        }
+        if (shape[d] == 1) {
+            continue;
+        }
+        npy_intp s = strides[d];
+        if (s < 0) {
+            data += (shape[d] - 1) * s;
+            s = -s;
+        }
+        int i = n++;
+        for (; i > 0 && step[i - 1] > s; i--) {
+            len[i] = len[i - 1];
+            step[i] = step[i - 1];
+            axis[i] = axis[i - 1];
+        }
+        len[i] = shape[d];
+        step[i] = s;
+        axis[i] = d;
+    }
+    it->run_ptr = data;
+    if (n == 0) {
+        /* One element (a 0-d array, or every axis of length 1). */
         it->inner_len = 1;
         it->inner_stride = 0;
         return;
     }
-    if (ndim == 1) {
-        it->inner_len = shape[0];
-        it->inner_stride = strides[0];
-        return;
-    }
-    if (c_contig != f_contig) {
-        /* Elements lie one item size apart in C or Fortran order, whatever
-           stride an axis of length 1 carries. */
-        it->inner_len = PyArray_MultiplyList(shape, ndim);
-        it->inner_stride = PyArray_ITEMSIZE(a);
-        return;
-    }
 
-    /* General layout.  Strict comparison keeps the lower axis on ties;
-       a negative or zero stride beats any positive one. */
-    int inner = 0;
-    for (int d = 1; d < ndim; d++) {
-        if (strides[d] < strides[inner]) {
-            inner = d;
+    /* Merge each axis into the run below it where memory allows. */
+    int kept = 0;
+    for (int i = 1; i < n; i++) {
+        if (step[i] == len[kept] * step[kept]) {
+            len[kept] *= len[i];
+        }
+        else {
+            kept++;
+            len[kept] = len[i];
+            step[kept] = step[i];
+            axis[kept] = axis[i];
         }
     }
-    it->inner_axis = inner;
-    it->inner_len = shape[inner];
-    it->inner_stride = strides[inner];
+    n = kept + 1;
 
-    /* An empty array has no runs at all: a shape such as (2**40, 0) would
-       otherwise spin through 2**40 empty runs with the lock released, and
-       the product of the other axes could overflow. */
-    bool empty = false;
-    for (int d = 0; d < ndim; d++) {
-        empty |= shape[d] == 0;
-    }
-    int j = 0;
-    for (int d = 0; d < ndim; d++) {
-        if (d == inner) {
-            continue;
-        }
+    it->inner_axis = axis[0];
+    it->inner_len = len[0];
+    it->inner_stride = step[0];
+    /* The last outer entry varies fastest: the axis just above the run. */
+    it->outer_last = n - 2;
+    for (int i = 1; i < n; i++) {
+        const int j = n - 1 - i;
         it->outer_index[j] = 0;
-        it->outer_stride[j] = strides[d];
-        it->outer_shape[j] = shape[d];
-        it->runs_total *= empty ? 0 : shape[d];
-        j++;
+        it->outer_stride[j] = step[i];
+        it->outer_shape[j] = len[i];
+        it->runs_total *= len[i];
     }
-    it->outer_last = ndim - 2;
 }

@@ -2,14 +2,18 @@
  * ElemIter: visits every element of an ndarray of any layout, in place, as a
  * sequence of one-dimensional inner runs.
  *
- * An array contiguous in exactly one order is one run over all elements, one
- * item size apart.  Any other layout runs along the axis with the smallest
- * stride while an odometer over the other axes moves the run's start.  The
+ * The runs are as long as the memory allows: axes of length 1 are dropped,
+ * negative strides walked from the lowest address, and axes that lie one
+ * inside the other merged, so a contiguous array in any order (reversed,
+ * transposed, with length-1 axes) is one run, one item size apart.  Other
+ * layouts run along the axis with the smallest stride while an odometer over
+ * the other axes moves the run's start.  Strides are never negative.  The
  * record lives on the caller's stack; set-up needs the interpreter lock, the
  * walk does not.
  *
- * Invariant between runs:
- *     run_ptr == data + sum(outer_index[j] * outer_stride[j]),
+ * Invariant between runs, with `lowest` the address of the view's element
+ * nearest the start of memory:
+ *     run_ptr == lowest + sum(outer_index[j] * outer_stride[j]),
  *     0 <= outer_index[j] < outer_shape[j].
  *
  * The walk:

@@ -233,9 +233,7 @@ replace_strided(char *p, npy_intp n, npy_intp stride, const Match &match,
 }
 
 /* Walks every run of `it`; the route is chosen once by the runs' common
-   stride.  A run with stride minus the item size (a reversed view) covers
-   contiguous memory too, and each element is replaced on its own, so it is
-   walked forwards from its lowest address. */
+   stride, which is never negative. */
 template <typename T, template <typename> class Match>
 static void
 walk(ElemIter *it, const MatchSpec *spec)
@@ -248,13 +246,6 @@ walk(ElemIter *it, const MatchSpec *spec)
         for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
             replace_contiguous<T>(it->run_ptr, it->inner_len, match,
                                   new_value);
-        }
-    }
-    else if (it->inner_stride == -item) {
-        for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
-            const npy_intp n = it->inner_len;
-            char *lowest = n > 0 ? it->run_ptr - (n - 1) * item : it->run_ptr;
-            replace_contiguous<T>(lowest, n, match, new_value);
         }
     }
     else {
