@@ -4,6 +4,7 @@ claim."""
 import doctest
 
 import numpy as np
+import pytest
 
 import fennick
 
@@ -33,3 +34,11 @@ def test_replace_parallel_examples_pass():
     examples = run_examples(fennick.replace_parallel)
     assert sum("fennick.replace_parallel(" in ex.source
                for ex in examples) >= 2
+
+
+def test_dask_replace_examples_pass():
+    pytest.importorskip("dask.array")
+    import fennick.dask
+
+    assert any("fennick.dask.replace(" in ex.source
+               for ex in run_examples(fennick.dask.replace))
