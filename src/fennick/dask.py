@@ -7,6 +7,7 @@ dask array was made from, so blocks are copied before they are replaced.
 
 import dask.array as da
 import numpy as np
+from dask.base import tokenize
 
 import fennick
 from fennick._scalars import settle
@@ -67,5 +68,5 @@ def replace(x, old, new):
     fennick.replace(np.empty(0, x.dtype), old, new)
     # Plain numbers make a graph that any worker can unpickle.
     old, new = settle(x.dtype, old, new)
-    return x.map_blocks(_replaced_copy, old, new, dtype=x.dtype,
-                        token="fennick-replace")
+    name = f"fennick-replace-{tokenize(x, old, new)}"
+    return x.map_blocks(_replaced_copy, old, new, dtype=x.dtype, name=name)
