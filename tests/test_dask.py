@@ -36,7 +36,7 @@ def test_cluster_reads_zarr_and_matches_the_idiom(tmp_path):
             n_workers=2, processes=True, threads_per_worker=1,
             host="127.0.0.1", dashboard_address=None) as cluster, \
             distributed.Client(cluster) as client:
-        assert len(client.scheduler_info()["workers"]) == 2
+        client.wait_for_workers(2, timeout=60)
         for old, new in [(-999, NAN), (NAN, 0.0), (1, 2)]:
             y = fennick.dask.replace(x, old, new)
             assert (y.dtype, y.chunks) == (x.dtype, x.chunks)
