@@ -1,12 +1,14 @@
-"""The benchmark runs end to end on a tiny set of cases.
+"""The benchmarks run end to end on a tiny set of cases.
 
 Speed is never asserted here: only that every competitor is checked and
 timed, and that the table, headline ratios and JSON come out.
 """
 
+import importlib.util
+import io
 import json
 
-from fennick import bench
+from fennick import bench, bench_parallel
 
 
 def test_tiny_run_writes_table_and_json(tmp_path, capsys):
@@ -25,3 +27,15 @@ def test_tiny_run_writes_table_and_json(tmp_path, capsys):
     for r in data["results"]:
         assert set(r["times_ns"]) == set(bench.COMPETITORS)
         assert all(t > 0 for t in r["times_ns"].values())
+
+
+def test_parallel_tiny_run_checks_and_times_every_competitor():
+    out = io.StringIO()
+    rows = bench_parallel.run(size=5000, rounds=1, workers=[1, 2], out=out)
+    names = ["replace", "replace_parallel workers=1",
+             "replace_parallel workers=2"]
+    if importlib.util.find_spec("dask") is not None:
+        names += ["fennick.dask.replace", "da.where(x == old, new, x)"]
+    assert [r["name"] for r in rows] == names
+    assert all(r["seconds"] > 0 and r["speed-up"] > 0 for r in rows)
+    assert out.getvalue().count("\n") == 2 + len(names)

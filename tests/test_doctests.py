@@ -1,22 +1,44 @@
-"""The examples in replace's docstring run and show what they claim."""
+"""The examples in the public functions' docstrings run and show what they
+claim."""
 
 import doctest
 
 import numpy as np
+import pytest
 
 import fennick
 
 
-def test_replace_examples_pass():
+def run_examples(func):
+    """Runs the examples of `func`'s docstring; returns them."""
     test = doctest.DocTestParser().get_doctest(
-        fennick.replace.__doc__, {}, "fennick.replace", None, 0)
+        func.__doc__, {}, f"{func.__module__}.{func.__name__}", None, 0)
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
     report = []
     with np.printoptions(legacy=False):  # legacy printing changes the output
         result = runner.run(test, out=report.append, clear_globs=True)
     assert (result.failed, result.attempted) == (0, len(test.examples)), \
         "".join(report)
+    return test.examples
+
+
+def test_replace_examples_pass():
+    examples = run_examples(fennick.replace)
     # The examples call replace and show its results.
-    assert sum("fennick.replace(" in ex.source for ex in test.examples) >= 2
-    shown = {ex.want.strip() for ex in test.examples}
+    assert sum("fennick.replace(" in ex.source for ex in examples) >= 2
+    shown = {ex.want.strip() for ex in examples}
     assert {"array([1, 2, 3])", "array([1., 2., 0.])"} <= shown
+
+
+def test_replace_parallel_examples_pass():
+    examples = run_examples(fennick.replace_parallel)
+    assert sum("fennick.replace_parallel(" in ex.source
+               for ex in examples) >= 2
+
+
+def test_dask_replace_examples_pass():
+    pytest.importorskip("dask.array")
+    import fennick.dask
+
+    assert any("fennick.dask.replace(" in ex.source
+               for ex in run_examples(fennick.dask.replace))

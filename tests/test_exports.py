@@ -68,3 +68,15 @@ def test_package_reexports_replace_and_has_a_version():
     assert "replace" in fennick.__all__
     assert {n for n in vars(dozudiror) if not n.startswith("_")} == {"replace"}
     assert re.fullmatch(r"\d+\.\d+\.\d+\S*", fennick.__version__)
+
+
+def test_package_reexports_replace_parallel():
+    from fennick import parallel
+
+    assert fennick.replace_parallel is parallel.replace_parallel
+    assert "replace_parallel" in fennick.__all__
+    assert str(inspect.signature(fennick.replace_parallel)) == \
+        "(a, old, new, *, workers=None)"
+    for header in ("Parameters", "Returns", "Raises", "Examples"):
+        assert f"\n{header}\n{'-' * len(header)}\n" in \
+            inspect.getdoc(fennick.replace_parallel)

@@ -18,7 +18,8 @@ HERE = Path(__file__).resolve().parent / "typing"
 
 
 def test_stubs_and_marker_ship_with_the_package():
-    for name in ("py.typed", "dozudiror.pyi", "slow.pyi"):
+    for name in ("py.typed", "dozudiror.pyi", "slow.pyi", "parallel.pyi",
+                 "dask.pyi"):
         assert importlib.resources.files("fennick").joinpath(name).is_file()
 
 

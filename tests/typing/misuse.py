@@ -12,4 +12,6 @@ fennick.replace(x, 1j, 0)  # error
 fennick.replace(x, 0)  # error: too few arguments
 fennick.replace(x, 0, 1, old=0)  # error: `old` given twice
 fennick.replace(x, 0, neww=1)  # error: unknown keyword
+fennick.replace_parallel(x, 0, 1, 2)  # error: workers is keyword-only
+fennick.replace_parallel(x, 0, 1, workers=2.0)  # error: not an integer
 as_list: list[float] = fennick.replace(x, 0, 1)  # error: an array comes back

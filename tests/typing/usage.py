@@ -27,5 +27,7 @@ fennick.replace(new=1, a=x, old=0)
 assert_type(slow.replace(c, 1 + 2j, 0j), npt.NDArray[np.complex128])
 celsius = np.array([-273.15, 20.0]).view(Celsius)
 assert_type(fennick.replace(celsius, -273.15, np.nan), Celsius)
+assert_type(fennick.replace_parallel(x, 0, 3), npt.NDArray[np.float64])
+assert_type(fennick.replace_parallel(celsius, 0, np.nan, workers=2), Celsius)
 assert float(fennick.replace(np.zeros(4), 0, 1).sum()) == 4.0
 version: str = fennick.__version__

@@ -1,0 +1,134 @@
+"""``replace`` on several cores: disjoint pieces of one array, each replaced
+by its own thread.  The native loops release the interpreter lock, so the
+pieces run at once."""
+
+import operator
+import os
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
+
+from fennick._scalars import settle
+from fennick._split import distinct_elements, split
+from fennick.dozudiror import replace
+
+__all__ = ["replace_parallel"]
+
+# Each thread gets at least this many bytes: below twice this the single
+# call is taken.  Starting threads and handing them work costs tens of
+# microseconds, about what replace spends on a megabyte at memory speed.
+# Provisional, until measured (python -m fennick.bench_parallel).
+MIN_PIECE_BYTES = 1 << 20
+
+# The default number of threads never exceeds this.  replace runs at memory
+# speed, and a handful of cores saturate a machine's memory bandwidth; more
+# threads then only share it.  8 is a guess for servers with several memory
+# channels: the 2 cores measured here cannot show where it stops paying.
+MAX_DEFAULT_WORKERS = 8
+
+# Element kinds that replace compares without running Python code on each
+# element and without changing process-wide state: the others (objects,
+# and text, whose comparison on NumPy 1 sets warning filters) take one
+# call, so that an error is raised before anything is written.
+_THREADED_KINDS = "biufcmMV"
+
+
+def default_workers():
+    """The number of cores this process may run on, at most
+    MAX_DEFAULT_WORKERS."""
+    try:
+        cores = len(os.sched_getaffinity(0))
+    except AttributeError:  # not on every platform
+        cores = os.cpu_count() or 1
+    return max(1, min(cores, MAX_DEFAULT_WORKERS))
+
+
+def _threads(workers):
+    if workers is None:
+        return default_workers()
+    workers = operator.index(workers)
+    if workers < 1:
+        raise ValueError(f"workers must be at least 1, not {workers}")
+    return workers
+
+
+def _can_split(a):
+    return (a.dtype.kind in _THREADED_KINDS and not a.dtype.hasobject
+            and distinct_elements(a))
+
+
+def replace_parallel(a, old, new, *, workers=None):
+    """Replace (inplace) given scalar values of an array with new values,
+    using several threads.
+
+    Same result, arguments, errors and return value as
+    ``fennick.replace(a, old, new)``, computed by cutting `a` into disjoint
+    views and replacing each in its own thread.
+
+    Parameters
+    ----------
+    a : numpy.ndarray
+        The array to change in place.
+    old, new : number
+        As for ``fennick.replace``.
+    workers : int, optional
+        The most threads to use, the calling thread included.  By default,
+        the number of cores this process may run on, at most
+        ``fennick.parallel.MAX_DEFAULT_WORKERS`` (replace runs at memory
+        speed, which a few cores already reach).  Each thread gets at
+        least ``fennick.parallel.MIN_PIECE_BYTES``; smaller arrays, 0-d
+        arrays, arrays of objects or text and views whose elements overlap
+        take a single call, as does ``workers=1``.
+
+    Returns
+    -------
+    numpy.ndarray
+        `a` itself.
+
+    Raises
+    ------
+    TypeError
+        If `a` is not an array, or `old` or `new` is not a number, as
+        ``fennick.replace`` raises it; or if `workers` is not an integer.
+    ValueError
+        If `a` is read-only, or an integer array cannot hold `old` or
+        `new`, as ``fennick.replace`` raises it; or if `workers` is less
+        than 1.  Every such error is raised before anything is written.
+
+    Examples
+    --------
+    >>> import numpy as np, fennick
+    >>> a = np.full((1000, 1000), -999.0)
+    >>> fennick.replace_parallel(a, -999.0, np.nan, workers=2) is a
+    True
+    >>> bool(np.isnan(a).all())
+    True
+    >>> fennick.replace_parallel(np.arange(4), 2, -1)
+    array([ 0,  1, -1,  3])
+    """
+    threads = _threads(workers)
+    if not isinstance(a, np.ndarray) or a.ndim == 0:
+        return replace(a, old, new)  # a non-array: replace's own TypeError
+    pieces = min(threads, a.size * a.itemsize // MIN_PIECE_BYTES)
+    # A plain view: no subclass indexing runs, and writes land in `a`.
+    plain = np.ndarray.view(a, np.ndarray)
+    if pieces < 2 or not _can_split(plain):
+        return replace(a, old, new)
+
+    # An empty view of the same dtype, byte order and flags goes through
+    # every check of the scalars and of writeability, and writes nothing.
+    replace(plain[(slice(0, 0),) * plain.ndim], old, new)
+    # The view's dtype is its own: a __float__ that changes a.dtype during
+    # the checks does not reach it.
+    old, new = settle(plain.dtype, old, new)
+
+    views = split(plain, pieces)
+    # A pool per call: starting a thread costs far less than replacing the
+    # megabytes each piece holds, and no threads outlive the call.
+    with ThreadPoolExecutor(len(views) - 1,
+                            thread_name_prefix="fennick") as pool:
+        futures = [pool.submit(replace, v, old, new) for v in views[1:]]
+        replace(views[0], old, new)  # the calling thread takes a piece too
+        for f in futures:
+            f.result()  # raises what a piece raised
+    return a

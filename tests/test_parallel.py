@@ -1,0 +1,245 @@
+"""replace_parallel: the result, errors and return value of replace, with
+the array cut into disjoint pieces that threads replace at once.
+
+The `pieces` fixture lowers the size threshold so that small arrays are cut
+too, and records every array handed to replace, so each test sees which
+path a call took."""
+
+import re
+from fractions import Fraction
+from itertools import combinations
+
+import numpy as np
+import pytest
+
+from fennick import parallel, replace, replace_parallel
+
+NAN = float("nan")
+
+
+@pytest.fixture
+def pieces(monkeypatch):
+    seen = []
+
+    def spy(a, old, new):
+        seen.append(a)
+        return replace(a, old, new)
+
+    monkeypatch.setattr(parallel, "MIN_PIECE_BYTES", 1)
+    monkeypatch.setattr(parallel, "replace", spy)
+    return seen
+
+
+def data(n, dtype, seed=0):
+    """`n` elements of 0..4, with NaN for 5 in float types."""
+    values = np.random.default_rng(seed).integers(0, 6, n).astype(dtype)
+    if values.dtype.kind == "f":
+        values[values == 5] = NAN
+    return values
+
+
+LAYOUTS = {
+    "1-d": lambda d: data(1000, d),
+    "2-d C": lambda d: data(1200, d).reshape(30, 40),
+    "2-d F": lambda d: np.asfortranarray(data(1200, d).reshape(30, 40)),
+    "strided": lambda d: data(3000, d)[::3],
+    "reversed": lambda d: data(1000, d)[::-1],
+    "3-d transposed": lambda d: (data(24000, d).reshape(20, 30, 40)
+                                 .transpose(2, 0, 1)[::2, :, 1::3]),
+    "short outer axis": lambda d: data(1200, d).reshape(2, 600)[:, ::2],
+    "0-d": lambda d: data(1, d).reshape(()),
+    "empty": lambda d: data(0, d).reshape(0, 5),
+}
+
+
+def one_call(pieces, a):
+    """Whether replace was called once, on `a` itself."""
+    return len(pieces) == 1 and pieces[0] is a
+
+
+def assert_disjoint_cover(views, a):
+    assert sum(v.size for v in views) == a.size
+    assert all(np.shares_memory(v, a) for v in views)
+    assert not any(np.shares_memory(v, w) for v, w in combinations(views, 2))
+
+
+@pytest.mark.parametrize("dtype", ["f8", "i4", "i2", ">f8"])
+@pytest.mark.parametrize("make", LAYOUTS.values(), ids=LAYOUTS)
+def test_same_result_as_replace_and_the_idiom(pieces, make, dtype):
+    a = make(dtype)
+    swaps = [(3, -1), (NAN, 7)] if a.dtype.kind == "f" else [(3, -1)]
+    for old, new in swaps:
+        wanted, idiom = a.copy(), a.copy()
+        replace(wanted, old, new)
+        idiom[np.isnan(idiom) if old != old else idiom == old] = new
+        pieces.clear()
+        assert replace_parallel(a, old, new, workers=3) is a
+        np.testing.assert_array_equal(a, wanted)
+        np.testing.assert_array_equal(a, idiom)
+        if a.size > 1:  # cut in three, after a check on an empty view
+            assert [v.size for v in pieces[:1]] == [0]
+            assert len(pieces) == 4
+            assert_disjoint_cover(pieces[1:], a)
+        else:
+            assert one_call(pieces, a)
+
+
+class Odd(int):
+    """An int whose float conversion disagrees with its value."""
+
+    def __float__(self):
+        return 0.5
+
+
+BIG = [2**53, 2**53 + 1, 2**62 + 1, 0, 7]
+
+
+@pytest.mark.parametrize("dtype, values, old, new", [
+    ("l", BIG, np.int64(2**53 + 1), -1),  # exact, not through a double
+    (">i8", BIG, 2**62 + 1, np.uint8(7)),
+    ("d", BIG, 2**53 + 1, 0),  # through the nearest double
+    ("d", [3, 0.5, 0], Odd(3), 9),  # float arrays read __float__
+    ("f", [0.1, 0.2, 0], Fraction(1, 10), np.float32(5)),
+    ("i2", [3, 1, 0], np.uint8(3), True),
+    ("?", [True, False], 1, False),
+    ("c16", [3, 1.5, 0], 3, np.float16(1.5)),
+], ids=lambda v: type(v).__name__)
+def test_scalars_of_every_kind_mean_what_they_mean_to_replace(
+        pieces, dtype, values, old, new):
+    a = np.array(values * 20, dtype)
+    wanted = replace(a.copy(), old, new)
+    assert replace_parallel(a, old, new, workers=3) is a
+    np.testing.assert_array_equal(a, wanted)
+    assert len(pieces) == 4
+
+
+def frozen(a):
+    a.setflags(write=False)
+    return a
+
+
+@pytest.mark.parametrize("dtype, old, new, make", [
+    ("d", None, 1, np.copy),
+    ("d", 1, "1", np.copy),
+    ("d", 1j, 0, np.copy),
+    ("i", 2.5, 0, np.copy),
+    ("l", 1, 2**63, np.copy),
+    ("i2", 1, 1e6, np.copy),  # the reference module's checks
+    (">f8", "1", 0, np.copy),
+    ("d", 1, 2, frozen),
+    ("i", 2.5, 0, frozen),  # the cast error comes first
+    ("i2", 1, 2, lambda a: np.broadcast_to(a, (3,) + a.shape)),
+    ("d", 1, 2, list),
+])
+def test_errors_are_replaces_and_come_before_any_write(
+        pieces, dtype, old, new, make):
+    def fresh():
+        return make(data(600, dtype).reshape(20, 30))
+
+    a = fresh()
+    with pytest.raises(Exception) as wanted:
+        replace(fresh(), old, new)
+    with pytest.raises(wanted.type) as got:
+        replace_parallel(a, old, new, workers=3)
+    assert str(got.value) == str(wanted.value)
+    np.testing.assert_array_equal(a, fresh())
+    # Only the checks on an empty view ran, or else one call on `a`.
+    assert all(v is a or np.size(v) == 0 for v in pieces)
+
+
+class Counted:
+    """A number that counts its conversions."""
+
+    def __init__(self):
+        self.calls = 0
+
+    def __float__(self):
+        self.calls += 1
+        return 3.0
+
+
+def test_a_users_number_is_converted_once_for_all_pieces(pieces):
+    a, old = data(1000, "d"), Counted()
+    wanted = replace(a.copy(), 3, -1)
+    replace_parallel(a, old, -1, workers=8)
+    np.testing.assert_array_equal(a, wanted)
+    assert len(pieces) == 9 and old.calls <= 2  # the checks, then settling
+
+
+@pytest.mark.parametrize("make, old", [
+    (lambda: data(1000, object), 3),
+    (lambda: data(1000, "i2").astype("U3"), 3),  # refused by replace
+    (lambda: np.lib.stride_tricks.as_strided(data(1000, "d"), (999, 2),
+                                             (8, 8)), 3),
+], ids=["object", "text", "overlapping elements"])
+def test_arrays_that_are_not_cut(pieces, make, old):
+    a = make()
+    try:
+        wanted = replace(make(), old, -1)
+    except TypeError as err:
+        with pytest.raises(TypeError, match=re.escape(str(err))):
+            replace_parallel(a, old, -1, workers=3)
+    else:
+        assert replace_parallel(a, old, -1, workers=3) is a
+        np.testing.assert_array_equal(a, wanted)
+    assert one_call(pieces, a)
+
+
+@pytest.mark.parametrize("workers, cut", [(1, 1), (2, 2), (7, 4), (None, 4)])
+def test_workers(pieces, monkeypatch, workers, cut):
+    monkeypatch.setattr(parallel.os, "sched_getaffinity",
+                        lambda pid: set(range(64)), raising=False)
+    a = data(8, "d")[::2]  # four elements: at most four pieces
+    wanted = replace(a.copy(), 3, -1)
+    assert replace_parallel(a, 3, -1, workers=workers) is a
+    np.testing.assert_array_equal(a, wanted)
+    assert one_call(pieces, a) if cut == 1 else len(pieces) == 1 + cut
+
+
+@pytest.mark.parametrize("workers, error", [
+    (0, ValueError), (-2, ValueError), (2.0, TypeError), ("2", TypeError)])
+def test_bad_workers_are_refused(workers, error):
+    a = data(10, "d")
+    with pytest.raises(error):
+        replace_parallel(a, 3, -1, workers=workers)
+    np.testing.assert_array_equal(a, data(10, "d"))
+
+
+def test_default_workers_follow_the_cores_this_process_may_use(monkeypatch):
+    for cores, want in [(1, 1), (3, 3), (64, parallel.MAX_DEFAULT_WORKERS)]:
+        monkeypatch.setattr(parallel.os, "sched_getaffinity",
+                            lambda pid, n=cores: set(range(n)),
+                            raising=False)
+        assert parallel.default_workers() == want
+
+
+def test_arrays_below_the_threshold_take_one_call(pieces, monkeypatch):
+    monkeypatch.setattr(parallel, "MIN_PIECE_BYTES", 1 << 20)
+    n = 2 * parallel.MIN_PIECE_BYTES // 8  # float64 elements in two pieces
+    small, large = data(n - 1, "d"), data(n, "d")
+    replace_parallel(small, 3, -1, workers=2)
+    assert one_call(pieces, small)
+    pieces.clear()
+    replace_parallel(large, 3, -1, workers=2)
+    assert len(pieces) == 1 + 2
+
+
+class Picky(np.ndarray):
+    """A subclass whose own indexing must never be used."""
+
+    def __getitem__(self, index):
+        raise AssertionError("indexed through the subclass")
+
+
+@pytest.mark.parametrize("make", [
+    lambda a: a.view(Picky),
+    lambda a: np.ma.masked_array(a, mask=a == 3),
+], ids=["subclass", "masked"])
+def test_returns_the_array_itself(pieces, make):
+    a = make(data(1000, "d"))
+    mask = np.ma.getmaskarray(a).copy()
+    wanted = replace(make(data(1000, "d")), 3, -1)
+    assert replace_parallel(a, 3, -1, workers=2) is a
+    np.testing.assert_array_equal(np.asarray(a), np.asarray(wanted))
+    np.testing.assert_array_equal(np.ma.getmaskarray(a), mask)
+    assert len(pieces) == 3
