@@ -25,7 +25,8 @@ replace_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
     if (outcome != PLAN_NO_OP) {
         /* Refused even when nothing would match; errors in `old` and
            `new` come first. */
-        if (PyArray_FailUnlessWriteable(a, "assignment destination") < 0) {
+        if (!PyArray_ISWRITEABLE(a)
+            && PyArray_FailUnlessWriteable(a, "assignment destination") < 0) {
             return NULL;
         }
     }

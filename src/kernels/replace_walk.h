@@ -106,45 +106,32 @@ struct NewValue {
 };
 
 /* Replaces in `n` (at most 64) elements `stride` bytes apart, where the
-   target cannot load them as a vector: they are copied one by one into a
-   buffer, compared there a vector at a time, and the matches stored one by
-   one.  Lanes past `n` hold zeros and are masked off. */
+   target cannot load them as a vector: each is compared on its own into a
+   bit mask, eight to a step with no branch between them, and then the
+   matches are stored one by one. */
 template <typename T, typename Match>
 static inline void
 replace_few(char *p, npy_intp n, npy_intp stride, const Match &match,
             const NewValue<T> &new_value)
 {
-    typedef Simd<T> S;
-    static_assert(64 % S::kLanes == 0, "whole vectors in 64 elements");
-    T buffer[64];
-    if (n == 64) {
-        // eight elements per step: the loads do not wait on each other
-        const char *q = p;
-        for (int i = 0; i < 64; i += 8, q += 8 * stride) {
-            buffer[i] = load_one<T>(q);
-            buffer[i + 1] = load_one<T>(q + stride);
-            buffer[i + 2] = load_one<T>(q + 2 * stride);
-            buffer[i + 3] = load_one<T>(q + 3 * stride);
-            buffer[i + 4] = load_one<T>(q + 4 * stride);
-            buffer[i + 5] = load_one<T>(q + 5 * stride);
-            buffer[i + 6] = load_one<T>(q + 6 * stride);
-            buffer[i + 7] = load_one<T>(q + 7 * stride);
-        }
-    }
-    else {
-        // zeros past the last element, masked off below
-        memset(buffer, 0, sizeof(buffer));
-        for (npy_intp i = 0; i < n; i++) {
-            buffer[i] = load_one<T>(p + i * stride);
-        }
-    }
     uint64_t lanes = 0;
-    for (npy_intp i = 0; i < n; i += S::kLanes) {
-        lanes |= S::lanes(match.vec(S::load((const char *)(buffer + i))))
-                 << i;
+    const char *q = p;
+    npy_intp i = 0;
+    // eight elements per step
+    for (; i + 8 <= n; i += 8, q += 8 * stride) {
+        const uint64_t b = (uint64_t)match.one(load_one<T>(q))
+            | (uint64_t)match.one(load_one<T>(q + stride)) << 1
+            | (uint64_t)match.one(load_one<T>(q + 2 * stride)) << 2
+            | (uint64_t)match.one(load_one<T>(q + 3 * stride)) << 3
+            | (uint64_t)match.one(load_one<T>(q + 4 * stride)) << 4
+            | (uint64_t)match.one(load_one<T>(q + 5 * stride)) << 5
+            | (uint64_t)match.one(load_one<T>(q + 6 * stride)) << 6
+            | (uint64_t)match.one(load_one<T>(q + 7 * stride)) << 7;
+        lanes |= b << i;
     }
-    if (n < 64) {
-        lanes &= ((uint64_t)1 << n) - 1;
+    // remaining elements one at a time
+    for (; i < n; i++, q += stride) {
+        lanes |= (uint64_t)match.one(load_one<T>(q)) << i;
     }
     store_lanes<T>(p, stride, lanes, new_value.one);
 }
@@ -162,20 +149,44 @@ replace_contiguous(char *p, npy_intp n, const Match &match,
     static_assert(kBlock * sizeof(T) == 4 * sizeof(typename S::V),
                   "a block is four vectors");
 
+    // Where masked stores are cheap, a vector without a match sends its
+    // (empty) store to a scratch buffer instead of branching around it: no
+    // branch to mispredict, which in a long run would also empty the
+    // pipeline of the loads in flight, and still no store into the array,
+    // not even an empty one (those cost a lot on memory not in cache, and
+    // on read-only or copy-on-write pages).
+    alignas(64) char scratch[sizeof(typename S::V)];
+    auto target = [&scratch](char *at, M any_match) {
+        if constexpr (S::kCheapMaskedStores) {
+            return S::any(any_match) ? at : scratch;
+        }
+        else {
+            (void)scratch;
+            return at;
+        }
+    };
+
     // four vectors per step; a step without a match stores nothing
     for (; n >= kBlock; n -= kBlock, p += 4 * kVec) {
         const M m[4] = {match.vec(S::load(p)), match.vec(S::load(p + kVec)),
                         match.vec(S::load(p + 2 * kVec)),
                         match.vec(S::load(p + 3 * kVec))};
-        if (S::any(S::either(S::either(m[0], m[1]), S::either(m[2], m[3])))) {
+        if constexpr (S::kCheapMaskedStores) {
+            for (int i = 0; i < 4; i++) {
+                S::store_where(target(p + i * kVec, m[i]), m[i], new_value.v,
+                               new_value.one);
+            }
+        }
+        else if (S::any(S::either(S::either(m[0], m[1]),
+                                  S::either(m[2], m[3])))) {
             S::store_block(p, m, new_value.v, new_value.one);
         }
     }
     // one vector at a time
     for (; n >= S::kLanes; n -= S::kLanes, p += kVec) {
         const M m = match.vec(S::load(p));
-        if (S::any(m)) {
-            S::store_where(p, m, new_value.v, new_value.one);
+        if (S::kCheapMaskedStores || S::any(m)) {
+            S::store_where(target(p, m), m, new_value.v, new_value.one);
         }
     }
     // the last elements: a masked vector, or one at a time

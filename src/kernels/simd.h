@@ -11,6 +11,8 @@
  *             stores `new` into the lanes of M only, never into another
  *             element: masked stores where the target has them, else one
  *             scalar store per matching lane
+ *     kCheapMaskedStores
+ *             masked stores cost little even when nothing matches
  *     first   the lanes below n, for a run's last, partial vector, read
  *             with a masked load that touches nothing past the run
  *     gather  the elements of a strided run, `stride` bytes apart, one
@@ -82,6 +84,7 @@ struct Simd {
     typedef __m512i Index;
     static constexpr npy_intp kLanes = 64 / sizeof(T);
     static constexpr bool kMaskedTail = true;
+    static constexpr bool kCheapMaskedStores = true;
     static constexpr bool kGather = sizeof(T) >= 4;
 
     static V
@@ -164,14 +167,6 @@ struct Simd {
     lanes(M m)
     {
         return m;
-    }
-    /* Four vectors' worth from `p`, stored through their masks. */
-    static void
-    store_block(char *p, const M m[4], V v, T value)
-    {
-        for (int i = 0; i < 4; i++) {
-            store_where(p + i * 64, m[i], v, value);
-        }
     }
     static void
     store_where(char *p, M m, V v, T)
@@ -303,6 +298,9 @@ struct Simd {
     static constexpr bool kMaskedTail = false;
     static constexpr bool kGather = false;
 #endif
+    /* vmaskmov is slow on some processors (AMD's before Zen 4), and the
+       narrow lanes store one at a time: skip blocks without a match. */
+    static constexpr bool kCheapMaskedStores = false;
 
     static V
     load(const char *p)

@@ -9,6 +9,26 @@
 /* One owned reference once imported; never released. */
 static PyObject *reference_module = NULL;
 
+/* The last name asked for, interned: the look-up is made on every call,
+   and hashing a fresh string each time costs a tenth of a small call. */
+static const char *cached_name = NULL;
+static PyObject *cached_name_object = NULL;
+
+/* module.<name>: a new reference, or NULL with an exception set. */
+static PyObject *
+get_attribute(PyObject *module, const char *name)
+{
+    if (name != cached_name) {
+        PyObject *interned = PyUnicode_InternFromString(name);
+        if (interned == NULL) {
+            return NULL;
+        }
+        Py_XSETREF(cached_name_object, interned);
+        cached_name = name;
+    }
+    return PyObject_GetAttr(module, cached_name_object);
+}
+
 PyObject *
 call_reference(const char *name, PyObject *args, PyObject *kwargs)
 {
@@ -23,7 +43,7 @@ call_reference(const char *name, PyObject *args, PyObject *kwargs)
         Py_XSETREF(reference_module, module);
     }
 
-    PyObject *func = PyObject_GetAttrString(reference_module, name);
+    PyObject *func = get_attribute(reference_module, name);
     if (func == NULL) {
         PyErr_Format(PyExc_RuntimeError,
                      "Cannot import %s from fennick.slow", name);

@@ -98,14 +98,19 @@ scalar_from_object(PyObject *obj, Scalar *out, const char *message)
         out->value = PyFloat_AS_DOUBLE(obj);
         return 0;
     }
-    if (is_complex(obj)) {
+    double value;
+    if (PyLong_CheckExact(obj)) {
+        /* The general conversion would build a float object first, which
+           costs a fifth of a call on a tiny array. */
+        value = PyLong_AsDouble(obj);
+    }
+    else if (is_complex(obj)) {
         PyErr_SetString(PyExc_TypeError, message);
         return -1;
     }
-    /* For an exact int the general conversion would build a float object
-       first, which costs a fifth of a call on a tiny array. */
-    const double value = PyLong_CheckExact(obj) ? PyLong_AsDouble(obj)
-                                                : PyFloat_AsDouble(obj);
+    else {
+        value = PyFloat_AsDouble(obj);
+    }
     if (value == -1.0 && PyErr_Occurred()) {
         /* KeyboardInterrupt and the like are not a bad number. */
         if (PyErr_ExceptionMatches(PyExc_Exception)) {
