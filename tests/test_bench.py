@@ -11,22 +11,29 @@ import json
 from fennick import bench, bench_parallel
 
 
-def test_tiny_run_writes_table_and_json(tmp_path, capsys):
+def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
     out = tmp_path / "bench.json"
-    assert bench.main(["--sizes", "1,40", "--dtypes", "float32,int64",
-                       "--layouts", "1-d,x[::-1]", "--repeat", "1",
+    assert bench.main(["--sizes", "40", "--dtypes", "float32,>i2",
+                       "--layouts", "1-d|x[::-1]", "--repeat", "1",
                        "--sample-ms", "0.2", "--json", str(out)]) == 0
     printed = capsys.readouterr().out
-    assert "headline ratios" in printed
+    assert "vector width: " in printed and "Goals" in printed
 
     data = json.loads(out.read_text())
-    cases = {(r["dtype"], r["layout"], r["size"], r["match"])
-             for r in data["results"]}
-    # float32 has the two NaN cases too; int64 has no NaN case.
-    assert len(cases) == 2 * 2 * 4 + 2 * 2 * 2
+    assert data["machine"]["width"] in data["machine"]["widths"]
+    cases = {(r["dtype"], r["layout"], r["match"]) for r in data["results"]}
+    assert len(cases) == 2 * 2 * 2  # 1% and 50% of each
     for r in data["results"]:
-        assert set(r["times_ns"]) == set(bench.COMPETITORS)
+        assert {"fennick", "putmask", "max"} <= set(r["times_ns"])
         assert all(t > 0 for t in r["times_ns"].values())
+
+
+def test_default_plan_reaches_every_goal():
+    # Every goal has cases in the default run (nothing timed here).
+    cases = [dict(zip(("dtype", "layout", "size", "match"), c))
+             for c in bench.plan(bench.parse_args([]))]
+    for desc, _, _, keep in bench.GOALS:
+        assert any(keep(c) for c in cases), desc
 
 
 def test_parallel_tiny_run_checks_and_times_every_competitor():

@@ -1,22 +1,30 @@
 """Times fennick.replace against the NumPy code a user would write instead.
 
-Run ``python -m fennick.bench`` (``--quick`` for a run of under a minute,
-``--help`` for the options).  Every case is an array of one element type,
-layout, size and share of matching elements; on it, in one process and in
-interleaved samples, so that machine drift hits every competitor alike:
+``python -m fennick.bench`` (a few minutes) prints which vector width served
+the run, a table of the goals fennick is built to meet, each with its
+measured ratio and a pass or miss mark, and a grid of every numeric element
+type against every layout family.  ``--full`` times more sizes and shares of
+matches and prints a row per case; ``--help`` explains every column.
+
+Every case is an array of one element type, layout, size and share of
+matching elements; on it, in one process and in interleaved samples, so
+that machine drift hits every competitor alike, are timed:
 
 - ``fennick``: ``replace(a, old, new)``;
 - the idioms: ``a[a == old] = new``, ``np.putmask(a, a == old, new)`` and
   ``np.copyto(a, new, where=(a == old))``, with ``np.isnan(a)`` as the mask
-  for a NaN ``old``;
-- a bound: the faster of ``np.multiply(a, 1, out=a)`` and
-  ``np.negative(a, out=a)``, which read and write every element once, in
-  place, with NumPy's vectorised loops.
+  for a NaN ``old``; the fastest of the three is "the best idiom";
+- ``inplace``: NumPy's fastest loop that reads and writes every element in
+  place (the faster of ``np.negative(a, out=a)`` and
+  ``np.multiply(a, 1, out=a)``; ``np.logical_not`` for bool);
+- ``readonly``: NumPy's fastest loop that only reads every element (the
+  faster of ``np.max(a)`` and ``np.count_nonzero(a)``).
 
 Each timed call does real work: calls alternate ``(old, new)`` and
-``(new, old)``, so every call finds its matches again.  Each competitor's
-result is checked once before it is timed.  Times are medians of repeated
-samples; the plot needs matplotlib (``pip install fennick[plot]``).
+``(new, old)``, so every call finds its matches again.  The results of
+fennick and the idioms are checked once before they are timed.  Times are
+medians of repeated samples; the plot needs matplotlib
+(``pip install fennick[plot]``).
 """
 
 import argparse
@@ -32,23 +40,56 @@ import time
 
 import numpy as np
 
-from fennick import replace
+from fennick import _reference_loops, replace
 
-DTYPES = ("float64", "float32", "int64", "int32")
-LAYOUTS = ("1-d", "2-d C", "2-d F", "x[::2]", "x[::-1]")
+NATIVE = ("float64", "float32", "int64", "int32")
+OTHER = ("int16", "uint16", "int8", "uint8", "uint32", "uint64", "bool",
+         "float16", "longlong", ">f8", ">f4", ">i8", ">i4", ">i2")
+DTYPES = NATIVE + OTHER
+
+
+def _noise(shape, dtype, rng):
+    """Values that never match: 3..99 (every numeric type holds them), or
+    False for bool, whose matches are True."""
+    if dtype.kind == "b":
+        return np.zeros(shape, dtype)
+    return rng.integers(3, 100, shape).astype(dtype)
+
+
+def _rows(n):
+    return 10 if n >= 100 else 1
+
+
+# Layouts by family: name -> (family, view of about n elements).
+LAYOUTS = {
+    "1-d": ("contiguous", lambda n, d, r: _noise(n, d, r)),
+    "2-d C": ("contiguous",
+              lambda n, d, r: _noise((_rows(n), n // _rows(n)), d, r)),
+    "2-d F": ("contiguous", lambda n, d, r: np.asfortranarray(
+        _noise((_rows(n), n // _rows(n)), d, r))),
+    "2-d [:, ::-1]": ("contiguous", lambda n, d, r: _noise(
+        (_rows(n), n // _rows(n)), d, r)[:, ::-1]),
+    "x[::-1]": ("reversed", lambda n, d, r: _noise(n, d, r)[::-1]),
+    "3-d [::-1, ::-1, ::-1]": ("reversed", lambda n, d, r: _noise(
+        (max(1, n // 100), 10, 10), d, r)[::-1, ::-1, ::-1]),
+    "x[::2]": ("strided", lambda n, d, r: _noise(2 * n, d, r)[::2]),
+    "planes[::2]": ("strided", lambda n, d, r: _noise(
+        (2 * max(1, n // 30), 10, 3), d, r)[::2]),
+    "x[:, 3] of (n, 16)": ("strided",
+                           lambda n, d, r: _noise((n, 16), d, r)[:, 3]),
+    "x2[:, :1]": ("length 1", lambda n, d, r: _noise((n, 2), d, r)[:, :1]),
+    "x[None, :]": ("length 1", lambda n, d, r: _noise(n, d, r)[None, :]),
+    "x[:, None]": ("length 1", lambda n, d, r: _noise(n, d, r)[:, None]),
+    "3-d transposed": ("transposed", lambda n, d, r: _noise(
+        (max(1, n // 100), 10, 10), d, r).transpose(2, 0, 1)),
+}
+FAMILIES = ("contiguous", "reversed", "strided", "length 1", "transposed")
 CONTIGUOUS = ("1-d", "2-d C", "2-d F")
-SIZES = (1, 10, 100, 1000, 10**4, 10**5, 10**6, 10**7)
-LARGE_SIZE = 10**8
-# Short samples, many of them: a sample that the scheduler interrupts is an
-# outlier, which the median ignores.  `case_s` bounds the sampling time of
-# one case (but every competitor gets MIN_REPEAT samples).
-FULL = {"sizes": SIZES, "repeat": 51, "sample_ms": 1, "case_s": 3}
-QUICK = {"sizes": (1, 10, 1000, 10**5, 10**6), "repeat": 15,
-         "sample_ms": 0.5, "case_s": 0.3}
-MIN_REPEAT = 5
-MATCHES = ("1%", "50%", "NaN1%", "NaN50%")  # share matching; NaN: old is NaN
+NAMED = ("x2[:, :1]", "x[None, :]", "x[:, None]", "planes[::2]",
+         "3-d [::-1, ::-1, ::-1]", "3-d transposed", "x[:, 3] of (n, 16)")
 
-OLD, NEW = 1, 2  # `old` and `new`; data elsewhere is drawn from 3..999
+OLD, NEW = 1, 2
+MATCHES = ("1%", "50%", "NaN 1%", "NaN 50%")  # NaN: `old` is NaN
 
 # Statements timed, with {old}, {new} and {mask} filled in per call.
 IDIOMS = {
@@ -56,15 +97,24 @@ IDIOMS = {
     "putmask": "putmask(a, {mask}, {new})",
     "copyto": "copyto(a, {new}, where={mask})",
 }
-BOUNDS = {
-    "multiply": "multiply(a, 1, out=a)",
-    "negative": "negative(a, out=a)",
-}
-COMPETITORS = {"fennick": "replace(a, {old}, {new})", **IDIOMS, **BOUNDS}
+INPLACE = {"negative": "negative(a, out=a)",
+           "multiply": "multiply(a, 1, out=a)"}
+INPLACE_BOOL = {"logical_not": "logical_not(a, out=a)"}
+READONLY = {"max": "amax(a)", "count_nonzero": "count_nonzero(a)"}
 NAMESPACE = {
     "replace": replace, "putmask": np.putmask, "copyto": np.copyto,
     "isnan": np.isnan, "multiply": np.multiply, "negative": np.negative,
+    "logical_not": np.logical_not, "amax": np.max,
+    "count_nonzero": np.count_nonzero,
 }
+
+# Sampling: short samples, many of them; a sample the scheduler interrupts
+# is an outlier, which the median ignores.  `case_s` bounds the sampling
+# time of one case, but every competitor gets MIN_REPEAT samples.
+FULL = {"repeat": 21, "sample_ms": 1.0, "case_s": 1.5}
+DEFAULT = {"repeat": 11, "sample_ms": 0.5, "case_s": 0.4}
+MIN_REPEAT = 3
+TIMED_IDIOMS_UP_TO = 10**7  # larger arrays time fennick and the bounds only
 
 
 def make_calls(stmt, nan_old):
@@ -82,54 +132,41 @@ def make_calls(stmt, nan_old):
 
 
 def make_case(dtype, layout, size, match, rng):
-    """Returns the array of one case (a view of the given layout) and the
-    scalars (old, new) as Python numbers."""
+    """The view of one case, filled so that about `match` of its elements
+    hold `old`, and the scalars (old, new) as Python numbers."""
     dtype = np.dtype(dtype)
-    values = rng.integers(3, 1000, size).astype(dtype)
-    hits = rng.random(size, np.float32) < (0.5 if "50" in match else 0.01)
-    hits[rng.integers(size)] = True  # at least one, even in tiny arrays
+    view = LAYOUTS[layout][1](size, dtype, rng)
+    values = _noise(view.shape, dtype, rng)
+    hits = rng.random(view.shape, np.float32) < (0.5 if "50" in match
+                                                else 0.01)
+    if view.size:
+        hits.flat[rng.integers(view.size)] = True  # at least one
     old = math.nan if match.startswith("NaN") else OLD
     values[hits] = old
+    view[...] = values
+    if dtype.kind == "b":
+        return view, True, True  # only True matches; it stays True
     if dtype.kind == "f":
-        old, new = float(old), float(NEW)
-    else:
-        old, new = int(old), int(NEW)
-
-    rows = 1 if size < 10 else min(10, size // 5)
-    if layout == "1-d":
-        a = values
-    elif layout == "2-d C":
-        a = values.reshape(rows, -1)
-    elif layout == "2-d F":
-        a = np.asfortranarray(values.reshape(rows, -1))
-    elif layout == "x[::2]":
-        base = rng.integers(3, 1000, 2 * size).astype(dtype)
-        base[::2] = values
-        a = base[::2]
-    else:
-        a = values[::-1]
-    return a, old, new
+        return view, float(old), float(NEW)
+    return view, OLD, NEW
 
 
-def expected(name, a, old, new):
-    """What the first call of competitor `name` must leave in `a`."""
-    if name == "multiply":
-        return np.multiply(a, 1)
-    if name == "negative":
-        return np.negative(a)
-    mask = np.isnan(a) if old != old else a == old
-    return np.where(mask, np.array(new, a.dtype), a)
+def competitors(dtype, size):
+    """name -> statement for one case."""
+    inplace = INPLACE_BOOL if np.dtype(dtype).kind == "b" else INPLACE
+    timed = {"fennick": "replace(a, {old}, {new})"}
+    if size <= TIMED_IDIOMS_UP_TO:
+        timed.update(IDIOMS)
+    return {**timed, **inplace, **READONLY}
 
 
-def check(name, once, run, a, old, new):
-    """Runs one call and one pair of calls of `name` on `a`, comparing bit
-    for bit; leaves `a` as it found it."""
+def check(name, once, a, old, new):
+    """One call of `name` leaves the oracle's bits in `a`; `a` is restored."""
     before = a.copy()
+    mask = np.isnan(before) if old != old else before == old
+    wanted = np.where(mask, np.array(new, a.dtype), before)
     once(a, old, new)
-    ok = a.tobytes() == expected(name, before, old, new).tobytes()
-    a[...] = before
-    run(a, old, new, 1)
-    ok = ok and a.tobytes() == before.tobytes()
+    ok = a.tobytes() == wanted.astype(a.dtype).tobytes()
     a[...] = before
     if not ok:
         raise AssertionError(f"{name} gave a wrong result")
@@ -154,15 +191,14 @@ def calibrate(run, a, old, new, target_ns):
         pairs *= 10 if t < target_ns / 100 else 2
 
 
-def time_case(a, old, new, mode):
-    """Median time per call (ns) of every competitor on `a`, with the
-    competitors' samples interleaved and their order rotated.  Big arrays
-    get fewer samples (never under MIN_REPEAT), to bound a case's time."""
-    runs = []
-    round_ns = 0
-    for name, stmt in COMPETITORS.items():
+def time_case(a, old, new, timed, mode):
+    """Median time per call (ns) of every competitor on `a`, with their
+    samples interleaved and their order rotated."""
+    runs, round_ns = [], 0
+    for name, stmt in timed.items():
         run, once = make_calls(stmt, old != old)
-        check(name, once, run, a, old, new)
+        if name == "fennick" or name in IDIOMS:
+            check(name, once, a, old, new)
         pairs, ns = calibrate(run, a, old, new, mode["sample_ms"] * 1e6)
         runs.append((name, run, pairs))
         round_ns += ns
@@ -170,132 +206,231 @@ def time_case(a, old, new, mode):
                                      int(mode["case_s"] * 1e9 / round_ns)))
     samples = {name: [] for name, _, _ in runs}
     for r in range(repeat):
-        order = runs[r % len(runs):] + runs[:r % len(runs)]
-        for name, run, pairs in order:
+        for name, run, pairs in runs[r % len(runs):] + runs[:r % len(runs)]:
             samples[name].append(sample(run, a, old, new, pairs))
     return {name: statistics.median(s) for name, s in samples.items()}
 
 
-def warm_up(seconds=0.3):
-    """Runs fennick and an idiom for a moment, so that the first case is not
-    timed on a cold processor."""
-    a = np.zeros(1000)
-    run, _ = make_calls(COMPETITORS["fennick"], False)
-    idiom, _ = make_calls(IDIOMS["putmask"], False)
-    stop = time.perf_counter() + seconds
-    while time.perf_counter() < stop:
-        run(a, 0.0, 1.0, 100)
-        idiom(a, 0.0, 1.0, 10)
-
-
 def ratios(t):
-    """Adds the best idiom, the bound and the ratios to one case's times."""
-    best = min(IDIOMS, key=t.get)
-    bound = min(t[b] for b in BOUNDS)
-    return {"best_idiom": best, "bound": bound,
-            "idiom/fennick": t[best] / t["fennick"],
-            "fennick/bound": t["fennick"] / bound}
+    """The derived figures of one case's times."""
+    r = {"inplace": min(t[k] for k in (*INPLACE, *INPLACE_BOOL) if k in t),
+         "readonly": min(t[k] for k in READONLY)}
+    r["fennick/inplace"] = t["fennick"] / r["inplace"]
+    r["fennick/bound"] = t["fennick"] / min(r["inplace"], r["readonly"])
+    if "putmask" in t:
+        best = min(IDIOMS, key=t.get)
+        r["best_idiom"] = best
+        r["idiom/fennick"] = t[best] / t["fennick"]
+    return r
+
+
+def plan(args):
+    """The cases to time, as (dtype, layout, size, match) tuples."""
+    dtypes = [d for d in DTYPES if d in args.dtypes]
+    native = [d for d in dtypes if d in NATIVE]
+    other = [d for d in dtypes if d not in NATIVE]
+    layouts = [lay for lay in LAYOUTS if lay in args.layouts]
+
+    def shares(dtype, full):
+        keep = MATCHES if full else MATCHES[:2]
+        return [m for m in keep
+                if np.dtype(dtype).kind == "f" or not m.startswith("NaN")]
+
+    if args.sizes:  # exactly what was asked for
+        return [(d, lay, n, m) for d in dtypes for lay in layouts
+                for n in args.sizes for m in shares(d, args.full)]
+    contiguous = [lay for lay in CONTIGUOUS if lay in layouts]
+    one_d = [lay for lay in ("1-d",) if lay in layouts]
+    big = [10**7] + ([10**8] if args.large else [])
+    cases = []
+    # tiny arrays, natively and through the reference module
+    cases += [(d, lay, n, "1%") for d in native for lay in one_d
+              for n in ((1, 10, 100) if args.full else (1, 10))]
+    cases += [(d, lay, 10, "1%") for d in other for lay in one_d]
+    # contiguous arrays in cache, and at the speed of memory
+    cases += [(d, lay, n, m) for d in native for lay in contiguous
+              for n in (10**4, 10**5, 10**6) for m in shares(d, args.full)]
+    cases += [(d, lay, n, m) for d in native for lay in one_d for n in big
+              for m in shares(d, args.full)]
+    # every element type against every layout
+    grid_sizes = (10**3, 10**4, 10**5, 10**6, 10**7) if args.full else (
+        10**3, 10**5)
+    grid_shares = ("1%", "50%") if args.full else ("1%",)
+    cases += [(d, lay, n, m) for d in dtypes for lay in layouts
+              for n in grid_sizes for m in grid_shares]
+    seen = set()
+    return [c for c in cases if not (c in seen or seen.add(c))]
+
+
+# The goals: (description, figure, target, which cases).  A figure with
+# target ">= x" must be at least x in every case, "<= x" at most x.
+def _sel(dtypes=NATIVE, layouts=None, lo=0, hi=math.inf, match=None):
+    def keep(r):
+        return (r["dtype"] in dtypes
+                and (layouts is None or r["layout"] in layouts)
+                and lo <= r["size"] <= hi
+                and (match is None or r["match"] == match))
+    return keep
+
+
+GOALS = [
+    ("1 and 10 elements", "idiom/fennick", ">= 8",
+     _sel(layouts=("1-d",), hi=10)),
+    ("10 elements, through fennick.slow", "idiom/fennick", ">= 2",
+     _sel(dtypes=OTHER, lo=10, hi=10)),
+    ("contiguous 1e4-1e6, 1% and 50%", "fennick/inplace", "<= 1.2",
+     _sel(layouts=CONTIGUOUS, lo=10**4, hi=10**6)),
+    ("contiguous 1e5-1e6, 1%", "idiom/fennick", ">= 2",
+     _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="1%")),
+    ("contiguous 1e5-1e6, 50%", "idiom/fennick", ">= 25",
+     _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="50%")),
+    ("contiguous 1e5-1e6", "fennick 50%/1%", "<= 1.15",
+     _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="50%")),
+    ("contiguous 1e7 and up, 1%", "fennick/bound", "<= 1.05",
+     _sel(layouts=CONTIGUOUS, lo=10**7, match="1%")),
+    ("contiguous 1e7 and up, 50%", "fennick/inplace", "<= 1.1",
+     _sel(layouts=CONTIGUOUS, lo=10**7, match="50%")),
+    ("x[::2] and x[::-1] from 1e5, 1%", "idiom/fennick", ">= 2",
+     _sel(layouts=("x[::2]", "x[::-1]"), lo=10**5, match="1%")),
+    ("the named N-d layouts 1e5-1e6, 1%", "idiom/fennick", ">= 2",
+     _sel(layouts=NAMED, lo=10**5, hi=10**6, match="1%")),
+    ("every dtype and layout 1e3-1e7", "idiom/fennick", ">= 1",
+     _sel(dtypes=DTYPES, lo=10**3, hi=10**7)),
+    ("every dtype and layout 1e5-1e7", "idiom/fennick", ">= 1.5",
+     _sel(dtypes=DTYPES, lo=10**5, hi=10**7)),
+]
+
+
+def _add_share_ratio(results):
+    """fennick's time with 50% matches over its time with 1%, per array."""
+    times = {(r["dtype"], r["layout"], r["size"], r["match"]):
+             r["times_ns"]["fennick"] for r in results}
+    for r in results:
+        low = times.get((r["dtype"], r["layout"], r["size"], "1%"))
+        if r["match"] == "50%" and low:
+            r["fennick 50%/1%"] = r["times_ns"]["fennick"] / low
+
+
+def _passes(value, target):
+    bound = float(target.split()[1])
+    return value >= bound if target.startswith(">") else value <= bound
+
+
+def headline(results):
+    """One row per goal: (goal, figure, target, worst, worst case, median,
+    passed), with None where the run has no case for it."""
+    _add_share_ratio(results)
+    rows = []
+    for desc, key, target, keep in GOALS:
+        cases = [r for r in results if key in r and keep(r)]
+        if not cases:
+            rows.append((desc, key, target, None, "", None, None))
+            continue
+        pick = min if target.startswith(">") else max
+        worst = pick(cases, key=lambda r: r[key])
+        rows.append((desc, key, target, worst[key], label(worst),
+                     statistics.median(r[key] for r in cases),
+                     _passes(worst[key], target)))
+    return rows
+
+
+def grid(results):
+    """{(dtype, family): (worst idiom/fennick from 1e5, worst from 1e3)}."""
+    cells = {}
+    for r in results:
+        if "idiom/fennick" not in r or r["size"] < 10**3:
+            continue
+        key = (r["dtype"], LAYOUTS[r["layout"]][0])
+        big, small = cells.get(key, (math.inf, math.inf))
+        ratio = r["idiom/fennick"]
+        cells[key] = (min(big, ratio) if r["size"] >= 10**5 else big,
+                      min(small, ratio))
+    return cells
+
+
+def label(r):
+    return f"{r['dtype']} {r['layout']} {r['size']:.0e} {r['match']}"
 
 
 def fmt_time(ns):
-    for unit, scale in (("ms", 1e6), ("us", 1e3)):
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("us", 1e3)):
         if ns >= scale:
             return f"{ns / scale:.3g} {unit}"
     return f"{ns:.3g} ns"
 
 
-HEADER = (f"{'dtype':8} {'layout':8} {'size':>9} {'match':6} "
-          f"{'fennick':>9} {'/elem':>9} {'a[a==o]=n':>9} {'putmask':>9} "
-          f"{'copyto':>9} {'bound':>9} {'idiom/f':>8} {'f/bound':>8}")
+ROW_HEADER = (f"{'dtype':9} {'layout':22} {'size':>9} {'match':7} "
+              f"{'fennick':>9} {'/elem':>9} {'idiom':>9} {'inplace':>9} "
+              f"{'readonly':>9} {'idiom/f':>8} {'f/inpl':>7} {'f/bound':>7}")
 
 
 def row(r):
     t = r["times_ns"]
-    return (f"{r['dtype']:8} {r['layout']:8} {r['size']:>9} {r['match']:6} "
+    idiom = t[r["best_idiom"]] if "best_idiom" in r else math.nan
+    return (f"{r['dtype']:9} {r['layout']:22} {r['size']:>9} {r['match']:7} "
             + " ".join(f"{fmt_time(v):>9}" for v in (
-                t["fennick"], t["fennick"] / r["size"], t["a[a==old]=new"],
-                t["putmask"], t["copyto"], r["bound"]))
-            + f" {r['idiom/fennick']:8.2f} {r['fennick/bound']:8.2f}")
+                t["fennick"], t["fennick"] / max(1, r["elements"]), idiom,
+                r["inplace"], r["readonly"]))
+            + f" {r.get('idiom/fennick', math.nan):8.2f}"
+            f" {r['fennick/inplace']:7.2f} {r['fennick/bound']:7.2f}")
 
 
-def headline(results):
-    """The ratios this benchmark exists to show, each over a set of cases:
-    (description, worst case, median over the cases, goal) tuples, worst
-    meaning the smallest ratio for a goal ">=" and the largest otherwise."""
-    def contiguous(lo, hi=math.inf):
-        return lambda r: r["layout"] in CONTIGUOUS and lo <= r["size"] <= hi
-
-    def layout(name, lo):
-        return lambda r: r["layout"] == name and r["size"] >= lo
-
-    def share(pct, keep):
-        return lambda r: r["match"].endswith(pct) and keep(r)
-
-    # fennick's time with 50% matches over its time with 1%, per array
-    fennick = {(r["dtype"], r["layout"], r["size"], r["match"]):
-               r["times_ns"]["fennick"] for r in results}
-    for r in results:
-        low = fennick.get((r["dtype"], r["layout"], r["size"],
-                           r["match"].replace("50%", "1%")))
-        if r["match"].endswith("50%") and low:
-            r["fennick 50%/1%"] = r["times_ns"]["fennick"] / low
-
-    mid = contiguous(10**5, 10**6)
-    wanted = [(f"tiny (1, 10 elements), {d}", "idiom/fennick", ">= 8",
-               lambda r, d=d: r["size"] <= 10 and r["dtype"] == d)
-              for d in DTYPES]
-    wanted += [
-        ("contiguous 1e5-1e6, 1% match", "idiom/fennick", ">= 1.5",
-         share("1%", mid)),
-        ("contiguous 1e5-1e6, 50% match", "idiom/fennick", ">= 20",
-         share("50%", mid)),
-        ("contiguous 1e5-1e6", "fennick 50%/1%", "<= 1.15", mid),
-        ("contiguous, 1e7 and up", "fennick/bound", "<= 1.2",
-         contiguous(10**7)),
-        ("x[::2], 1e7 and up", "fennick/bound", "<= 1.2",
-         layout("x[::2]", 10**7)),
-        ("x[::-1], 1e7 and up", "fennick/bound", "<= 1.2",
-         layout("x[::-1]", 10**7)),
-        ("x[::2], 1e5 and up", "idiom/fennick", ">= 2",
-         layout("x[::2]", 10**5)),
-        ("x[::-1], 1e5 and up", "idiom/fennick", ">= 2",
-         layout("x[::-1]", 10**5)),
-        ("contiguous 1e4-1e5 (in cache)", "fennick/bound", "(report)",
-         contiguous(10**4, 10**5)),
-    ]
-    lines = []
-    for desc, key, goal, keep in wanted:
-        vals = [r[key] for r in results if key in r and keep(r)]
-        worst = (min if goal.startswith(">") else max)(vals) if vals else None
-        typical = statistics.median(vals) if vals else None
-        lines.append((f"{desc}: {key}", worst, typical, goal))
-    return lines
+def print_headline(results):
+    print("\nGoals (worst case of this run; median over its cases)")
+    print(f"  {'cases':36} {'figure':16} {'target':>8} {'worst':>7} "
+          f"{'median':>7}  mark   worst case")
+    for desc, key, target, worst, case, median, passed in headline(results):
+        if worst is None:
+            print(f"  {desc:36} {key:16} {target:>8} {'n/a':>7} {'':>7}  -")
+            continue
+        mark = "pass" if passed else "MISS"
+        print(f"  {desc:36} {key:16} {target:>8} {worst:7.2f} {median:7.2f}"
+              f"  {mark:5}  {case}")
+    cells = grid(results)
+    if not cells:
+        return
+    print("\nidiom/fennick by element type and layout family: the worst case "
+          "from 1e5 elements\n(target >= 1.5; '!' marks a miss, or a case "
+          "below 1.0 from 1e3)")
+    print(f"  {'dtype':9}" + "".join(f"{f:>12}" for f in FAMILIES))
+    for dtype in DTYPES:
+        line = []
+        for family in FAMILIES:
+            big, small = cells.get((dtype, family), (math.inf, math.inf))
+            if big == math.inf and small == math.inf:
+                line.append(f"{'':>12}")
+                continue
+            shown = big if big != math.inf else small
+            miss = big < 1.5 or small < 1.0
+            line.append(f"{shown:11.2f}{'!' if miss else ' '}")
+        if any(cell.strip() for cell in line):
+            print(f"  {dtype:9}" + "".join(line))
 
 
 def plot(results, path):
-    """Throughput against size for 1-d arrays: one panel per dtype and share
-    of matches, one line per competitor."""
+    """Throughput against size for 1-d arrays of the native types: one panel
+    per dtype and share of matches, one line per competitor."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
     shares = ("1%", "50%")
-    fig, axes = plt.subplots(len(shares), len(DTYPES), figsize=(16, 7.5),
+    fig, axes = plt.subplots(len(shares), len(NATIVE), figsize=(16, 7.5),
                              sharex=True, sharey=True, squeeze=False)
     for i, share in enumerate(shares):
-        for j, dtype in enumerate(DTYPES):
+        for j, dtype in enumerate(NATIVE):
             ax = axes[i][j]
             rs = sorted((r for r in results if r["layout"] == "1-d"
-                         and r["dtype"] == dtype and r["match"] == share),
-                        key=lambda r: r["size"])
-            for name in ("fennick", *IDIOMS, "bound"):
-                ts = [r["bound"] if name == "bound" else r["times_ns"][name]
+                         and r["dtype"] == dtype and r["match"] == share
+                         and "best_idiom" in r), key=lambda r: r["size"])
+            for name in ("fennick", *IDIOMS, "inplace", "readonly"):
+                ts = [r[name] if name in r else r["times_ns"][name]
                       for r in rs]
-                ax.plot([r["size"] for r in rs],
-                        [r["size"] / t * 1e9 for r, t in zip(rs, ts)],
+                ax.plot([r["elements"] for r in rs],
+                        [r["elements"] / t * 1e9 for r, t in zip(rs, ts)],
                         marker="o", ms=3, label=name,
                         lw=2.5 if name == "fennick" else 1.2,
-                        ls="--" if name == "bound" else "-")
+                        ls="--" if name in ("inplace", "readonly") else "-")
             ax.set(xscale="log", yscale="log", title=f"{dtype}, {share} match")
             ax.grid(True, which="major", alpha=0.3)
             if i == len(shares) - 1:
@@ -316,26 +451,60 @@ def machine():
                        if line.startswith("model name"))
     except (OSError, StopIteration):
         pass
-    return {"cpu": cpu, "cpus": os.cpu_count(), "system": platform.platform(),
-            "python": platform.python_version(), "numpy": np.__version__}
+    try:
+        cores = len(os.sched_getaffinity(0))
+    except AttributeError:
+        cores = os.cpu_count()
+    return {"cpu": cpu, "cores": cores, "system": platform.platform(),
+            "python": platform.python_version(), "numpy": np.__version__,
+            "width": _reference_loops.width,
+            "widths": list(_reference_loops.widths)}
 
 
-def main(argv=None):
-    p = argparse.ArgumentParser(prog="python -m fennick.bench",
-                                description=__doc__.split("\n\n")[0])
-    p.add_argument("--quick", action="store_true",
-                   help="fewer sizes and shorter samples (under a minute)")
+COLUMNS = """\
+columns of the per-case rows (--full):
+  fennick    time of one replace(a, old, new) call
+  /elem      that time divided by the number of elements
+  idiom      time of the best (fastest) of a[a == old] = new,
+             np.putmask(a, a == old, new) and np.copyto(a, new,
+             where=a == old) (np.isnan(a) as the mask for a NaN old)
+  inplace    NumPy's fastest loop that reads and writes every element in
+             place: np.negative or np.multiply(a, 1) with out=a
+             (np.logical_not for bool)
+  readonly   NumPy's fastest loop that only reads every element: np.max or
+             np.count_nonzero
+  idiom/f    best idiom's time over fennick's: how many times faster
+             fennick is than the NumPy code a user would write
+  f/inpl     fennick's time over inplace: below 1, faster than writing
+             every element once
+  f/bound    fennick's time over the faster of inplace and readonly
+goals: each compares a figure with its target over a set of cases and marks
+the worst case pass or MISS; "fennick 50%/1%" is fennick's time with half
+the elements matching over its time with 1%.  The grid gives, per element
+type and layout family, the worst idiom/fennick from 1e5 elements.
+"""
+
+
+def parse_args(argv=None):
+    p = argparse.ArgumentParser(
+        prog="python -m fennick.bench", description=__doc__.split("\n\n")[0],
+        epilog=COLUMNS, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--full", action="store_true",
+                   help="more sizes, 50%% and NaN matches everywhere, longer "
+                        "samples, and a row per case (tens of minutes)")
     p.add_argument("--large", action="store_true",
-                   help=f"add arrays of {LARGE_SIZE:.0e} elements")
+                   help="add contiguous arrays of 1e8 elements")
     p.add_argument("--json", metavar="FILE", help="write the results here")
     p.add_argument("--plot", metavar="FILE.png", help="draw throughput here")
     p.add_argument("--sizes", type=lambda s: [int(float(x)) for x in
                                               s.split(",")],
-                   help="comma-separated sizes instead of the default set")
+                   help="time exactly these sizes for the chosen dtypes and "
+                        "layouts, instead of the planned cases")
     p.add_argument("--dtypes", type=lambda s: s.split(","), default=DTYPES,
                    help="comma-separated, from " + ",".join(DTYPES))
-    p.add_argument("--layouts", type=lambda s: s.split(","), default=LAYOUTS,
-                   help="comma-separated, from " + ",".join(LAYOUTS))
+    p.add_argument("--layouts", type=lambda s: s.split("|"),
+                   default=list(LAYOUTS),
+                   help="'|'-separated, from " + "|".join(LAYOUTS))
     p.add_argument("--repeat", type=int, help="most samples per competitor")
     p.add_argument("--sample-ms", type=float, help="length of one sample")
     args = p.parse_args(argv)
@@ -344,61 +513,55 @@ def main(argv=None):
             p.error(f"--{name} takes some of: {', '.join(known)}")
     if args.plot and importlib.util.find_spec("matplotlib") is None:
         p.error("--plot needs matplotlib (pip install matplotlib)")
+    return args
 
-    mode = dict(QUICK if args.quick else FULL)
+
+def main(argv=None):
+    args = parse_args(argv)
+    mode = dict(FULL if args.full else DEFAULT)
     for key in ("repeat", "sample_ms"):
         if getattr(args, key) is not None:
             mode[key] = getattr(args, key)
-    sizes = list(args.sizes or mode["sizes"])
-    if args.large:
-        sizes.append(LARGE_SIZE)
-    cases = [(d, lay, n, m) for d in args.dtypes for lay in args.layouts
-             for n in sizes for m in MATCHES
-             if not (m.startswith("NaN") and np.dtype(d).kind != "f")]
-
+    cases = plan(args)
     info = machine()
-    print(f"fennick.bench on {info['cpu']} ({info['cpus']} CPUs), "
+    print(f"fennick.bench on {info['cpu']} ({info['cores']} cores), "
           f"{info['system']}, Python {info['python']}, NumPy {info['numpy']}")
-    print(f"median of up to {mode['repeat']} samples of about "
-          f"{mode['sample_ms']:g} ms; "
-          "'/elem' is fennick's time per element\n" + HEADER)
+    print(f"vector width: {info['width']} (this processor runs: "
+          f"{', '.join(info['widths'])}); {len(cases)} cases, median of up "
+          f"to {mode['repeat']} samples of about {mode['sample_ms']:g} ms")
+    if args.full:
+        print("\n" + ROW_HEADER)
     progress = sys.stderr.isatty()
     rng = np.random.default_rng(2024)
     results = []
     gc_was_enabled = gc.isenabled()
     gc.disable()
     try:
-        warm_up()
         for i, (dtype, layout, size, match) in enumerate(cases):
             if progress:
                 sys.stderr.write(f"\r[{i + 1}/{len(cases)}] {dtype} {layout} "
-                                 f"{size} {match} ...   ")
+                                 f"{size} {match} ...   \033[K")
                 sys.stderr.flush()
             a, old, new = make_case(dtype, layout, size, match, rng)
-            times = time_case(a, old, new, mode)
+            times = time_case(a, old, new, competitors(dtype, size), mode)
             r = {"dtype": dtype, "layout": layout, "size": size,
-                 "match": match, "times_ns": times, **ratios(times)}
+                 "elements": int(a.size), "match": match, "times_ns": times,
+                 **ratios(times)}
             results.append(r)
             del a
-            if progress:
-                sys.stderr.write("\r\033[K")
-            print(row(r), flush=True)
+            if args.full:
+                print(row(r), flush=True)
     finally:
+        if progress:
+            sys.stderr.write("\r\033[K")
         if gc_was_enabled:
             gc.enable()
 
-    summary = headline(results)
-    print("\nheadline ratios (from this run)" + " " * 30
-          + "worst  median  goal")
-    for desc, worst, typical, goal in summary:
-        shown = " ".join("    n/a" if v is None else f"{v:7.2f}"
-                         for v in (worst, typical))
-        print(f"  {desc:60} {shown}  {goal}")
+    print_headline(results)
     if args.json:
         with open(args.json, "w") as f:
-            json.dump({"machine": info, "settings": mode,
-                       "results": results,
-                       "headline": summary}, f, indent=1)
+            json.dump({"machine": info, "settings": mode, "results": results,
+                       "headline": headline(results)}, f, indent=1)
     if args.plot:
         plot(results, args.plot)
         print(f"plot written to {args.plot}")
