@@ -29,6 +29,7 @@ namespace {
 template <typename T>
 struct MatchEqual {
     typedef Simd<T> S;
+    static constexpr bool kOneCompare = true;
     typename S::V old_v;
     T old;
 
@@ -52,6 +53,7 @@ struct MatchEqual {
 template <typename T>
 struct MatchNan {
     typedef Simd<T> S;
+    static constexpr bool kOneCompare = true;
 
     explicit MatchNan(const MatchSpec &) {}
     typename S::M
@@ -70,6 +72,7 @@ struct MatchNan {
 template <typename T>
 struct MatchMasked {
     typedef Simd<T> S;
+    static constexpr bool kOneCompare = false;
     typename S::V and_mask, and_bits, not_mask, not_bits;
     T and_mask1, and_bits1, not_mask1, not_bits1;
 
@@ -93,8 +96,9 @@ struct MatchMasked {
     bool
     one(T x) const
     {
-        return (T)(x & and_mask1) == and_bits1
-               && (T)(x & not_mask1) != not_bits1;
+        /* & rather than &&: no branch on the first half */
+        return ((T)(x & and_mask1) == and_bits1)
+               & ((T)(x & not_mask1) != not_bits1);
     }
 };
 
@@ -106,28 +110,44 @@ struct NewValue {
 };
 
 /* Replaces in `n` (at most 64) elements `stride` bytes apart, where the
-   target cannot load them as a vector: each is compared on its own into a
-   bit mask, eight to a step with no branch between them, and then the
-   matches are stored one by one. */
+   target cannot load them as a vector.  A test of one compare is made on
+   each element into a bit mask, eight to a step with no branch between
+   them; a longer test is made a vector at a time on a copy of the
+   elements.  Then the matches are stored one by one. */
 template <typename T, typename Match>
 static inline void
 replace_few(char *p, npy_intp n, npy_intp stride, const Match &match,
             const NewValue<T> &new_value)
 {
+    typedef Simd<T> S;
     uint64_t lanes = 0;
     const char *q = p;
     npy_intp i = 0;
-    // eight elements per step
-    for (; i + 8 <= n; i += 8, q += 8 * stride) {
-        const uint64_t b = (uint64_t)match.one(load_one<T>(q))
-            | (uint64_t)match.one(load_one<T>(q + stride)) << 1
-            | (uint64_t)match.one(load_one<T>(q + 2 * stride)) << 2
-            | (uint64_t)match.one(load_one<T>(q + 3 * stride)) << 3
-            | (uint64_t)match.one(load_one<T>(q + 4 * stride)) << 4
-            | (uint64_t)match.one(load_one<T>(q + 5 * stride)) << 5
-            | (uint64_t)match.one(load_one<T>(q + 6 * stride)) << 6
-            | (uint64_t)match.one(load_one<T>(q + 7 * stride)) << 7;
-        lanes |= b << i;
+    if constexpr (Match::kOneCompare) {
+        // eight elements per step
+        for (; i + 8 <= n; i += 8, q += 8 * stride) {
+            const uint64_t b = (uint64_t)match.one(load_one<T>(q))
+                | (uint64_t)match.one(load_one<T>(q + stride)) << 1
+                | (uint64_t)match.one(load_one<T>(q + 2 * stride)) << 2
+                | (uint64_t)match.one(load_one<T>(q + 3 * stride)) << 3
+                | (uint64_t)match.one(load_one<T>(q + 4 * stride)) << 4
+                | (uint64_t)match.one(load_one<T>(q + 5 * stride)) << 5
+                | (uint64_t)match.one(load_one<T>(q + 6 * stride)) << 6
+                | (uint64_t)match.one(load_one<T>(q + 7 * stride)) << 7;
+            lanes |= b << i;
+        }
+    }
+    else {
+        // a vector at a time, on a copy
+        static_assert(64 % S::kLanes == 0, "whole vectors in 64 elements");
+        T copy[64];
+        for (; i + S::kLanes <= n; i += S::kLanes) {
+            for (npy_intp k = i; k < i + S::kLanes; k++, q += stride) {
+                copy[k] = load_one<T>(q);
+            }
+            const char *v = (const char *)(copy + i);
+            lanes |= S::lanes(match.vec(S::load(v))) << i;
+        }
     }
     // remaining elements one at a time
     for (; i < n; i++, q += stride) {
