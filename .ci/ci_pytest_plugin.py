@@ -53,9 +53,12 @@ def pytest_sessionfinish(session, exitstatus):
     if target:
         try:
             import numpy
+
             numpy_version = numpy.__version__
         except ImportError:
             numpy_version = "none"
         with open(target, "w") as out:
-            out.write(f"{passed} {failed} {skipped} {errors} "
-                      f"{platform.python_version()} {numpy_version}\n")
+            out.write(
+                f"{passed} {failed} {skipped} {errors} "
+                f"{platform.python_version()} {numpy_version}\n"
+            )

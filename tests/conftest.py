@@ -18,6 +18,7 @@ from fennick.dozudiror import replace
 NATIVE_DTYPES = [np.dtype("d"), np.dtype("f"), np.dtype("l"), np.dtype("i")]
 NATIVE_IDS = ["f8", "f4", "i8", "i4"]
 
+
 def int_range(dtype):
     info = np.iinfo(dtype)
     return int(info.min), int(info.max)
@@ -147,7 +148,7 @@ def aligned_buffer(nbytes, align=64, misalign=0):
     raw = np.empty(nbytes + align + misalign, np.uint8)
     ptr = raw.__array_interface__["data"][0]
     start = -ptr % align + misalign
-    return raw[start:start + nbytes]
+    return raw[start : start + nbytes]
 
 
 def placed(dtype, shape, fill, order="C", misalign=0, pad=3):
@@ -159,18 +160,21 @@ def placed(dtype, shape, fill, order="C", misalign=0, pad=3):
     """
     dtype = np.dtype(dtype)
     size = math.prod(shape)
-    region = aligned_buffer((size + 2 * pad) * dtype.itemsize,
-                            misalign=misalign)
+    region = aligned_buffer(
+        (size + 2 * pad) * dtype.itemsize, misalign=misalign
+    )
     region.view(dtype)[...] = fill
     start = pad * dtype.itemsize
-    body = region[start:start + size * dtype.itemsize].view(dtype)
+    body = region[start : start + size * dtype.itemsize].view(dtype)
     return region, body.reshape(shape, order=order)
 
 
 def footprint(region, view):
     """Boolean mask over the bytes of `region` that `view`'s elements use."""
-    start = (view.__array_interface__["data"][0]
-             - region.__array_interface__["data"][0])
+    start = (
+        view.__array_interface__["data"][0]
+        - region.__array_interface__["data"][0]
+    )
     if view.size == 0:
         offsets = np.empty(0, np.intp)
     elif view.ndim == 0:
@@ -237,8 +241,10 @@ def check_replace(view, old, new, guard=None, run=None):
     same bits, same error, same object returned, and nothing outside `view`
     written."""
     if run is None:
+
         def run():
             return replace(view, old, new)
+
     before = view.copy()
     try:
         wanted = expected(view, old, new)
@@ -248,8 +254,11 @@ def check_replace(view, old, new, guard=None, run=None):
         assert_same(view, before)
     else:
         loose = None
-        if (view.dtype.kind == "f" and view.dtype.itemsize < 8
-                and math.isnan(float(new))):
+        if (
+            view.dtype.kind == "f"
+            and view.dtype.itemsize < 8
+            and math.isnan(float(new))
+        ):
             loose = match_mask(before, old)
         assert run() is view
         assert_same(view, wanted, loose)

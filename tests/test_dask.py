@@ -32,28 +32,39 @@ def test_cluster_reads_zarr_and_matches_the_idiom(tmp_path):
     da.from_array(readings(), chunks=(25, 20)).to_zarr(store)
     x = da.from_zarr(store)
     # Two worker processes on the loopback interface, closed by the test.
-    with distributed.LocalCluster(
-            n_workers=2, processes=True, threads_per_worker=1,
-            host="127.0.0.1", dashboard_address=None) as cluster, \
-            distributed.Client(cluster) as client:
+    with (
+        distributed.LocalCluster(
+            n_workers=2,
+            processes=True,
+            threads_per_worker=1,
+            host="127.0.0.1",
+            dashboard_address=None,
+        ) as cluster,
+        distributed.Client(cluster) as client,
+    ):
         client.wait_for_workers(2, timeout=60)
         for old, new in [(-999, NAN), (NAN, 0.0), (1, 2)]:
             y = fennick.dask.replace(x, old, new)
             assert (y.dtype, y.chunks) == (x.dtype, x.chunks)
             mask = da.isnan(x) if math.isnan(old) else x == old
-            got, wanted = client.compute([y, da.where(mask, new, x)],
-                                         sync=True)
+            got, wanted = client.compute(
+                [y, da.where(mask, new, x)], sync=True
+            )
             np.testing.assert_array_equal(got, wanted)
     assert cluster.status.name == "closed"
     np.testing.assert_array_equal(da.from_zarr(store).compute(), readings())
 
 
-@pytest.mark.parametrize("make", [
-    lambda v: da.from_array(v, chunks=(7, 11)),
-    lambda v: da.from_array(np.asfortranarray(v)[::-1, ::2], chunks=9),
-    lambda v: da.from_array(v.astype(">f8"), chunks=(60, 1)),
-    lambda v: da.from_array(np.nan_to_num(v).astype("i2"), chunks=-1).T,
-], ids=["C", "F reversed strided", "byte-swapped", "reference route"])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda v: da.from_array(v, chunks=(7, 11)),
+        lambda v: da.from_array(np.asfortranarray(v)[::-1, ::2], chunks=9),
+        lambda v: da.from_array(v.astype(">f8"), chunks=(60, 1)),
+        lambda v: da.from_array(np.nan_to_num(v).astype("i2"), chunks=-1).T,
+    ],
+    ids=["C", "F reversed strided", "byte-swapped", "reference route"],
+)
 def test_blocks_are_copies_and_results_match_replace(make):
     source = readings()
     x = make(source)
@@ -65,11 +76,14 @@ def test_blocks_are_copies_and_results_match_replace(make):
     np.testing.assert_array_equal(source, kept)  # dask read views of it
 
 
-@pytest.mark.parametrize("x, old, new, error", [
-    (da.zeros(4, dtype="i4", chunks=2), 2.5, 0, ValueError),
-    (da.zeros(4, dtype="f8", chunks=2), "0", 1, TypeError),
-    (np.zeros(4), 0, 1, TypeError),
-])
+@pytest.mark.parametrize(
+    "x, old, new, error",
+    [
+        (da.zeros(4, dtype="i4", chunks=2), 2.5, 0, ValueError),
+        (da.zeros(4, dtype="f8", chunks=2), "0", 1, TypeError),
+        (np.zeros(4), 0, 1, TypeError),
+    ],
+)
 def test_errors_come_when_the_graph_is_built(x, old, new, error):
     with pytest.raises(error) as got:
         fennick.dask.replace(x, old, new)
@@ -88,8 +102,14 @@ def test_graph_names_are_meaningful_and_deterministic():
 
 
 def test_only_fennick_dask_imports_dask():
-    code = ("import sys, numpy, fennick; fennick.replace_parallel("
-            "numpy.zeros(3), 0, 1); print('dask' in sys.modules)")
-    done = subprocess.run([sys.executable, "-c", code], capture_output=True,
-                          text=True, timeout=120)
+    code = (
+        "import sys, numpy, fennick; fennick.replace_parallel("
+        "numpy.zeros(3), 0, 1); print('dask' in sys.modules)"
+    )
+    done = subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert done.stdout.strip() == "False", done.stderr

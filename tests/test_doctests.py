@@ -12,13 +12,15 @@ import fennick
 def run_examples(func):
     """Runs the examples of `func`'s docstring; returns them."""
     test = doctest.DocTestParser().get_doctest(
-        func.__doc__, {}, f"{func.__module__}.{func.__name__}", None, 0)
+        func.__doc__, {}, f"{func.__module__}.{func.__name__}", None, 0
+    )
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
     report = []
     with np.printoptions(legacy=False):  # legacy printing changes the output
         result = runner.run(test, out=report.append, clear_globs=True)
-    assert (result.failed, result.attempted) == (0, len(test.examples)), \
+    assert (result.failed, result.attempted) == (0, len(test.examples)), (
         "".join(report)
+    )
     return test.examples
 
 
@@ -32,13 +34,16 @@ def test_replace_examples_pass():
 
 def test_replace_parallel_examples_pass():
     examples = run_examples(fennick.replace_parallel)
-    assert sum("fennick.replace_parallel(" in ex.source
-               for ex in examples) >= 2
+    assert (
+        sum("fennick.replace_parallel(" in ex.source for ex in examples) >= 2
+    )
 
 
 def test_dask_replace_examples_pass():
     pytest.importorskip("dask.array")
     import fennick.dask
 
-    assert any("fennick.dask.replace(" in ex.source
-               for ex in run_examples(fennick.dask.replace))
+    assert any(
+        "fennick.dask.replace(" in ex.source
+        for ex in run_examples(fennick.dask.replace)
+    )

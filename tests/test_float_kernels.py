@@ -5,8 +5,7 @@ float32."""
 import numpy as np
 import pytest
 
-from conftest import (bits_of, check_replace, float_from_bits,
-                      nan_from_bits)
+from conftest import bits_of, check_replace, float_from_bits, nan_from_bits
 from fennick.dozudiror import replace
 
 FLOATS = [np.float64, np.float32]
@@ -14,11 +13,26 @@ FLOAT_IDS = ["f8", "f4"]
 
 # Quiet, negative, signalling and payload-carrying NaNs.
 NAN_BITS = {
-    np.float64: [0x7FF8000000000000, 0xFFF8000000000000, 0x7FF0000000000001,
-                 0xFFF0000000000001, 0x7FF8DEADBEEF0001, 0x7FFFFFFFFFFFFFFF,
-                 0xFFFFFFFFFFFFFFFF, 0x7FF4000000000000],
-    np.float32: [0x7FC00000, 0xFFC00000, 0x7F800001, 0xFF800001, 0x7FC0BEEF,
-                 0x7FFFFFFF, 0xFFFFFFFF, 0x7FA00000],
+    np.float64: [
+        0x7FF8000000000000,
+        0xFFF8000000000000,
+        0x7FF0000000000001,
+        0xFFF0000000000001,
+        0x7FF8DEADBEEF0001,
+        0x7FFFFFFFFFFFFFFF,
+        0xFFFFFFFFFFFFFFFF,
+        0x7FF4000000000000,
+    ],
+    np.float32: [
+        0x7FC00000,
+        0xFFC00000,
+        0x7F800001,
+        0xFF800001,
+        0x7FC0BEEF,
+        0x7FFFFFFF,
+        0xFFFFFFFF,
+        0x7FA00000,
+    ],
 }
 
 
@@ -28,7 +42,7 @@ def with_nans(dtype, n=21):
     x[-1] = np.inf
     nans = NAN_BITS[dtype]
     positions = np.linspace(0, n - 2, len(nans)).astype(int)
-    for pos, bits in zip(positions, nans):
+    for pos, bits in zip(positions, nans, strict=True):
         x[pos] = nan_from_bits(bits, dtype)
     return x, positions
 
@@ -53,9 +67,16 @@ def test_negative_zero_is_written_with_its_sign(dtype):
 
 
 @pytest.mark.parametrize("dtype", FLOATS, ids=FLOAT_IDS)
-@pytest.mark.parametrize("old_bits", [0x7FF8000000000000, 0xFFF8000000000000,
-                                      0x7FF0000000000001, 0x7FF8000000001234],
-                         ids=["nan", "-nan", "snan", "payload"])
+@pytest.mark.parametrize(
+    "old_bits",
+    [
+        0x7FF8000000000000,
+        0xFFF8000000000000,
+        0x7FF0000000000001,
+        0x7FF8000000001234,
+    ],
+    ids=["nan", "-nan", "snan", "payload"],
+)
 @pytest.mark.parametrize("step", [1, -1, 2])
 def test_nan_old_matches_every_nan(dtype, old_bits, step):
     x, _ = with_nans(dtype)
@@ -64,20 +85,23 @@ def test_nan_old_matches_every_nan(dtype, old_bits, step):
     replace(view, float_from_bits(old_bits), 0)
     wanted = np.isnan(before)
     assert wanted.sum() >= 4
-    np.testing.assert_array_equal(replaced_at(before, view),
-                                  np.flatnonzero(wanted))
+    np.testing.assert_array_equal(
+        replaced_at(before, view), np.flatnonzero(wanted)
+    )
     assert (view[wanted] == 0).all() and not np.signbit(view[wanted]).any()
 
 
 @pytest.mark.parametrize("dtype", FLOATS, ids=FLOAT_IDS)
-@pytest.mark.parametrize("old", [1.0, 0.0, np.inf, -2.0],
-                         ids=["one", "zero", "inf", "negative"])
+@pytest.mark.parametrize(
+    "old", [1.0, 0.0, np.inf, -2.0], ids=["one", "zero", "inf", "negative"]
+)
 def test_unmatched_nans_keep_their_bits(dtype, old):
     x, positions = with_nans(dtype)
     before = x.copy()
     check_replace(x, old, 100)
-    np.testing.assert_array_equal(bits_of(x)[positions],
-                                  bits_of(before)[positions])
+    np.testing.assert_array_equal(
+        bits_of(x)[positions], bits_of(before)[positions]
+    )
     assert np.count_nonzero(x == 100) == 1
 
 
@@ -89,9 +113,11 @@ def test_nan_new_is_written(dtype):
     np.testing.assert_array_equal(x[~np.isnan(x)], [2, 3, 4])
 
 
-@pytest.mark.parametrize("new_bits", [0x8000000000000000, 0xFFF8000000C0FFEE,
-                                      0x7FF0000000000001],
-                         ids=["-0", "payload-nan", "signalling-nan"])
+@pytest.mark.parametrize(
+    "new_bits",
+    [0x8000000000000000, 0xFFF8000000C0FFEE, 0x7FF0000000000001],
+    ids=["-0", "payload-nan", "signalling-nan"],
+)
 @pytest.mark.parametrize("n", [1, 4, 9])
 def test_float64_new_is_written_bit_for_bit(new_bits, n):
     x = np.ones(n)
@@ -101,8 +127,9 @@ def test_float64_new_is_written_bit_for_bit(new_bits, n):
 
 @pytest.mark.parametrize("dtype", FLOATS, ids=FLOAT_IDS)
 def test_infinities_match_only_themselves(dtype):
-    x = np.array([np.inf, -np.inf, 1, np.inf, np.nan, -np.inf, 0, np.inf],
-                 dtype)
+    x = np.array(
+        [np.inf, -np.inf, 1, np.inf, np.nan, -np.inf, 0, np.inf], dtype
+    )
     replace(x, np.inf, 7)
     np.testing.assert_array_equal(x, [7, -np.inf, 1, 7, np.nan, -np.inf, 0, 7])
     replace(x, -np.inf, 8)
@@ -112,69 +139,87 @@ def test_infinities_match_only_themselves(dtype):
 def test_float32_old_is_rounded_to_float32():
     near = np.float32(0.1)
     neighbours = np.nextafter(near, [np.float32(0), np.float32(1)])
-    y = np.array([near, neighbours[0], near, neighbours[1], 0.1] * 3,
-                 np.float32)
+    y = np.array(
+        [near, neighbours[0], near, neighbours[1], 0.1] * 3, np.float32
+    )
     replace(y, 0.1, 1)
     np.testing.assert_array_equal(
-        y, np.array([1, neighbours[0], 1, neighbours[1], 1] * 3, np.float32))
+        y, np.array([1, neighbours[0], 1, neighbours[1], 1] * 3, np.float32)
+    )
 
 
-@pytest.mark.parametrize("old, matches", [
-    (1 + 2**-24, 1.0),                  # halfway: ties to even, down
-    (1 + 3 * 2**-24, 1 + 2**-22),       # halfway: ties to even, up
-    (1 + 2**-24 + 2**-40, 1 + 2**-23),  # just past halfway: up
-    (1 + 2**-24 - 2**-40, 1.0),         # just short of halfway: down
-])
+@pytest.mark.parametrize(
+    "old, matches",
+    [
+        (1 + 2**-24, 1.0),  # halfway: ties to even, down
+        (1 + 3 * 2**-24, 1 + 2**-22),  # halfway: ties to even, up
+        (1 + 2**-24 + 2**-40, 1 + 2**-23),  # just past halfway: up
+        (1 + 2**-24 - 2**-40, 1.0),  # just short of halfway: down
+    ],
+)
 def test_float32_conversion_rounds_to_nearest_even(old, matches):
     candidates = np.array([1.0, 1 + 2**-23, 1 + 2**-22] * 4, np.float32)
     y = candidates.copy()
     replace(y, old, -1)
-    np.testing.assert_array_equal(y, np.where(candidates == matches, -1,
-                                              candidates))
+    np.testing.assert_array_equal(
+        y, np.where(candidates == matches, -1, candidates)
+    )
 
 
 def test_float32_overflow_becomes_infinity():
-    y = np.array([np.inf, 3e38, -np.inf, 1, np.inf, 0, 1, np.inf, 1],
-                 np.float32)
+    y = np.array(
+        [np.inf, 3e38, -np.inf, 1, np.inf, 0, 1, np.inf, 1], np.float32
+    )
     replace(y, 1e300, 0)
     np.testing.assert_array_equal(
-        y, np.array([0, 3e38, -np.inf, 1, 0, 0, 1, 0, 1], np.float32))
+        y, np.array([0, 3e38, -np.inf, 1, 0, 0, 1, 0, 1], np.float32)
+    )
     replace(y, -1e300, 2)
     np.testing.assert_array_equal(
-        y, np.array([0, 3e38, 2, 1, 0, 0, 1, 0, 1], np.float32))
+        y, np.array([0, 3e38, 2, 1, 0, 0, 1, 0, 1], np.float32)
+    )
     replace(y, 1, 1e300)
     replace(y, 2, -1e300)
     np.testing.assert_array_equal(
-        y, np.array([0, 3e38, -np.inf, np.inf, 0, 0, np.inf, 0, np.inf],
-                    np.float32))
+        y,
+        np.array(
+            [0, 3e38, -np.inf, np.inf, 0, 0, np.inf, 0, np.inf], np.float32
+        ),
+    )
 
 
 def test_float32_new_is_converted_after_nan_old():
-    y = np.array([np.nan, 1, np.nan, 2, np.nan, 3, np.nan, 4, np.nan],
-                 np.float32)
+    y = np.array(
+        [np.nan, 1, np.nan, 2, np.nan, 3, np.nan, 4, np.nan], np.float32
+    )
     replace(y, np.nan, 1e300)
-    np.testing.assert_array_equal(y, [np.inf, 1, np.inf, 2, np.inf, 3,
-                                      np.inf, 4, np.inf])
+    np.testing.assert_array_equal(
+        y, [np.inf, 1, np.inf, 2, np.inf, 3, np.inf, 4, np.inf]
+    )
     replace(y, np.inf, 0.1)
     assert (y[::2] == np.float32(0.1)).all()
 
 
 @pytest.mark.parametrize("old", [1e-50, -1e-50])
 def test_float32_underflow_matches_both_zeros(old):
-    y = np.array([0.0, -0.0, 1e-45, 1, -0.0, 0.0, 0.0, 0.0, -1e-45],
-                 np.float32)
+    y = np.array(
+        [0.0, -0.0, 1e-45, 1, -0.0, 0.0, 0.0, 0.0, -1e-45], np.float32
+    )
     replace(y, old, 7)
     np.testing.assert_array_equal(
-        y, np.array([7, 7, 1e-45, 1, 7, 7, 7, 7, -1e-45], np.float32))
+        y, np.array([7, 7, 1e-45, 1, 7, 7, 7, 7, -1e-45], np.float32)
+    )
 
 
 def test_float32_subnormal_old():
-    tiny = np.float32(1e-45)   # the smallest float32 subnormal
-    y = np.array([tiny, 0, -tiny, tiny, 2 * tiny, tiny, 0, 0, tiny],
-                 np.float32)
+    tiny = np.float32(1e-45)  # the smallest float32 subnormal
+    y = np.array(
+        [tiny, 0, -tiny, tiny, 2 * tiny, tiny, 0, 0, tiny], np.float32
+    )
     replace(y, float(tiny), 3)
     np.testing.assert_array_equal(
-        y, np.array([3, 0, -tiny, 3, 2 * tiny, 3, 0, 0, 3], np.float32))
+        y, np.array([3, 0, -tiny, 3, 2 * tiny, 3, 0, 0, 3], np.float32)
+    )
 
 
 def test_float64_old_is_not_rounded():
@@ -203,8 +248,12 @@ def test_lanes_compare_every_bit(dtype):
     uint = np.uint64 if dtype == np.float64 else np.uint32
     half = 32 if dtype == np.float64 else 16
     one = int(bits_of(np.array([1.0], dtype))[0])
-    near = [one + 1, one + (1 << half), one - (1 << half),
-            one ^ (1 << (2 * half - 1))]
+    near = [
+        one + 1,
+        one + (1 << half),
+        one - (1 << half),
+        one ^ (1 << (2 * half - 1)),
+    ]
     for n in range(4, 20):
         pool = np.array([one] + near + [0, 0], uint)
         x = np.resize(pool, n).view(dtype)

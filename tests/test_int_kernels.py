@@ -5,8 +5,7 @@ their double); everything else is refused before the array is touched."""
 import numpy as np
 import pytest
 
-from conftest import (INT_RANGE, NEW_CAST, OLD_CAST, check_replace,
-                      raises_msg)
+from conftest import INT_RANGE, NEW_CAST, OLD_CAST, check_replace, raises_msg
 from fennick.dozudiror import replace
 
 I8, I4 = np.dtype("l"), np.dtype("i")
@@ -48,12 +47,16 @@ BAD_I8 = [
     (0, -(2**63) - 1, NEW_CAST),
     (2**64, 2**65, OLD_CAST),
 ]
-BAD = ([(I8, *case) for case in BAD_EITHER + BAD_I8]
-       + [(I4, *case) for case in BAD_EITHER + BAD_I4])
+BAD = [(I8, *case) for case in BAD_EITHER + BAD_I8] + [
+    (I4, *case) for case in BAD_EITHER + BAD_I4
+]
 
 
-@pytest.mark.parametrize("dtype, old, new, message", BAD,
-                         ids=[f"{d.char}-{o!r}-{n!r}" for d, o, n, _ in BAD])
+@pytest.mark.parametrize(
+    "dtype, old, new, message",
+    BAD,
+    ids=[f"{d.char}-{o!r}-{n!r}" for d, o, n, _ in BAD],
+)
 def test_inexact_scalars_are_refused(dtype, old, new, message):
     lo, hi = INT_RANGE[dtype]
     x = np.array([0, 1, 2, lo, hi, 0, 1, 2, 0, 1, 0], dtype)
@@ -74,8 +77,9 @@ def test_nan_old_is_a_no_op(dtype, new):
 
 
 @pytest.mark.parametrize("dtype", INTS, ids=INT_IDS)
-@pytest.mark.parametrize("old, new", [(2.0, 5), (2, 5.0), (-0.0, 5),
-                                      (np.float32(2), np.int8(5))])
+@pytest.mark.parametrize(
+    "old, new", [(2.0, 5), (2, 5.0), (-0.0, 5), (np.float32(2), np.int8(5))]
+)
 def test_integral_floats_are_exact(dtype, old, new):
     x = np.array([0, 2, 1, 2, 0, 2, 3, 2, 2], dtype)
     check_replace(x, old, new)
@@ -104,12 +108,28 @@ def test_range_limits_are_accepted(dtype):
         assert (x == 3).all()
 
 
-BIG = [2**53, 2**53 + 1, 2**53 + 2, 2**62 - 1, 2**62, 2**62 + 1,
-       2**63 - 1024, 2**63 - 2, 2**63 - 1, -(2**63), -(2**63) + 1, 0, 1]
+BIG = [
+    2**53,
+    2**53 + 1,
+    2**53 + 2,
+    2**62 - 1,
+    2**62,
+    2**62 + 1,
+    2**63 - 1024,
+    2**63 - 2,
+    2**63 - 1,
+    -(2**63),
+    -(2**63) + 1,
+    0,
+    1,
+]
 
 
-@pytest.mark.parametrize("form", [int, np.int64, np.uint64, IntSub],
-                         ids=["int", "np.int64", "np.uint64", "int-subclass"])
+@pytest.mark.parametrize(
+    "form",
+    [int, np.int64, np.uint64, IntSub],
+    ids=["int", "np.int64", "np.uint64", "int-subclass"],
+)
 @pytest.mark.parametrize("old", BIG[:10])
 def test_int64_takes_integers_exactly(form, old):
     if form is np.uint64 and old < 0:
@@ -125,11 +145,10 @@ def test_int64_takes_integers_exactly(form, old):
 
 def test_other_numbers_pass_through_a_double():
     x = np.array(BIG, I8)
-    replace(x, float(2**53 + 1), 7)      # the double is 2**53
+    replace(x, float(2**53 + 1), 7)  # the double is 2**53
     replace(x, np.float64(2**62 + 1), 8)  # and here 2**62
-    replace(x, True, False)               # bools are ints: 1 becomes 0
-    assert x[:6].tolist() == [7, 2**53 + 1, 2**53 + 2, 2**62 - 1, 8,
-                              2**62 + 1]
+    replace(x, True, False)  # bools are ints: 1 becomes 0
+    assert x[:6].tolist() == [7, 2**53 + 1, 2**53 + 2, 2**62 - 1, 8, 2**62 + 1]
     assert x[-2:].tolist() == [0, 0]
 
 
@@ -139,8 +158,14 @@ def test_lanes_compare_every_bit(dtype):
     # and `new` must be written in full.
     half = 32 if dtype == I8 else 16
     old, new = 5, -(2 ** (2 * half - 14)) + 3
-    near = [5 + 2**half, 5 - 2**half, 5 + 2 ** (2 * half - 2),
-            5 - 2 ** (2 * half - 1), 4, 7]
+    near = [
+        5 + 2**half,
+        5 - 2**half,
+        5 + 2 ** (2 * half - 2),
+        5 - 2 ** (2 * half - 1),
+        4,
+        7,
+    ]
     for n in range(4, 20):
         x = np.resize(np.array([old] + near, dtype), n)
         check_replace(x, old, new)

@@ -10,8 +10,16 @@ import numpy as np
 import pytest
 from numpy.lib.stride_tricks import as_strided
 
-from conftest import (NATIVE_DTYPES, NATIVE_IDS, Guard, check_replace,
-                      fill_pattern, guard_value, placed)
+from conftest import (
+    NATIVE_DTYPES,
+    NATIVE_IDS,
+    Guard,
+    check_replace,
+    fill_pattern,
+    guard_value,
+    placed,
+)
+
 
 def strided(base, shape, item_strides):
     """as_strided with strides counted in items, writeable."""
@@ -21,10 +29,12 @@ def strided(base, shape, item_strides):
 
 def view_of(shape, index=..., order="C", then=None):
     """A layout: `then(x[index])` for x of `shape` placed in a region."""
+
     def make(dt, fill):
         region, x = placed(dt, shape, fill, order=order)
         view = x[index]
         return region, view if then is None else then(view)
+
     return make
 
 
@@ -45,27 +55,31 @@ LAYOUTS = {
     "transposed": view_of((3, 4), then=np.transpose),
     "fortran_every_second_row": view_of((6, 8), np.s_[::2, :], order="F"),
     # Five elements, all at one address.
-    "stride_zero": view_of((3,), np.s_[1:],
-                           then=lambda x: strided(x, (5,), (0,))),
-    "stride_zero_rows": view_of((9,), np.s_[2:],
-                                then=lambda x: strided(x, (4, 5), (0, 1))),
+    "stride_zero": view_of(
+        (3,), np.s_[1:], then=lambda x: strided(x, (5,), (0,))
+    ),
+    "stride_zero_rows": view_of(
+        (9,), np.s_[2:], then=lambda x: strided(x, (4, 5), (0, 1))
+    ),
     "new_axis": view_of((9,), np.s_[None, :]),
     "one_row": view_of((1, 9)),
     "one_column": view_of((9, 1)),
     # C-contiguous, as left by slicing the last axis of a transposed array.
     "c_contiguous_last_axis_one": view_of(
-        (8,), then=lambda x: strided(x, (2, 2, 1), (2, 1, 4))),
+        (8,), then=lambda x: strided(x, (2, 2, 1), (2, 1, 4))
+    ),
     "fortran_contiguous_first_axis_one": view_of(
-        (6,), then=lambda x: strided(x, (1, 2, 3), (6, 1, 2))),
-    "mixed_3d": view_of((4, 5, 6), np.s_[1:3, ::-2, 1::2],
-                        then=lambda x: x.transpose(2, 0, 1)),
+        (6,), then=lambda x: strided(x, (1, 2, 3), (6, 1, 2))
+    ),
+    "mixed_3d": view_of(
+        (4, 5, 6), np.s_[1:3, ::-2, 1::2], then=lambda x: x.transpose(2, 0, 1)
+    ),
     # Runs merged across axes, flipped and freed of length-1 axes.
     "first_column_of_pairs": view_of((9, 2), np.s_[:, :1]),
     "column_axis": view_of((9,), np.s_[:, None]),
     "every_second_plane": view_of((6, 4, 3), np.s_[::2]),
     "flipped_3d": view_of((4, 5, 6), np.s_[::-1, ::-1, ::-1]),
-    "flipped_fortran_3d": view_of((4, 5, 6), np.s_[::-1, :, ::-1],
-                                  order="F"),
+    "flipped_fortran_3d": view_of((4, 5, 6), np.s_[::-1, :, ::-1], order="F"),
     "transposed_3d": view_of((4, 5, 6), then=lambda x: x.transpose(2, 0, 1)),
     "column_of_wide": view_of((7, 40), np.s_[:, 3]),
     "length_one_between": view_of((5, 1, 7), np.s_[::-1, :, 1:]),
@@ -76,11 +90,20 @@ def many_dims(seed):
     def make(dt, fill):
         rng = np.random.default_rng(seed)
         region, x = placed(dt, (3,) * 9, fill)
-        index = tuple(rng.choice([slice(None), slice(None, None, -1),
-                                  slice(None, None, 2), slice(1, None),
-                                  slice(None, None, -2)])
-                      for _ in range(x.ndim))
+        index = tuple(
+            rng.choice(
+                [
+                    slice(None),
+                    slice(None, None, -1),
+                    slice(None, None, 2),
+                    slice(1, None),
+                    slice(None, None, -2),
+                ]
+            )
+            for _ in range(x.ndim)
+        )
         return region, x[index].transpose(rng.permutation(x.ndim))
+
     return make
 
 
@@ -97,6 +120,7 @@ def packed_field(shape, index=...):
         recs["x"] = fill
         field = recs[pad:-pad].reshape(shape)["x"][index]
         return recs.view(np.uint8), field
+
     return make
 
 
@@ -107,8 +131,10 @@ LAYOUTS["packed_field_2d"] = packed_field((3, 6), np.s_[:, ::-2])
 
 def misaligned(shape, order, misalign):
     def make(dt, fill):
-        return placed(dt, shape, fill, order=order,
-                      misalign=misalign % dt.itemsize)
+        return placed(
+            dt, shape, fill, order=order, misalign=misalign % dt.itemsize
+        )
+
     return make
 
 
@@ -118,8 +144,9 @@ LAYOUTS["misaligned_7_fortran"] = misaligned((7, 3), "F", 7)
 LAYOUTS["misaligned_5_general"] = misaligned((1, 9), "C", 5)
 
 
-@pytest.mark.parametrize("old, new", [(2, -7), (np.nan, -7)],
-                         ids=["value", "nan"])
+@pytest.mark.parametrize(
+    "old, new", [(2, -7), (np.nan, -7)], ids=["value", "nan"]
+)
 @pytest.mark.parametrize("dtype", NATIVE_DTYPES, ids=NATIVE_IDS)
 @pytest.mark.parametrize("make", LAYOUTS.values(), ids=LAYOUTS)
 def test_layout(make, dtype, old, new):
@@ -135,8 +162,12 @@ def test_lengths_cover_blocks_and_tails(dtype, step, misalign):
     # Contiguous runs go through blocks of four vectors, then single
     # vectors, then a tail; strided ones through 64-element steps.
     for n in list(range(70)) + [127, 128, 129, 255, 256, 257]:
-        region, x = placed(dtype, (n * abs(step),), guard_value(dtype, 2),
-                           misalign=misalign % dtype.itemsize)
+        region, x = placed(
+            dtype,
+            (n * abs(step),),
+            guard_value(dtype, 2),
+            misalign=misalign % dtype.itemsize,
+        )
         view = x[::step]
         fill_pattern(view, 2, seed=n)
         check_replace(view, 2, -7, Guard(region, view))
@@ -159,9 +190,11 @@ def test_single_match_at_every_position(dtype, step):
 def test_empty_array_with_huge_other_axis_returns_at_once():
     # 2**40 rows of nothing: walking them one empty run at a time, with the
     # lock released, would never finish, so check in a child process.
-    code = ("import numpy as np, fennick\n"
-            "from numpy.lib.stride_tricks import as_strided\n"
-            "x = as_strided(np.zeros(1), (2**40, 0), (16, 8))\n"
-            "assert fennick.replace(x, 0, 1) is x\n"
-            "assert fennick.replace(x.T, 0, 1) is not None\n")
+    code = (
+        "import numpy as np, fennick\n"
+        "from numpy.lib.stride_tricks import as_strided\n"
+        "x = as_strided(np.zeros(1), (2**40, 0), (16, 8))\n"
+        "assert fennick.replace(x, 0, 1) is x\n"
+        "assert fennick.replace(x.T, 0, 1) is not None\n"
+    )
     subprocess.run([sys.executable, "-c", code], check=True, timeout=120)

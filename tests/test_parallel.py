@@ -44,8 +44,9 @@ LAYOUTS = {
     "2-d F": lambda d: np.asfortranarray(data(1200, d).reshape(30, 40)),
     "strided": lambda d: data(3000, d)[::3],
     "reversed": lambda d: data(1000, d)[::-1],
-    "3-d transposed": lambda d: (data(24000, d).reshape(20, 30, 40)
-                                 .transpose(2, 0, 1)[::2, :, 1::3]),
+    "3-d transposed": lambda d: (
+        data(24000, d).reshape(20, 30, 40).transpose(2, 0, 1)[::2, :, 1::3]
+    ),
     "short outer axis": lambda d: data(1200, d).reshape(2, 600)[:, ::2],
     "0-d": lambda d: data(1, d).reshape(()),
     "empty": lambda d: data(0, d).reshape(0, 5),
@@ -94,18 +95,23 @@ class Odd(int):
 BIG = [2**53, 2**53 + 1, 2**62 + 1, 0, 7]
 
 
-@pytest.mark.parametrize("dtype, values, old, new", [
-    ("l", BIG, np.int64(2**53 + 1), -1),  # exact, not through a double
-    (">i8", BIG, 2**62 + 1, np.uint8(7)),
-    ("d", BIG, 2**53 + 1, 0),  # through the nearest double
-    ("d", [3, 0.5, 0], Odd(3), 9),  # float arrays read __float__
-    ("f", [0.1, 0.2, 0], Fraction(1, 10), np.float32(5)),
-    ("i2", [3, 1, 0], np.uint8(3), True),
-    ("?", [True, False], 1, False),
-    ("c16", [3, 1.5, 0], 3, np.float16(1.5)),
-], ids=lambda v: type(v).__name__)
+@pytest.mark.parametrize(
+    "dtype, values, old, new",
+    [
+        ("l", BIG, np.int64(2**53 + 1), -1),  # exact, not through a double
+        (">i8", BIG, 2**62 + 1, np.uint8(7)),
+        ("d", BIG, 2**53 + 1, 0),  # through the nearest double
+        ("d", [3, 0.5, 0], Odd(3), 9),  # float arrays read __float__
+        ("f", [0.1, 0.2, 0], Fraction(1, 10), np.float32(5)),
+        ("i2", [3, 1, 0], np.uint8(3), True),
+        ("?", [True, False], 1, False),
+        ("c16", [3, 1.5, 0], 3, np.float16(1.5)),
+    ],
+    ids=lambda v: type(v).__name__,
+)
 def test_scalars_of_every_kind_mean_what_they_mean_to_replace(
-        pieces, dtype, values, old, new):
+    pieces, dtype, values, old, new
+):
     a = np.array(values * 20, dtype)
     wanted = replace(a.copy(), old, new)
     assert replace_parallel(a, old, new, workers=3) is a
@@ -118,21 +124,25 @@ def frozen(a):
     return a
 
 
-@pytest.mark.parametrize("dtype, old, new, make", [
-    ("d", None, 1, np.copy),
-    ("d", 1, "1", np.copy),
-    ("d", 1j, 0, np.copy),
-    ("i", 2.5, 0, np.copy),
-    ("l", 1, 2**63, np.copy),
-    ("i2", 1, 1e6, np.copy),  # the reference module's checks
-    (">f8", "1", 0, np.copy),
-    ("d", 1, 2, frozen),
-    ("i", 2.5, 0, frozen),  # the cast error comes first
-    ("i2", 1, 2, lambda a: np.broadcast_to(a, (3,) + a.shape)),
-    ("d", 1, 2, list),
-])
+@pytest.mark.parametrize(
+    "dtype, old, new, make",
+    [
+        ("d", None, 1, np.copy),
+        ("d", 1, "1", np.copy),
+        ("d", 1j, 0, np.copy),
+        ("i", 2.5, 0, np.copy),
+        ("l", 1, 2**63, np.copy),
+        ("i2", 1, 1e6, np.copy),  # the reference module's checks
+        (">f8", "1", 0, np.copy),
+        ("d", 1, 2, frozen),
+        ("i", 2.5, 0, frozen),  # the cast error comes first
+        ("i2", 1, 2, lambda a: np.broadcast_to(a, (3,) + a.shape)),
+        ("d", 1, 2, list),
+    ],
+)
 def test_errors_are_replaces_and_come_before_any_write(
-        pieces, dtype, old, new, make):
+    pieces, dtype, old, new, make
+):
     def fresh():
         return make(data(600, dtype).reshape(20, 30))
 
@@ -166,12 +176,20 @@ def test_a_users_number_is_converted_once_for_all_pieces(pieces):
     assert len(pieces) == 9 and old.calls <= 2  # the checks, then settling
 
 
-@pytest.mark.parametrize("make, old", [
-    (lambda: data(1000, object), 3),
-    (lambda: data(1000, "i2").astype("U3"), 3),  # refused by replace
-    (lambda: np.lib.stride_tricks.as_strided(data(1000, "d"), (999, 2),
-                                             (8, 8)), 3),
-], ids=["object", "text", "overlapping elements"])
+@pytest.mark.parametrize(
+    "make, old",
+    [
+        (lambda: data(1000, object), 3),
+        (lambda: data(1000, "i2").astype("U3"), 3),  # refused by replace
+        (
+            lambda: np.lib.stride_tricks.as_strided(
+                data(1000, "d"), (999, 2), (8, 8)
+            ),
+            3,
+        ),
+    ],
+    ids=["object", "text", "overlapping elements"],
+)
 def test_arrays_that_are_not_cut(pieces, make, old):
     a = make()
     try:
@@ -187,8 +205,12 @@ def test_arrays_that_are_not_cut(pieces, make, old):
 
 @pytest.mark.parametrize("workers, cut", [(1, 1), (2, 2), (7, 4), (None, 4)])
 def test_workers(pieces, monkeypatch, workers, cut):
-    monkeypatch.setattr(parallel.os, "sched_getaffinity",
-                        lambda pid: set(range(64)), raising=False)
+    monkeypatch.setattr(
+        parallel.os,
+        "sched_getaffinity",
+        lambda pid: set(range(64)),
+        raising=False,
+    )
     a = data(8, "d")[::2]  # four elements: at most four pieces
     wanted = replace(a.copy(), 3, -1)
     assert replace_parallel(a, 3, -1, workers=workers) is a
@@ -196,8 +218,10 @@ def test_workers(pieces, monkeypatch, workers, cut):
     assert one_call(pieces, a) if cut == 1 else len(pieces) == 1 + cut
 
 
-@pytest.mark.parametrize("workers, error", [
-    (0, ValueError), (-2, ValueError), (2.0, TypeError), ("2", TypeError)])
+@pytest.mark.parametrize(
+    "workers, error",
+    [(0, ValueError), (-2, ValueError), (2.0, TypeError), ("2", TypeError)],
+)
 def test_bad_workers_are_refused(workers, error):
     a = data(10, "d")
     with pytest.raises(error):
@@ -207,9 +231,12 @@ def test_bad_workers_are_refused(workers, error):
 
 def test_default_workers_follow_the_cores_this_process_may_use(monkeypatch):
     for cores, want in [(1, 1), (3, 3), (64, parallel.MAX_DEFAULT_WORKERS)]:
-        monkeypatch.setattr(parallel.os, "sched_getaffinity",
-                            lambda pid, n=cores: set(range(n)),
-                            raising=False)
+        monkeypatch.setattr(
+            parallel.os,
+            "sched_getaffinity",
+            lambda pid, n=cores: set(range(n)),
+            raising=False,
+        )
         assert parallel.default_workers() == want
 
 
@@ -231,10 +258,14 @@ class Picky(np.ndarray):
         raise AssertionError("indexed through the subclass")
 
 
-@pytest.mark.parametrize("make", [
-    lambda a: a.view(Picky),
-    lambda a: np.ma.masked_array(a, mask=a == 3),
-], ids=["subclass", "masked"])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda a: a.view(Picky),
+        lambda a: np.ma.masked_array(a, mask=a == 3),
+    ],
+    ids=["subclass", "masked"],
+)
 def test_returns_the_array_itself(pieces, make):
     a = make(data(1000, "d"))
     mask = np.ma.getmaskarray(a).copy()

@@ -5,37 +5,76 @@ vector width of the loops, for every numeric element type."""
 import math
 
 import numpy as np
-from hypothesis import given, settings, strategies as st
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from hypothesis.extra.numpy import array_shapes
 from numpy.lib.stride_tricks import as_strided
 
-from conftest import (BITS, NATIVE_DTYPES, Guard, as_element, bits_of,
-                      check_replace, float_from_bits, guard_value,
-                      int_range, placed)
+from conftest import (
+    BITS,
+    NATIVE_DTYPES,
+    Guard,
+    as_element,
+    bits_of,
+    check_replace,
+    float_from_bits,
+    guard_value,
+    int_range,
+    placed,
+)
 from fennick import _reference_loops
 from fennick.dozudiror import replace
 
 F8_EDGE_BITS = [
-    0x0000000000000000, 0x8000000000000000,  # +0, -0
-    0x7FF0000000000000, 0xFFF0000000000000,  # +inf, -inf
-    0x7FF8000000000000, 0xFFF8000000000000,  # quiet NaNs
-    0x7FF0000000000001, 0x7FF8DEADBEEF0001,  # signalling, payload
-    0x0000000000000001, 0x7FEFFFFFFFFFFFFF,  # smallest, largest
-    0x3FF0000000000000, 0x3FF0000000000001,  # 1 and its successor
+    0x0000000000000000,
+    0x8000000000000000,  # +0, -0
+    0x7FF0000000000000,
+    0xFFF0000000000000,  # +inf, -inf
+    0x7FF8000000000000,
+    0xFFF8000000000000,  # quiet NaNs
+    0x7FF0000000000001,
+    0x7FF8DEADBEEF0001,  # signalling, payload
+    0x0000000000000001,
+    0x7FEFFFFFFFFFFFFF,  # smallest, largest
+    0x3FF0000000000000,
+    0x3FF0000000000001,  # 1 and its successor
 ]
 F4_EDGE_BITS = [
-    0x00000000, 0x80000000, 0x7F800000, 0xFF800000, 0x7FC00000, 0xFFC00000,
-    0x7F800001, 0x7FC0BEEF, 0x00000001, 0x7F7FFFFF, 0x3F800000, 0x3F800001,
+    0x00000000,
+    0x80000000,
+    0x7F800000,
+    0xFF800000,
+    0x7FC00000,
+    0xFFC00000,
+    0x7F800001,
+    0x7FC0BEEF,
+    0x00000001,
+    0x7F7FFFFF,
+    0x3F800000,
+    0x3F800001,
 ]
-F2_EDGE_BITS = [0x0000, 0x8000, 0x7C00, 0xFC00, 0x7E00, 0xFE00, 0x7C01,
-                0x7E55, 0x0001, 0x7BFF, 0x3C00, 0x3C01]
+F2_EDGE_BITS = [
+    0x0000,
+    0x8000,
+    0x7C00,
+    0xFC00,
+    0x7E00,
+    0xFE00,
+    0x7C01,
+    0x7E55,
+    0x0001,
+    0x7BFF,
+    0x3C00,
+    0x3C01,
+]
 EDGE_BITS = {8: F8_EDGE_BITS, 4: F4_EDGE_BITS, 2: F2_EDGE_BITS}
 
 
 def float_pool(dtype):
     native = dtype.newbyteorder("=")
-    edges = np.array(EDGE_BITS[dtype.itemsize],
-                     BITS[dtype.itemsize]).view(native)
+    edges = np.array(EDGE_BITS[dtype.itemsize], BITS[dtype.itemsize]).view(
+        native
+    )
     pool = np.concatenate([edges, np.array([-1, 2, 0.1, -2.5], native)])
     return pool.astype(dtype)
 
@@ -44,14 +83,42 @@ def int_pool(dtype):
     if dtype.kind == "b":  # bytes other than 0 and 1 are true as well
         return np.array([0, 1, 1, 2, 255], np.uint8).view(bool)
     lo, hi = int_range(dtype)
-    values = [0, 1, 2, lo, hi, lo + 1, hi - 1, 2**31 - 1, -(2**31), 2**53,
-              2**53 + 1, 2**63 - 1024, 2**32 + 2, -1, 200, 2**15]
+    values = [
+        0,
+        1,
+        2,
+        lo,
+        hi,
+        lo + 1,
+        hi - 1,
+        2**31 - 1,
+        -(2**31),
+        2**53,
+        2**53 + 1,
+        2**63 - 1024,
+        2**32 + 2,
+        -1,
+        200,
+        2**15,
+    ]
     return np.array([v for v in values if lo <= v <= hi], dtype)
 
 
 # Scalars at or past the edges of what the integer types hold exactly.
-INEXACT = [0.5, -2.5, float("nan"), float("inf"), -float("inf"), 3e9,
-           2.0**31, 2.0**63, -(2.0**63), 2**63 - 1, 1e300, -0.0]
+INEXACT = [
+    0.5,
+    -2.5,
+    float("nan"),
+    float("inf"),
+    -float("inf"),
+    3e9,
+    2.0**31,
+    2.0**63,
+    -(2.0**63),
+    2**63 - 1,
+    1e300,
+    -0.0,
+]
 
 
 def scalars(dtype):
@@ -59,24 +126,29 @@ def scalars(dtype):
     if dtype.kind == "f":
         pool = [float(v) for v in float_pool(dtype)]
         edge = st.sampled_from(F8_EDGE_BITS).map(float_from_bits)
-        return st.one_of(edge, st.sampled_from(pool), st.floats(),
-                         st.integers(-(2**70), 2**70))
+        return st.one_of(
+            edge,
+            st.sampled_from(pool),
+            st.floats(),
+            st.integers(-(2**70), 2**70),
+        )
     if dtype.kind == "b":
-        return st.sampled_from([0, 1, True, False, 2, 0.5, -0.0,
-                                float("nan")])
+        return st.sampled_from([0, 1, True, False, 2, 0.5, -0.0, float("nan")])
     lo, hi = int_range(dtype)
     pool = [int(v) for v in int_pool(dtype)]
     exact = st.one_of(st.sampled_from(pool), st.integers(lo, hi))
-    return st.one_of(exact, exact, exact, exact.map(float),
-                     st.sampled_from(INEXACT))
+    return st.one_of(
+        exact, exact, exact, exact.map(float), st.sampled_from(INEXACT)
+    )
 
 
 def random_view(draw, base):
     """A random strided, reversed, broadcast and transposed view of base."""
     index = []
     for length in base.shape:
-        kind = draw(st.sampled_from(["all", "all", "all", "reversed",
-                                     "slice"]))
+        kind = draw(
+            st.sampled_from(["all", "all", "all", "reversed", "slice"])
+        )
         if kind == "all":
             index.append(slice(None))
         elif kind == "reversed":
@@ -85,10 +157,16 @@ def random_view(draw, base):
             start = draw(st.integers(0, length))
             stop = draw(st.integers(start, length))
             step = draw(st.sampled_from([1, 2, 3, -1, -2]))
-            index.append(slice(start, stop, step) if step > 0
-                         else slice(stop - 1 if stop else None,
-                                    start - 1 if start else None, step))
-    view = base[tuple(index) + (Ellipsis,)]   # a view even when 0-d
+            index.append(
+                slice(start, stop, step)
+                if step > 0
+                else slice(
+                    stop - 1 if stop else None,
+                    start - 1 if start else None,
+                    step,
+                )
+            )
+    view = base[tuple(index) + (Ellipsis,)]  # a view even when 0-d
     if draw(st.booleans()) and view.ndim < 4:
         # An extra axis of stride 0: the same elements seen several times.
         repeat = draw(st.integers(1, 3))
@@ -105,16 +183,20 @@ def fill_from_pool(view, old, seed):
     dtype = view.dtype
     pool = float_pool(dtype) if dtype.kind == "f" else int_pool(dtype)
     old_item = as_element(dtype, old)
-    if old_item is not None and not (dtype.kind == "f" and
-                                     math.isnan(old_item)):
+    if old_item is not None and not (
+        dtype.kind == "f" and math.isnan(old_item)
+    ):
         pool = np.concatenate([pool, np.full(len(pool), old_item, dtype)])
     bits = np.random.default_rng(seed).choice(bits_of(pool), size=view.shape)
     view.view(bits.dtype)[...] = bits
 
 
 # Values of `new` whose bits are easy to lose on the way to memory.
-FRAGILE = [-0.0, float_from_bits(0x7FF0000000000001),
-           float_from_bits(0xFFF8000000C0FFEE)]
+FRAGILE = [
+    -0.0,
+    float_from_bits(0x7FF0000000000001),
+    float_from_bits(0xFFF8000000C0FFEE),
+]
 
 
 @settings(max_examples=200, deadline=None)
@@ -124,12 +206,19 @@ def test_agrees_with_oracle(data):
     dtype = draw(st.sampled_from(NATIVE_DTYPES))
     old = draw(scalars(dtype))
     new = draw(st.one_of(scalars(dtype), st.sampled_from(FRAGILE)))
-    shape = draw(st.one_of(
-        array_shapes(min_dims=0, max_dims=4, min_side=0, max_side=10),
-        st.integers(0, 40).map(lambda n: (n,))))
-    region, base = placed(dtype, shape, guard_value(dtype, old),
-                          order=draw(st.sampled_from("CF")),
-                          misalign=draw(st.integers(0, dtype.itemsize - 1)))
+    shape = draw(
+        st.one_of(
+            array_shapes(min_dims=0, max_dims=4, min_side=0, max_side=10),
+            st.integers(0, 40).map(lambda n: (n,)),
+        )
+    )
+    region, base = placed(
+        dtype,
+        shape,
+        guard_value(dtype, old),
+        order=draw(st.sampled_from("CF")),
+        misalign=draw(st.integers(0, dtype.itemsize - 1)),
+    )
     view = random_view(draw, base)
     fill_from_pool(view, old, draw(st.integers(0, 2**32 - 1)))
     check_replace(view, old, new, Guard(region, view))
@@ -145,17 +234,44 @@ def test_contiguous_runs_agree_with_oracle(data):
     new = draw(st.one_of(st.sampled_from(FRAGILE), scalars(dtype)))
     n = draw(st.integers(0, 40))
     shape = draw(st.sampled_from([(n,), (2, n), (n, 3)]))
-    region, view = placed(dtype, shape, guard_value(dtype, old),
-                          order=draw(st.sampled_from("CF")),
-                          misalign=draw(st.integers(0, dtype.itemsize - 1)))
+    region, view = placed(
+        dtype,
+        shape,
+        guard_value(dtype, old),
+        order=draw(st.sampled_from("CF")),
+        misalign=draw(st.integers(0, dtype.itemsize - 1)),
+    )
     fill_from_pool(view, old, draw(st.integers(0, 2**32 - 1)))
     check_replace(view, old, new, Guard(region, view))
 
 
 # Every element type the loops serve, in both byte orders.
-NUMERIC = [np.dtype(c) for c in
-           ["f8", "f4", "e", "l", "i", "q", "h", "b", "B", "H", "I", "L",
-            "?", ">f8", ">f4", ">e", ">i8", ">u8", ">i4", ">u2", ">i2"]]
+NUMERIC = [
+    np.dtype(c)
+    for c in [
+        "f8",
+        "f4",
+        "e",
+        "l",
+        "i",
+        "q",
+        "h",
+        "b",
+        "B",
+        "H",
+        "I",
+        "L",
+        "?",
+        ">f8",
+        ">f4",
+        ">e",
+        ">i8",
+        ">u8",
+        ">i4",
+        ">u2",
+        ">i2",
+    ]
+]
 
 
 @settings(max_examples=300, deadline=None)
@@ -168,18 +284,27 @@ def test_every_width_agrees_with_numpy_masks(data):
     dtype = draw(st.sampled_from(NUMERIC))
     old = draw(scalars(dtype))
     new = draw(st.one_of(scalars(dtype), st.sampled_from(FRAGILE)))
-    shape = draw(st.one_of(
-        array_shapes(min_dims=0, max_dims=3, min_side=0, max_side=9),
-        st.integers(0, 300).map(lambda n: (n,))))
-    region, base = placed(dtype, shape, guard_value(dtype, old),
-                          order=draw(st.sampled_from("CF")),
-                          misalign=draw(st.integers(0, dtype.itemsize - 1)))
+    shape = draw(
+        st.one_of(
+            array_shapes(min_dims=0, max_dims=3, min_side=0, max_side=9),
+            st.integers(0, 300).map(lambda n: (n,)),
+        )
+    )
+    region, base = placed(
+        dtype,
+        shape,
+        guard_value(dtype, old),
+        order=draw(st.sampled_from("CF")),
+        misalign=draw(st.integers(0, dtype.itemsize - 1)),
+    )
     view = random_view(draw, base)
     fill_from_pool(view, old, draw(st.integers(0, 2**32 - 1)))
     start = region.copy()
-    runs = {w: lambda w=w: _reference_loops.replace_with(w, view, old, new)
-            for w in _reference_loops.widths}
+    runs = {
+        w: lambda w=w: _reference_loops.replace_with(w, view, old, new)
+        for w in _reference_loops.widths
+    }
     runs["fennick.replace"] = lambda: replace(view, old, new)
-    for name, run in runs.items():
+    for run in runs.values():
         region[...] = start
         check_replace(view, old, new, Guard(region, view), run=run)

@@ -36,13 +36,17 @@ def over_bytes(values):
 MAKERS = [frozen, frozen_view, broadcast, over_bytes]
 
 
-CASES = [(dtype, old) for dtype in NATIVE_DTYPES
-         for old in ([0, 1, np.nan] if dtype.kind == "f" else [0, 1])]
+CASES = [
+    (dtype, old)
+    for dtype in NATIVE_DTYPES
+    for old in ([0, 1, np.nan] if dtype.kind == "f" else [0, 1])
+]
 
 
 @pytest.mark.parametrize("make", MAKERS, ids=lambda f: f.__name__)
-@pytest.mark.parametrize("dtype, old", CASES,
-                         ids=[f"{d.char}-{o}" for d, o in CASES])
+@pytest.mark.parametrize(
+    "dtype, old", CASES, ids=[f"{d.char}-{o}" for d, o in CASES]
+)
 def test_read_only_is_refused(make, dtype, old):
     a = make(np.array([old, 1, old, 2, old, old, 3, old, 0], dtype))
     assert not a.flags.writeable
@@ -112,8 +116,12 @@ print("ok")
 def test_read_only_pages_without_a_match_are_not_written():
     # In a subprocess: a store to the protected page kills the process.
     codes = ["f8", "f4", "l", "i", "i2", "u1", ">f8", ">i4", "e"]
-    done = subprocess.run([sys.executable, "-c", PAGE_FAULT_CHECK, *codes],
-                          capture_output=True, text=True, timeout=120)
+    done = subprocess.run(
+        [sys.executable, "-c", PAGE_FAULT_CHECK, *codes],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert done.returncode == 0 and done.stdout == "ok\n", done.stderr
 
 
@@ -132,11 +140,13 @@ def private_dirty_bytes(array):
     raise AssertionError("mapping not found")
 
 
-@pytest.mark.skipif(not sys.platform.startswith("linux"),
-                    reason="reads /proc/self/smaps")
+@pytest.mark.skipif(
+    not sys.platform.startswith("linux"), reason="reads /proc/self/smaps"
+)
 @pytest.mark.parametrize("dtype", ["f8", "i", ">i2", "u1"])
-@pytest.mark.parametrize("view", [lambda m: m, lambda m: m[::3]],
-                         ids=["contiguous", "strided"])
+@pytest.mark.parametrize(
+    "view", [lambda m: m, lambda m: m[::3]], ids=["contiguous", "strided"]
+)
 def test_copy_on_write_mapping_keeps_its_clean_pages(tmp_path, dtype, view):
     page = mmap.PAGESIZE
     pages = 64

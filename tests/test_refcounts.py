@@ -18,7 +18,8 @@ from fennick.dozudiror import replace
 pytestmark = pytest.mark.skipif(
     not hasattr(sys, "getrefcount")
     or bool(sysconfig.get_config_var("Py_GIL_DISABLED")),
-    reason="reference counts are not plain here")
+    reason="reference counts are not plain here",
+)
 
 CALLS = 2000
 T, V = TypeError, ValueError
@@ -26,8 +27,10 @@ W4, W1 = "wrong number of arguments 4", "wrong number of arguments 1"
 WKW = "wrong number of keyword arguments 3"
 MISSING = "Cannot find `{}` keyword input"
 OLD_NAN, NEW_NAN = "`old` must be a number", "`new` must be a number"
-OLD_CAST, NEW_CAST = ("Cannot safely cast `old` to int",
-                      "Cannot safely cast `new` to int")
+OLD_CAST, NEW_CAST = (
+    "Cannot safely cast `old` to int",
+    "Cannot safely cast `new` to int",
+)
 RO = "assignment destination is read-only"
 NOT_ARRAY = "works in place so input must be an array, not (e.g.) a list"
 NAN, INF = float("nan"), float("inf")
@@ -58,8 +61,10 @@ CASES = {  # label: (maker of fresh arguments, None or the exact exception)
     "f8-nan-old": (lambda: P(A(values=(1, NAN)), NAN, 0.5), None),
     "f4-nan-new": (lambda: P(A("f4"), 2.0, NAN), None),
     "0-d": (lambda: P(np.array(2.0), 2.0, 3.5), None),
-    "strided": (lambda: P(np.arange(60.0).reshape(6, 10)[::-2, 1::3], 13.0,
-                          -1.5), None),
+    "strided": (
+        lambda: P(np.arange(60.0).reshape(6, 10)[::-2, 1::3], 13.0, -1.5),
+        None,
+    ),
     "empty": (lambda: P(np.empty((0, 3)), 2.0, 3.5), None),
     "subclass": (lambda: P(A().view(SubArray), 2.0, 3.5), None),
     "i8-nan-old": (lambda: P(A("l"), NAN, 2.5), None),
@@ -124,11 +129,16 @@ def test_reference_counts_do_not_move(label):
     assert_stable(*make(), error)
 
 
-@pytest.mark.parametrize("patch, message", [
-    (None, "Cannot import replace from fennick.slow"),
-    (float("1.5"), "fennick.slow.replace is not callable")])
-def test_reference_function_missing_or_not_callable(monkeypatch, patch,
-                                                     message):
+@pytest.mark.parametrize(
+    "patch, message",
+    [
+        (None, "Cannot import replace from fennick.slow"),
+        (float("1.5"), "fennick.slow.replace is not callable"),
+    ],
+)
+def test_reference_function_missing_or_not_callable(
+    monkeypatch, patch, message
+):
     if patch is None:
         monkeypatch.delattr(fennick.slow, "replace")
     else:
@@ -153,9 +163,13 @@ assert t.replace(x, 1000, 2) is x and x.tolist() == [1, 2, 0, 2, 5, 2]
 
 
 def test_failed_import_of_the_reference_module():
-    done = subprocess.run([sys.executable, "-c", IMPORT_FAILURE],
-                          cwd=os.path.dirname(__file__), capture_output=True,
-                          text=True, timeout=300)
+    done = subprocess.run(
+        [sys.executable, "-c", IMPORT_FAILURE],
+        cwd=os.path.dirname(__file__),
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
     assert done.returncode == 0, done.stderr
 
 
@@ -164,7 +178,8 @@ def test_failed_import_of_the_reference_module():
 # string for each lookup may then stay alive until its slot is reused, so
 # memory grows for a while and levels off.  It is emptied before each reading.
 _clear_caches = getattr(sys, "_clear_internal_caches", None) or getattr(
-    sys, "_clear_type_cache", lambda: None)
+    sys, "_clear_type_cache", lambda: None
+)
 
 
 def _grown(make, error, calls):
@@ -193,8 +208,10 @@ def test_memory_does_not_grow():
             for _ in range(300):
                 call(*make(), error)
         for label, (make, error) in CASES.items():
-            grown[label] = (_grown(make, error, window),
-                            _grown(make, error, window))
+            grown[label] = (
+                _grown(make, error, window),
+                _grown(make, error, window),
+            )
     finally:
         tracemalloc.stop()
     over = {k: v for k, v in grown.items() if v[1] > limit}

@@ -61,23 +61,76 @@ def sample(code):
         quiet = int(np.array(NAN, code).view(width))
         sign = 1 << (8 * width.itemsize - 1)
         payloads = np.array([quiet | 1, quiet | sign | 5], width).view(code)
-        return np.concatenate([np.array(
-            [0.0, -0.0, 1.0, 0.1, 2.5, 1e-40, 2.0**53, INF, -INF, NAN],
-            code), payloads])
+        return np.concatenate(
+            [
+                np.array(
+                    [0.0, -0.0, 1.0, 0.1, 2.5, 1e-40, 2.0**53, INF, -INF, NAN],
+                    code,
+                ),
+                payloads,
+            ]
+        )
     info = np.iinfo(code)
-    return np.array([0, 1, -1, 2, 7, info.min, info.max, info.min + 1,
-                     info.max - 1, min(2**53, info.max), 2**31 - 1, -5], code)
+    return np.array(
+        [
+            0,
+            1,
+            -1,
+            2,
+            7,
+            info.min,
+            info.max,
+            info.min + 1,
+            info.max - 1,
+            min(2**53, info.max),
+            2**31 - 1,
+            -5,
+        ],
+        code,
+    )
 
 
 SCALARS = [
-    (0, 5), (-0.0, 7), (NAN, 0), (1, NAN), (INF, 0), (-INF, 1), (0.1, 2),
-    (1e300, 0), (1, 1e300), (1e-50, 3), (2.5, 5), (1.5, 2.5), (NAN, 2.5),
-    (NAN, INF), (1, -0.0), (2.0, -1), (7, 2**31), (0, -2**31), (3e9, 0),
-    (-2**31, 1), (2**63, 0), (-2**63, 1), (2**63 - 1, 0), (0, 2**63 - 1),
-    (2**53 + 1, 0), (True, False), (np.float32(0.1), 9), (Fraction(5, 2), 0),
-    (Index(7), 3), ("1", 0), (0, "1"), (None, None), (10**400, 0),
-    (1, 10**400), (1 + 0j, 0), (0, [1]), (np.complex128(1j), 0),
-    (0, np.complex64(1)), (2**63 - 1, 2**53 + 1), (np.uint64(2**64 - 1), 0),
+    (0, 5),
+    (-0.0, 7),
+    (NAN, 0),
+    (1, NAN),
+    (INF, 0),
+    (-INF, 1),
+    (0.1, 2),
+    (1e300, 0),
+    (1, 1e300),
+    (1e-50, 3),
+    (2.5, 5),
+    (1.5, 2.5),
+    (NAN, 2.5),
+    (NAN, INF),
+    (1, -0.0),
+    (2.0, -1),
+    (7, 2**31),
+    (0, -(2**31)),
+    (3e9, 0),
+    (-(2**31), 1),
+    (2**63, 0),
+    (-(2**63), 1),
+    (2**63 - 1, 0),
+    (0, 2**63 - 1),
+    (2**53 + 1, 0),
+    (True, False),
+    (np.float32(0.1), 9),
+    (Fraction(5, 2), 0),
+    (Index(7), 3),
+    ("1", 0),
+    (0, "1"),
+    (None, None),
+    (10**400, 0),
+    (1, 10**400),
+    (1 + 0j, 0),
+    (0, [1]),
+    (np.complex128(1j), 0),
+    (0, np.complex64(1)),
+    (2**63 - 1, 2**53 + 1),
+    (np.uint64(2**64 - 1), 0),
 ]
 
 
@@ -103,10 +156,18 @@ def test_read_only_agrees_with_native(code, old, new):
 
 
 @pytest.mark.parametrize("code", NATIVE)
-@pytest.mark.parametrize("view", [
-    lambda x: x[::-1], lambda x: x[:, ::2], lambda x: x.T,
-    lambda x: x[1, 2, ...], lambda x: x[:0], lambda x: x[None, 1],
-], ids=["reversed", "strided", "transposed", "0-d", "empty", "newaxis"])
+@pytest.mark.parametrize(
+    "view",
+    [
+        lambda x: x[::-1],
+        lambda x: x[:, ::2],
+        lambda x: x.T,
+        lambda x: x[1, 2, ...],
+        lambda x: x[:0],
+        lambda x: x[None, 1],
+    ],
+    ids=["reversed", "strided", "transposed", "0-d", "empty", "newaxis"],
+)
 def test_layouts_agree_with_native(code, view):
     native = sample(code).reshape(3, 4)
     big = swapped(native)
@@ -116,13 +177,19 @@ def test_layouts_agree_with_native(code, view):
 
 
 VALUE = st.one_of(
-    st.floats(), st.integers(-2**64, 2**64), st.sampled_from([-0.0, NAN]),
+    st.floats(),
+    st.integers(-(2**64), 2**64),
+    st.sampled_from([-0.0, NAN]),
 )
 
 
 @settings(max_examples=300, deadline=None)
-@given(st.sampled_from(NATIVE), st.lists(st.integers(0, 11), max_size=20),
-       VALUE, VALUE)
+@given(
+    st.sampled_from(NATIVE),
+    st.lists(st.integers(0, 11), max_size=20),
+    VALUE,
+    VALUE,
+)
 def test_random_calls_agree_with_native(code, picks, old, new):
     native = sample(code)[picks]
     big = swapped(native)
@@ -131,8 +198,21 @@ def test_random_calls_agree_with_native(code, picks, old, new):
 
 
 # Every integer width, the native ones and byte-swapped ones included.
-INTEGERS = ["i1", "u1", "i2", "u2", "i4", "u4", "l", "u8", "q", ">i8", ">u8",
-            ">u2", ">i4"]
+INTEGERS = [
+    "i1",
+    "u1",
+    "i2",
+    "u2",
+    "i4",
+    "u4",
+    "l",
+    "u8",
+    "q",
+    ">i8",
+    ">u8",
+    ">u2",
+    ">i4",
+]
 SENTINELS = [-(2**63), -(2**31), -1, 2**31 - 1, 2**63 - 1, 2**64 - 1]
 
 
@@ -152,11 +232,13 @@ def test_integer_sentinels_are_exact_on_every_width(code, form):
             assert fennick.replace(x, form(5), form(v)) is x
             assert x.tolist() == wanted
             assert fennick.replace(x, form(v), 5).tolist() == [
-                5 if w == v else w for w in wanted]
+                5 if w == v else w for w in wanted
+            ]
         else:
             for old, new, name in [(v, 5, "old"), (5, v, "new")]:
-                with pytest.raises(ValueError,
-                                   match=f"^Cannot safely cast `{name}` "):
+                with pytest.raises(
+                    ValueError, match=f"^Cannot safely cast `{name}` "
+                ):
                     fennick.replace(x, form(old), form(new))
             assert x.tolist() == [info.min, 5, info.max, 5]
 
@@ -167,10 +249,15 @@ def test_other_numbers_must_be_integral_doubles_in_range(code):
     x = np.array([info.min, 5, 2], code)
     assert fennick.replace(x, 5.0, np.float32(2)) is x
     assert x.tolist() == [info.min, 2, 2]
-    for old, new, name in [(float(info.max) * 2, 0, "old"), (0.5, 0, "old"),
-                           (Fraction(1, 2), 0, "old"), (0, INF, "new"),
-                           (0, NAN, "new"), (1.5, 2**70, "old"),
-                           (2**70, 1.5, "old")]:
+    for old, new, name in [
+        (float(info.max) * 2, 0, "old"),
+        (0.5, 0, "old"),
+        (Fraction(1, 2), 0, "old"),
+        (0, INF, "new"),
+        (0, NAN, "new"),
+        (1.5, 2**70, "old"),
+        (2**70, 1.5, "old"),
+    ]:
         with pytest.raises(ValueError, match=f"^Cannot safely cast `{name}` "):
             fennick.replace(x, old, new)
     assert fennick.replace(x, NAN, 0.5) is x
@@ -273,11 +360,17 @@ def test_numpy_equality_for_other_types():
     assert r.tolist() == [(1, 2.5), (7, 7.5)]
 
 
-@pytest.mark.parametrize("x, old", [
-    (np.array(["a"]), 1), (np.array([b"a"]), "a"), (np.array(["a"], ">U1"), 1),
-    (np.array(["2020-01-01"], "M8[D]"), 0), (np.zeros(2, "i4,f8"), "x"),
-    (np.array([None, np.zeros(2)], object)[1:], 0.0),  # ambiguous truth
-])
+@pytest.mark.parametrize(
+    "x, old",
+    [
+        (np.array(["a"]), 1),
+        (np.array([b"a"]), "a"),
+        (np.array(["a"], ">U1"), 1),
+        (np.array(["2020-01-01"], "M8[D]"), 0),
+        (np.zeros(2, "i4,f8"), "x"),
+        (np.array([None, np.zeros(2)], object)[1:], 0.0),  # ambiguous truth
+    ],
+)
 def test_uncomparable_old(x, old):
     before = repr(x.tolist())
     with pytest.raises(TypeError, match="^cannot compare elements of dtype"):
@@ -298,8 +391,9 @@ def test_read_only():
         before = x.copy()
         x.flags.writeable = False
         for old in (1, 99):
-            with pytest.raises(ValueError,
-                               match="^assignment destination is read-only$"):
+            with pytest.raises(
+                ValueError, match="^assignment destination is read-only$"
+            ):
                 fennick.replace(x, old, 9)
         np.testing.assert_array_equal(x, before)
 
@@ -328,8 +422,12 @@ def test_arguments_pass_through(monkeypatch):
 
 
 def run(code):
-    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
-                          capture_output=True, text=True, timeout=120)
+    proc = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert proc.returncode == 0, proc.stderr
     return proc.stdout.splitlines()
 
@@ -351,25 +449,41 @@ PRELUDE = """
 
 
 def test_unimportable_reference_module_is_retried():
-    assert run(PRELUDE + """
+    assert run(
+        PRELUDE
+        + """
     sys.modules["fennick.slow"] = None
     print(attempt(x))
     del sys.modules["fennick.slow"]
     print(attempt(x))
-    """) == ["RuntimeError: Cannot import fennick.slow", "[5, 2]"]
+    """
+    ) == ["RuntimeError: Cannot import fennick.slow", "[5, 2]"]
 
 
-@pytest.mark.parametrize("change, message", [
-    ("del fennick.slow.replace",
-     "RuntimeError: Cannot import replace from fennick.slow"),
-    ("fennick.slow.replace = 5",
-     "RuntimeError: fennick.slow.replace is not callable"),
-    ("def boom(*a, **k): raise KeyError('boom')\n"
-     "    fennick.slow.replace = boom", "KeyError: 'boom'"),
-])
+@pytest.mark.parametrize(
+    "change, message",
+    [
+        (
+            "del fennick.slow.replace",
+            "RuntimeError: Cannot import replace from fennick.slow",
+        ),
+        (
+            "fennick.slow.replace = 5",
+            "RuntimeError: fennick.slow.replace is not callable",
+        ),
+        (
+            "def boom(*a, **k): raise KeyError('boom')\n"
+            "    fennick.slow.replace = boom",
+            "KeyError: 'boom'",
+        ),
+    ],
+)
 def test_reference_function_failures(change, message):
-    assert run(PRELUDE + f"""
+    assert run(
+        PRELUDE
+        + f"""
     import fennick.slow
     {change}
     print(attempt(x))
-    """) == [message]
+    """
+    ) == [message]

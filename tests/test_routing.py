@@ -33,8 +33,12 @@ def reference(monkeypatch):
 
 # --- the array test -------------------------------------------------------
 
-@pytest.mark.parametrize("a", [[0.0, 1.0], (0.0, 1.0), 0.0, 3, None],
-                         ids=["list", "tuple", "float", "int", "None"])
+
+@pytest.mark.parametrize(
+    "a",
+    [[0.0, 1.0], (0.0, 1.0), 0.0, 3, None],
+    ids=["list", "tuple", "float", "int", "None"],
+)
 @pytest.mark.parametrize("old", [0, "x"], ids=["old-ok", "old-bad"])
 def test_non_arrays_are_refused(a, old, reference):
     with raises_msg(TypeError, NOT_ARRAY):
@@ -58,8 +62,7 @@ def test_ndarray_subclass_is_accepted():
 def test_masked_array_is_replaced_in_its_data(dtype):
     # Masked or not, every matching element of the data is replaced; the
     # mask is left alone.
-    x = np.ma.array([0, 1, 0, 2], mask=[True, False, False, True],
-                    dtype=dtype)
+    x = np.ma.array([0, 1, 0, 2], mask=[True, False, False, True], dtype=dtype)
     assert replace(x, 0, 7) is x
     assert x.data.tolist() == [7, 1, 7, 2]
     assert x.mask.tolist() == [True, False, False, True]
@@ -75,19 +78,27 @@ def test_returns_the_array_and_writes_through_views(dtype):
 
 # --- the scalars ------------------------------------------------------------
 
-BAD_NUMBERS = {"str": "abc", "numeric-str": "0", "None": None,
-               "complex": 1 + 0j, "huge-int": 10**400, "list": [0],
-               # NumPy's complex scalars would convert with a ComplexWarning,
-               # dropping the imaginary part.
-               "np.complex128": np.complex128(1j), "np.complex64":
-               np.complex64(0), "clongdouble": np.clongdouble(1),
-               "complex-subclass": type("C", (complex,), {})(0)}
+BAD_NUMBERS = {
+    "str": "abc",
+    "numeric-str": "0",
+    "None": None,
+    "complex": 1 + 0j,
+    "huge-int": 10**400,
+    "list": [0],
+    # NumPy's complex scalars would convert with a ComplexWarning,
+    # dropping the imaginary part.
+    "np.complex128": np.complex128(1j),
+    "np.complex64": np.complex64(0),
+    "clongdouble": np.clongdouble(1),
+    "complex-subclass": type("C", (complex,), {})(0),
+}
 
 
 @pytest.mark.filterwarnings("error")
 @pytest.mark.parametrize("bad", BAD_NUMBERS.values(), ids=BAD_NUMBERS)
-@pytest.mark.parametrize("dtype", NATIVE_DTYPES + [np.dtype("D")],
-                         ids=NATIVE_IDS + ["c16"])
+@pytest.mark.parametrize(
+    "dtype", NATIVE_DTYPES + [np.dtype("D")], ids=NATIVE_IDS + ["c16"]
+)
 def test_scalars_must_convert_to_float(dtype, bad, reference):
     # Native byte order: refused before any route is chosen.
     x = np.array([0, 1, 0], dtype)
@@ -107,12 +118,16 @@ class FloatLike:
 
 
 @pytest.mark.parametrize("dtype", NATIVE_DTYPES, ids=NATIVE_IDS)
-@pytest.mark.parametrize("old, new, after", [
-    (-1, 9, [9, 1, 2, 9]),          # -1.0 without an error is a value
-    (True, False, [-1, 0, 2, -1]),  # bools convert to 1.0 and 0.0
-    (FloatLike(), np.int64(5), [-1, 1, 5, -1]),
-    (np.float32(2), np.float64(-3), [-1, 1, -3, -1]),
-], ids=["minus-one", "bools", "__float__", "numpy-scalars"])
+@pytest.mark.parametrize(
+    "old, new, after",
+    [
+        (-1, 9, [9, 1, 2, 9]),  # -1.0 without an error is a value
+        (True, False, [-1, 0, 2, -1]),  # bools convert to 1.0 and 0.0
+        (FloatLike(), np.int64(5), [-1, 1, 5, -1]),
+        (np.float32(2), np.float64(-3), [-1, 1, -3, -1]),
+    ],
+    ids=["minus-one", "bools", "__float__", "numpy-scalars"],
+)
 def test_number_like_scalars_are_accepted(dtype, old, new, after):
     x = np.array([-1, 1, 2, -1], dtype)
     assert replace(x, old, new) is x
@@ -121,8 +136,25 @@ def test_number_like_scalars_are_accepted(dtype, old, new, after):
 
 # --- routing to fennick.slow ------------------------------------------------
 
-REFERENCE_DTYPES = ["?", "b", "h", "B", "H", "I", "L", "e", "g", "F", "D",
-                    "O", ">f8", ">f4", ">i8", ">i4", ">i2"]
+REFERENCE_DTYPES = [
+    "?",
+    "b",
+    "h",
+    "B",
+    "H",
+    "I",
+    "L",
+    "e",
+    "g",
+    "F",
+    "D",
+    "O",
+    ">f8",
+    ">f4",
+    ">i8",
+    ">i4",
+    ">i2",
+]
 if np.dtype("q").num == 9:
     # A 64-bit integer, but not the type number of the platform's long.
     REFERENCE_DTYPES.append("q")
@@ -153,8 +185,11 @@ def test_longlong_is_not_mistaken_for_long(reference):
 
 
 @pytest.mark.parametrize("dtype", [">f8", ">i4", ">c16", ">i2"])
-@pytest.mark.parametrize("old, new", [("abc", None), (1 + 0j, 10**400)],
-                         ids=["str-none", "complex-huge"])
+@pytest.mark.parametrize(
+    "old, new",
+    [("abc", None), (1 + 0j, 10**400)],
+    ids=["str-none", "complex-huge"],
+)
 def test_big_endian_skips_scalar_conversion(dtype, old, new, reference):
     x = np.zeros(3, dtype)
     assert replace(x, old, new) is reference.result
@@ -205,8 +240,9 @@ def test_reference_function_is_looked_up_on_every_call(monkeypatch):
 
 
 @pytest.mark.reference_module
-@pytest.mark.parametrize("dtype", ["b", "h", "B", "H", "I", "e", "q",
-                                   ">f8", ">f4", ">i8", ">i4"])
+@pytest.mark.parametrize(
+    "dtype", ["b", "h", "B", "H", "I", "e", "q", ">f8", ">f4", ">i8", ">i4"]
+)
 def test_reference_route_end_to_end(dtype):
     x = np.array([0, 1, 0, 2], dtype)
     replace(x, 0, 3)

@@ -49,14 +49,22 @@ def stall_ratios(work, calls=5):
     return ratios
 
 
-@pytest.mark.skipif(not getattr(sys, "_is_gil_enabled", lambda: True)(),
-                    reason="no interpreter lock")
-@pytest.mark.parametrize("make", [
-    lambda: np.ones(BIG // 4, np.float32), lambda: np.ones(BIG // 8),
-    lambda: np.ones(BIG // 8, "l"), lambda: np.ones(BIG // 4, "i"),
-    # the general layout and its odometer: every other column, transposed
-    lambda: np.ones((3000, 10000), np.float32).T[::2],
-], ids=["f4", "f8", "i8", "i4", "f4-strided"])
+@pytest.mark.skipif(
+    not getattr(sys, "_is_gil_enabled", lambda: True)(),
+    reason="no interpreter lock",
+)
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda: np.ones(BIG // 4, np.float32),
+        lambda: np.ones(BIG // 8),
+        lambda: np.ones(BIG // 8, "l"),
+        lambda: np.ones(BIG // 4, "i"),
+        # the general layout and its odometer: every other column, transposed
+        lambda: np.ones((3000, 10000), np.float32).T[::2],
+    ],
+    ids=["f4", "f8", "i8", "i4", "f4-strided"],
+)
 def test_lock_is_released_during_the_walk(make):
     x = make()
     x[::7] = 3
@@ -130,9 +138,15 @@ print(sys.getrefcount(slow) - len(gc.get_referrers(slow)))
 def test_first_reference_calls_from_many_threads():
     # Made together, the first calls that need fennick.slow all succeed, and
     # the module keeps one reference to it, as after a single first call.
-    done = [subprocess.run([sys.executable, "-c", FIRST_CALLS, str(n)],
-                           capture_output=True, text=True, timeout=300)
-            for n in (16, 1)]
+    done = [
+        subprocess.run(
+            [sys.executable, "-c", FIRST_CALLS, str(n)],
+            capture_output=True,
+            text=True,
+            timeout=300,
+        )
+        for n in (16, 1)
+    ]
     assert [d.returncode for d in done] == [0, 0], [d.stderr for d in done]
     assert done[0].stdout == done[1].stdout
 
@@ -147,7 +161,7 @@ def test_no_write_of_another_thread_is_lost(dtype):
         x = np.zeros(1_000_000, dtype)
         done = threading.Event()
 
-        def replacer():
+        def replacer(x=x, done=done):
             while not done.is_set():
                 replace(x, -1, -2)
 

@@ -18,8 +18,13 @@ HERE = Path(__file__).resolve().parent / "typing"
 
 
 def test_stubs_and_marker_ship_with_the_package():
-    for name in ("py.typed", "dozudiror.pyi", "slow.pyi", "parallel.pyi",
-                 "dask.pyi"):
+    for name in (
+        "py.typed",
+        "dozudiror.pyi",
+        "slow.pyi",
+        "parallel.pyi",
+        "dask.pyi",
+    ):
         assert importlib.resources.files("fennick").joinpath(name).is_file()
 
 
@@ -32,9 +37,21 @@ def mypy(tmp_path_factory):
     if root.name not in ("site-packages", "dist-packages"):
         env["MYPYPATH"] = str(root)  # editable: mypy cannot follow the hook
     return lambda name: subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary",
-         "--cache-dir", cache, str(HERE / name)],
-        env=env, capture_output=True, text=True, timeout=300)
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--no-error-summary",
+            "--cache-dir",
+            cache,
+            str(HERE / name),
+        ],
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
 
 
 def test_usage_is_accepted_and_runs(mypy):

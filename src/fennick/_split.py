@@ -1,7 +1,6 @@
 """Cut an array into disjoint views that together hold each of its elements
 exactly once, for threads to replace at the same time."""
 
-
 # An axis with at least this many slabs per piece keeps the largest piece
 # within 1/EVEN of the average; a shorter outermost axis gives way to one
 # that shares out more evenly.
@@ -16,7 +15,9 @@ def distinct_elements(a):
     exotic interleavings that do not overlap: those take one call.
     """
     span = a.itemsize  # bytes covered by the axes walked so far
-    axes = sorted((abs(s), n) for n, s in zip(a.shape, a.strides) if n > 1)
+    axes = sorted(
+        (abs(s), n) for n, s in zip(a.shape, a.strides, strict=True) if n > 1
+    )
     for stride, extent in axes:
         if stride < span:
             return False
@@ -37,12 +38,14 @@ def split(a, pieces):
         flat = a.reshape(-1, order="C" if a.flags.c_contiguous else "F")
         pieces = min(pieces, flat.size)
         b = _bounds(flat.size, pieces)
-        return [flat[b[i]:b[i + 1]] for i in range(pieces)]
+        return [flat[b[i] : b[i + 1]] for i in range(pieces)]
     # Outermost in memory first, so that each piece keeps to a region of
     # its own; but only along an axis long enough to share out evenly.
     by_memory = sorted(range(a.ndim), key=lambda k: -abs(a.strides[k]))
-    axis = next((k for k in by_memory if a.shape[k] >= EVEN * pieces),
-                max(range(a.ndim), key=lambda k: a.shape[k]))
+    axis = next(
+        (k for k in by_memory if a.shape[k] >= EVEN * pieces),
+        max(range(a.ndim), key=lambda k: a.shape[k]),
+    )
     pieces = min(pieces, a.shape[axis])
     b = _bounds(a.shape[axis], pieces)
     index = [slice(None)] * a.ndim

@@ -43,8 +43,22 @@ import numpy as np
 from fennick import _reference_loops, replace
 
 NATIVE = ("float64", "float32", "int64", "int32")
-OTHER = ("int16", "uint16", "int8", "uint8", "uint32", "uint64", "bool",
-         "float16", "longlong", ">f8", ">f4", ">i8", ">i4", ">i2")
+OTHER = (
+    "int16",
+    "uint16",
+    "int8",
+    "uint8",
+    "uint32",
+    "uint64",
+    "bool",
+    "float16",
+    "longlong",
+    ">f8",
+    ">f4",
+    ">i8",
+    ">i4",
+    ">i2",
+)
 DTYPES = NATIVE + OTHER
 
 
@@ -63,30 +77,57 @@ def _rows(n):
 # Layouts by family: name -> (family, view of about n elements).
 LAYOUTS = {
     "1-d": ("contiguous", lambda n, d, r: _noise(n, d, r)),
-    "2-d C": ("contiguous",
-              lambda n, d, r: _noise((_rows(n), n // _rows(n)), d, r)),
-    "2-d F": ("contiguous", lambda n, d, r: np.asfortranarray(
-        _noise((_rows(n), n // _rows(n)), d, r))),
-    "2-d [:, ::-1]": ("contiguous", lambda n, d, r: _noise(
-        (_rows(n), n // _rows(n)), d, r)[:, ::-1]),
+    "2-d C": (
+        "contiguous",
+        lambda n, d, r: _noise((_rows(n), n // _rows(n)), d, r),
+    ),
+    "2-d F": (
+        "contiguous",
+        lambda n, d, r: np.asfortranarray(
+            _noise((_rows(n), n // _rows(n)), d, r)
+        ),
+    ),
+    "2-d [:, ::-1]": (
+        "contiguous",
+        lambda n, d, r: _noise((_rows(n), n // _rows(n)), d, r)[:, ::-1],
+    ),
     "x[::-1]": ("reversed", lambda n, d, r: _noise(n, d, r)[::-1]),
-    "3-d [::-1, ::-1, ::-1]": ("reversed", lambda n, d, r: _noise(
-        (max(1, n // 100), 10, 10), d, r)[::-1, ::-1, ::-1]),
+    "3-d [::-1, ::-1, ::-1]": (
+        "reversed",
+        lambda n, d, r: _noise((max(1, n // 100), 10, 10), d, r)[
+            ::-1, ::-1, ::-1
+        ],
+    ),
     "x[::2]": ("strided", lambda n, d, r: _noise(2 * n, d, r)[::2]),
-    "planes[::2]": ("strided", lambda n, d, r: _noise(
-        (2 * max(1, n // 30), 10, 3), d, r)[::2]),
-    "x[:, 3] of (n, 16)": ("strided",
-                           lambda n, d, r: _noise((n, 16), d, r)[:, 3]),
+    "planes[::2]": (
+        "strided",
+        lambda n, d, r: _noise((2 * max(1, n // 30), 10, 3), d, r)[::2],
+    ),
+    "x[:, 3] of (n, 16)": (
+        "strided",
+        lambda n, d, r: _noise((n, 16), d, r)[:, 3],
+    ),
     "x2[:, :1]": ("length 1", lambda n, d, r: _noise((n, 2), d, r)[:, :1]),
     "x[None, :]": ("length 1", lambda n, d, r: _noise(n, d, r)[None, :]),
     "x[:, None]": ("length 1", lambda n, d, r: _noise(n, d, r)[:, None]),
-    "3-d transposed": ("transposed", lambda n, d, r: _noise(
-        (max(1, n // 100), 10, 10), d, r).transpose(2, 0, 1)),
+    "3-d transposed": (
+        "transposed",
+        lambda n, d, r: _noise((max(1, n // 100), 10, 10), d, r).transpose(
+            2, 0, 1
+        ),
+    ),
 }
 FAMILIES = ("contiguous", "reversed", "strided", "length 1", "transposed")
 CONTIGUOUS = ("1-d", "2-d C", "2-d F")
-NAMED = ("x2[:, :1]", "x[None, :]", "x[:, None]", "planes[::2]",
-         "3-d [::-1, ::-1, ::-1]", "3-d transposed", "x[:, 3] of (n, 16)")
+NAMED = (
+    "x2[:, :1]",
+    "x[None, :]",
+    "x[:, None]",
+    "planes[::2]",
+    "3-d [::-1, ::-1, ::-1]",
+    "3-d transposed",
+    "x[:, 3] of (n, 16)",
+)
 
 OLD, NEW = 1, 2
 MATCHES = ("1%", "50%", "NaN 1%", "NaN 50%")  # NaN: `old` is NaN
@@ -97,14 +138,21 @@ IDIOMS = {
     "putmask": "putmask(a, {mask}, {new})",
     "copyto": "copyto(a, {new}, where={mask})",
 }
-INPLACE = {"negative": "negative(a, out=a)",
-           "multiply": "multiply(a, 1, out=a)"}
+INPLACE = {
+    "negative": "negative(a, out=a)",
+    "multiply": "multiply(a, 1, out=a)",
+}
 INPLACE_BOOL = {"logical_not": "logical_not(a, out=a)"}
 READONLY = {"max": "amax(a)", "count_nonzero": "count_nonzero(a)"}
 NAMESPACE = {
-    "replace": replace, "putmask": np.putmask, "copyto": np.copyto,
-    "isnan": np.isnan, "multiply": np.multiply, "negative": np.negative,
-    "logical_not": np.logical_not, "amax": np.max,
+    "replace": replace,
+    "putmask": np.putmask,
+    "copyto": np.copyto,
+    "isnan": np.isnan,
+    "multiply": np.multiply,
+    "negative": np.negative,
+    "logical_not": np.logical_not,
+    "amax": np.max,
     "count_nonzero": np.count_nonzero,
 }
 
@@ -120,12 +168,15 @@ TIMED_IDIOMS_UP_TO = 10**7  # larger arrays time fennick and the bounds only
 def make_calls(stmt, nan_old):
     """Returns (run, once): run(a, x, y, pairs) makes `pairs` pairs of calls
     (x -> y, then y -> x); once(a, x, y) makes the first call only."""
-    first = stmt.format(old="x", new="y",
-                        mask="isnan(a)" if nan_old else "a == x")
+    first = stmt.format(
+        old="x", new="y", mask="isnan(a)" if nan_old else "a == x"
+    )
     second = stmt.format(old="y", new="x", mask="a == y")
-    src = (f"def once(a, x, y):\n    {first}\n"
-           f"def run(a, x, y, pairs):\n"
-           f"    for _ in range(pairs):\n        {first}\n        {second}\n")
+    src = (
+        f"def once(a, x, y):\n    {first}\n"
+        f"def run(a, x, y, pairs):\n"
+        f"    for _ in range(pairs):\n        {first}\n        {second}\n"
+    )
     ns = dict(NAMESPACE)
     exec(compile(src, f"<bench {stmt}>", "exec"), ns)
     return ns["run"], ns["once"]
@@ -137,8 +188,9 @@ def make_case(dtype, layout, size, match, rng):
     dtype = np.dtype(dtype)
     view = LAYOUTS[layout][1](size, dtype, rng)
     values = _noise(view.shape, dtype, rng)
-    hits = rng.random(view.shape, np.float32) < (0.5 if "50" in match
-                                                else 0.01)
+    hits = rng.random(view.shape, np.float32) < (
+        0.5 if "50" in match else 0.01
+    )
     if view.size:
         hits.flat[rng.integers(view.size)] = True  # at least one
     old = math.nan if match.startswith("NaN") else OLD
@@ -202,19 +254,22 @@ def time_case(a, old, new, timed, mode):
         pairs, ns = calibrate(run, a, old, new, mode["sample_ms"] * 1e6)
         runs.append((name, run, pairs))
         round_ns += ns
-    repeat = min(mode["repeat"], max(MIN_REPEAT,
-                                     int(mode["case_s"] * 1e9 / round_ns)))
+    repeat = min(
+        mode["repeat"], max(MIN_REPEAT, int(mode["case_s"] * 1e9 / round_ns))
+    )
     samples = {name: [] for name, _, _ in runs}
     for r in range(repeat):
-        for name, run, pairs in runs[r % len(runs):] + runs[:r % len(runs)]:
+        for name, run, pairs in runs[r % len(runs) :] + runs[: r % len(runs)]:
             samples[name].append(sample(run, a, old, new, pairs))
     return {name: statistics.median(s) for name, s in samples.items()}
 
 
 def ratios(t):
     """The derived figures of one case's times."""
-    r = {"inplace": min(t[k] for k in (*INPLACE, *INPLACE_BOOL) if k in t),
-         "readonly": min(t[k] for k in READONLY)}
+    r = {
+        "inplace": min(t[k] for k in (*INPLACE, *INPLACE_BOOL) if k in t),
+        "readonly": min(t[k] for k in READONLY),
+    }
     r["fennick/inplace"] = t["fennick"] / r["inplace"]
     r["fennick/bound"] = t["fennick"] / min(r["inplace"], r["readonly"])
     if "putmask" in t:
@@ -233,31 +288,59 @@ def plan(args):
 
     def shares(dtype, full):
         keep = MATCHES if full else MATCHES[:2]
-        return [m for m in keep
-                if np.dtype(dtype).kind == "f" or not m.startswith("NaN")]
+        return [
+            m
+            for m in keep
+            if np.dtype(dtype).kind == "f" or not m.startswith("NaN")
+        ]
 
     if args.sizes:  # exactly what was asked for
-        return [(d, lay, n, m) for d in dtypes for lay in layouts
-                for n in args.sizes for m in shares(d, args.full)]
+        return [
+            (d, lay, n, m)
+            for d in dtypes
+            for lay in layouts
+            for n in args.sizes
+            for m in shares(d, args.full)
+        ]
     contiguous = [lay for lay in CONTIGUOUS if lay in layouts]
     one_d = [lay for lay in ("1-d",) if lay in layouts]
     big = [10**7] + ([10**8] if args.large else [])
     cases = []
     # tiny arrays, natively and through the reference module
-    cases += [(d, lay, n, "1%") for d in native for lay in one_d
-              for n in ((1, 10, 100) if args.full else (1, 10))]
+    cases += [
+        (d, lay, n, "1%")
+        for d in native
+        for lay in one_d
+        for n in ((1, 10, 100) if args.full else (1, 10))
+    ]
     cases += [(d, lay, 10, "1%") for d in other for lay in one_d]
     # contiguous arrays in cache, and at the speed of memory
-    cases += [(d, lay, n, m) for d in native for lay in contiguous
-              for n in (10**4, 10**5, 10**6) for m in shares(d, args.full)]
-    cases += [(d, lay, n, m) for d in native for lay in one_d for n in big
-              for m in shares(d, args.full)]
+    cases += [
+        (d, lay, n, m)
+        for d in native
+        for lay in contiguous
+        for n in (10**4, 10**5, 10**6)
+        for m in shares(d, args.full)
+    ]
+    cases += [
+        (d, lay, n, m)
+        for d in native
+        for lay in one_d
+        for n in big
+        for m in shares(d, args.full)
+    ]
     # every element type against every layout
-    grid_sizes = (10**3, 10**4, 10**5, 10**6, 10**7) if args.full else (
-        10**3, 10**5)
+    grid_sizes = (
+        (10**3, 10**4, 10**5, 10**6, 10**7) if args.full else (10**3, 10**5)
+    )
     grid_shares = ("1%", "50%") if args.full else ("1%",)
-    cases += [(d, lay, n, m) for d in dtypes for lay in layouts
-              for n in grid_sizes for m in grid_shares]
+    cases += [
+        (d, lay, n, m)
+        for d in dtypes
+        for lay in layouts
+        for n in grid_sizes
+        for m in grid_shares
+    ]
     seen = set()
     return [c for c in cases if not (c in seen or seen.add(c))]
 
@@ -266,45 +349,100 @@ def plan(args):
 # target ">= x" must be at least x in every case, "<= x" at most x.
 def _sel(dtypes=NATIVE, layouts=None, lo=0, hi=math.inf, match=None):
     def keep(r):
-        return (r["dtype"] in dtypes
-                and (layouts is None or r["layout"] in layouts)
-                and lo <= r["size"] <= hi
-                and (match is None or r["match"] == match))
+        return (
+            r["dtype"] in dtypes
+            and (layouts is None or r["layout"] in layouts)
+            and lo <= r["size"] <= hi
+            and (match is None or r["match"] == match)
+        )
+
     return keep
 
 
 GOALS = [
-    ("1 and 10 elements", "idiom/fennick", ">= 8",
-     _sel(layouts=("1-d",), hi=10)),
-    ("10 elements, through fennick.slow", "idiom/fennick", ">= 2",
-     _sel(dtypes=OTHER, lo=10, hi=10)),
-    ("contiguous 1e4-1e6, 1% and 50%", "fennick/inplace", "<= 1.2",
-     _sel(layouts=CONTIGUOUS, lo=10**4, hi=10**6)),
-    ("contiguous 1e5-1e6, 1%", "idiom/fennick", ">= 2",
-     _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="1%")),
-    ("contiguous 1e5-1e6, 50%", "idiom/fennick", ">= 25",
-     _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="50%")),
-    ("contiguous 1e5-1e6", "fennick 50%/1%", "<= 1.15",
-     _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="50%")),
-    ("contiguous 1e7 and up, 1%", "fennick/bound", "<= 1.05",
-     _sel(layouts=CONTIGUOUS, lo=10**7, match="1%")),
-    ("contiguous 1e7 and up, 50%", "fennick/inplace", "<= 1.1",
-     _sel(layouts=CONTIGUOUS, lo=10**7, match="50%")),
-    ("x[::2] and x[::-1] from 1e5, 1%", "idiom/fennick", ">= 2",
-     _sel(layouts=("x[::2]", "x[::-1]"), lo=10**5, match="1%")),
-    ("the named N-d layouts 1e5-1e6, 1%", "idiom/fennick", ">= 2",
-     _sel(layouts=NAMED, lo=10**5, hi=10**6, match="1%")),
-    ("every dtype and layout 1e3-1e7", "idiom/fennick", ">= 1",
-     _sel(dtypes=DTYPES, lo=10**3, hi=10**7)),
-    ("every dtype and layout 1e5-1e7", "idiom/fennick", ">= 1.5",
-     _sel(dtypes=DTYPES, lo=10**5, hi=10**7)),
+    (
+        "1 and 10 elements",
+        "idiom/fennick",
+        ">= 8",
+        _sel(layouts=("1-d",), hi=10),
+    ),
+    (
+        "10 elements, through fennick.slow",
+        "idiom/fennick",
+        ">= 2",
+        _sel(dtypes=OTHER, lo=10, hi=10),
+    ),
+    (
+        "contiguous 1e4-1e6, 1% and 50%",
+        "fennick/inplace",
+        "<= 1.2",
+        _sel(layouts=CONTIGUOUS, lo=10**4, hi=10**6),
+    ),
+    (
+        "contiguous 1e5-1e6, 1%",
+        "idiom/fennick",
+        ">= 2",
+        _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="1%"),
+    ),
+    (
+        "contiguous 1e5-1e6, 50%",
+        "idiom/fennick",
+        ">= 25",
+        _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="50%"),
+    ),
+    (
+        "contiguous 1e5-1e6",
+        "fennick 50%/1%",
+        "<= 1.15",
+        _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="50%"),
+    ),
+    (
+        "contiguous 1e7 and up, 1%",
+        "fennick/bound",
+        "<= 1.05",
+        _sel(layouts=CONTIGUOUS, lo=10**7, match="1%"),
+    ),
+    (
+        "contiguous 1e7 and up, 50%",
+        "fennick/inplace",
+        "<= 1.1",
+        _sel(layouts=CONTIGUOUS, lo=10**7, match="50%"),
+    ),
+    (
+        "x[::2] and x[::-1] from 1e5, 1%",
+        "idiom/fennick",
+        ">= 2",
+        _sel(layouts=("x[::2]", "x[::-1]"), lo=10**5, match="1%"),
+    ),
+    (
+        "the named N-d layouts 1e5-1e6, 1%",
+        "idiom/fennick",
+        ">= 2",
+        _sel(layouts=NAMED, lo=10**5, hi=10**6, match="1%"),
+    ),
+    (
+        "every dtype and layout 1e3-1e7",
+        "idiom/fennick",
+        ">= 1",
+        _sel(dtypes=DTYPES, lo=10**3, hi=10**7),
+    ),
+    (
+        "every dtype and layout 1e5-1e7",
+        "idiom/fennick",
+        ">= 1.5",
+        _sel(dtypes=DTYPES, lo=10**5, hi=10**7),
+    ),
 ]
 
 
 def _add_share_ratio(results):
     """fennick's time with 50% matches over its time with 1%, per array."""
-    times = {(r["dtype"], r["layout"], r["size"], r["match"]):
-             r["times_ns"]["fennick"] for r in results}
+    times = {
+        (r["dtype"], r["layout"], r["size"], r["match"]): r["times_ns"][
+            "fennick"
+        ]
+        for r in results
+    }
     for r in results:
         low = times.get((r["dtype"], r["layout"], r["size"], "1%"))
         if r["match"] == "50%" and low:
@@ -328,9 +466,17 @@ def headline(results):
             continue
         pick = min if target.startswith(">") else max
         worst = pick(cases, key=lambda r: r[key])
-        rows.append((desc, key, target, worst[key], label(worst),
-                     statistics.median(r[key] for r in cases),
-                     _passes(worst[key], target)))
+        rows.append(
+            (
+                desc,
+                key,
+                target,
+                worst[key],
+                label(worst),
+                statistics.median(r[key] for r in cases),
+                _passes(worst[key], target),
+            )
+        )
     return rows
 
 
@@ -343,8 +489,10 @@ def grid(results):
         key = (r["dtype"], LAYOUTS[r["layout"]][0])
         big, small = cells.get(key, (math.inf, math.inf))
         ratio = r["idiom/fennick"]
-        cells[key] = (min(big, ratio) if r["size"] >= 10**5 else big,
-                      min(small, ratio))
+        cells[key] = (
+            min(big, ratio) if r["size"] >= 10**5 else big,
+            min(small, ratio),
+        )
     return cells
 
 
@@ -359,39 +507,56 @@ def fmt_time(ns):
     return f"{ns:.3g} ns"
 
 
-ROW_HEADER = (f"{'dtype':9} {'layout':22} {'size':>9} {'match':7} "
-              f"{'fennick':>9} {'/elem':>9} {'idiom':>9} {'inplace':>9} "
-              f"{'readonly':>9} {'idiom/f':>8} {'f/inpl':>7} {'f/bound':>7}")
+ROW_HEADER = (
+    f"{'dtype':9} {'layout':22} {'size':>9} {'match':7} "
+    f"{'fennick':>9} {'/elem':>9} {'idiom':>9} {'inplace':>9} "
+    f"{'readonly':>9} {'idiom/f':>8} {'f/inpl':>7} {'f/bound':>7}"
+)
 
 
 def row(r):
     t = r["times_ns"]
     idiom = t[r["best_idiom"]] if "best_idiom" in r else math.nan
-    return (f"{r['dtype']:9} {r['layout']:22} {r['size']:>9} {r['match']:7} "
-            + " ".join(f"{fmt_time(v):>9}" for v in (
-                t["fennick"], t["fennick"] / max(1, r["elements"]), idiom,
-                r["inplace"], r["readonly"]))
-            + f" {r.get('idiom/fennick', math.nan):8.2f}"
-            f" {r['fennick/inplace']:7.2f} {r['fennick/bound']:7.2f}")
+    return (
+        f"{r['dtype']:9} {r['layout']:22} {r['size']:>9} {r['match']:7} "
+        + " ".join(
+            f"{fmt_time(v):>9}"
+            for v in (
+                t["fennick"],
+                t["fennick"] / max(1, r["elements"]),
+                idiom,
+                r["inplace"],
+                r["readonly"],
+            )
+        )
+        + f" {r.get('idiom/fennick', math.nan):8.2f}"
+        f" {r['fennick/inplace']:7.2f} {r['fennick/bound']:7.2f}"
+    )
 
 
 def print_headline(results):
     print("\nGoals (worst case of this run; median over its cases)")
-    print(f"  {'cases':36} {'figure':16} {'target':>8} {'worst':>7} "
-          f"{'median':>7}  mark   worst case")
+    print(
+        f"  {'cases':36} {'figure':16} {'target':>8} {'worst':>7} "
+        f"{'median':>7}  mark   worst case"
+    )
     for desc, key, target, worst, case, median, passed in headline(results):
         if worst is None:
             print(f"  {desc:36} {key:16} {target:>8} {'n/a':>7} {'':>7}  -")
             continue
         mark = "pass" if passed else "MISS"
-        print(f"  {desc:36} {key:16} {target:>8} {worst:7.2f} {median:7.2f}"
-              f"  {mark:5}  {case}")
+        print(
+            f"  {desc:36} {key:16} {target:>8} {worst:7.2f} {median:7.2f}"
+            f"  {mark:5}  {case}"
+        )
     cells = grid(results)
     if not cells:
         return
-    print("\nidiom/fennick by element type and layout family: the worst case "
-          "from 1e5 elements\n(target >= 1.5; '!' marks a miss, or a case "
-          "below 1.0 from 1e3)")
+    print(
+        "\nidiom/fennick by element type and layout family: the worst case "
+        "from 1e5 elements\n(target >= 1.5; '!' marks a miss, or a case "
+        "below 1.0 from 1e3)"
+    )
     print(f"  {'dtype':9}" + "".join(f"{f:>12}" for f in FAMILIES))
     for dtype in DTYPES:
         line = []
@@ -411,26 +576,49 @@ def plot(results, path):
     """Throughput against size for 1-d arrays of the native types: one panel
     per dtype and share of matches, one line per competitor."""
     import matplotlib
+
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
     shares = ("1%", "50%")
-    fig, axes = plt.subplots(len(shares), len(NATIVE), figsize=(16, 7.5),
-                             sharex=True, sharey=True, squeeze=False)
+    fig, axes = plt.subplots(
+        len(shares),
+        len(NATIVE),
+        figsize=(16, 7.5),
+        sharex=True,
+        sharey=True,
+        squeeze=False,
+    )
     for i, share in enumerate(shares):
         for j, dtype in enumerate(NATIVE):
             ax = axes[i][j]
-            rs = sorted((r for r in results if r["layout"] == "1-d"
-                         and r["dtype"] == dtype and r["match"] == share
-                         and "best_idiom" in r), key=lambda r: r["size"])
+            rs = sorted(
+                (
+                    r
+                    for r in results
+                    if r["layout"] == "1-d"
+                    and r["dtype"] == dtype
+                    and r["match"] == share
+                    and "best_idiom" in r
+                ),
+                key=lambda r: r["size"],
+            )
             for name in ("fennick", *IDIOMS, "inplace", "readonly"):
-                ts = [r[name] if name in r else r["times_ns"][name]
-                      for r in rs]
-                ax.plot([r["elements"] for r in rs],
-                        [r["elements"] / t * 1e9 for r, t in zip(rs, ts)],
-                        marker="o", ms=3, label=name,
-                        lw=2.5 if name == "fennick" else 1.2,
-                        ls="--" if name in ("inplace", "readonly") else "-")
+                ts = [
+                    r[name] if name in r else r["times_ns"][name] for r in rs
+                ]
+                ax.plot(
+                    [r["elements"] for r in rs],
+                    [
+                        r["elements"] / t * 1e9
+                        for r, t in zip(rs, ts, strict=True)
+                    ],
+                    marker="o",
+                    ms=3,
+                    label=name,
+                    lw=2.5 if name == "fennick" else 1.2,
+                    ls="--" if name in ("inplace", "readonly") else "-",
+                )
             ax.set(xscale="log", yscale="log", title=f"{dtype}, {share} match")
             ax.grid(True, which="major", alpha=0.3)
             if i == len(shares) - 1:
@@ -447,18 +635,26 @@ def machine():
     cpu = platform.processor() or platform.machine()
     try:
         with open("/proc/cpuinfo") as f:
-            cpu = next(line.split(":", 1)[1].strip() for line in f
-                       if line.startswith("model name"))
+            cpu = next(
+                line.split(":", 1)[1].strip()
+                for line in f
+                if line.startswith("model name")
+            )
     except (OSError, StopIteration):
         pass
     try:
         cores = len(os.sched_getaffinity(0))
     except AttributeError:
         cores = os.cpu_count()
-    return {"cpu": cpu, "cores": cores, "system": platform.platform(),
-            "python": platform.python_version(), "numpy": np.__version__,
-            "width": _reference_loops.width,
-            "widths": list(_reference_loops.widths)}
+    return {
+        "cpu": cpu,
+        "cores": cores,
+        "system": platform.platform(),
+        "python": platform.python_version(),
+        "numpy": np.__version__,
+        "width": _reference_loops.width,
+        "widths": list(_reference_loops.widths),
+    }
 
 
 COLUMNS = """\
@@ -487,24 +683,42 @@ type and layout family, the worst idiom/fennick from 1e5 elements.
 
 def parse_args(argv=None):
     p = argparse.ArgumentParser(
-        prog="python -m fennick.bench", description=__doc__.split("\n\n")[0],
-        epilog=COLUMNS, formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--full", action="store_true",
-                   help="more sizes, 50%% and NaN matches everywhere, longer "
-                        "samples, and a row per case (tens of minutes)")
-    p.add_argument("--large", action="store_true",
-                   help="add contiguous arrays of 1e8 elements")
+        prog="python -m fennick.bench",
+        description=__doc__.split("\n\n")[0],
+        epilog=COLUMNS,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    p.add_argument(
+        "--full",
+        action="store_true",
+        help="more sizes, 50%% and NaN matches everywhere, longer "
+        "samples, and a row per case (tens of minutes)",
+    )
+    p.add_argument(
+        "--large",
+        action="store_true",
+        help="add contiguous arrays of 1e8 elements",
+    )
     p.add_argument("--json", metavar="FILE", help="write the results here")
     p.add_argument("--plot", metavar="FILE.png", help="draw throughput here")
-    p.add_argument("--sizes", type=lambda s: [int(float(x)) for x in
-                                              s.split(",")],
-                   help="time exactly these sizes for the chosen dtypes and "
-                        "layouts, instead of the planned cases")
-    p.add_argument("--dtypes", type=lambda s: s.split(","), default=DTYPES,
-                   help="comma-separated, from " + ",".join(DTYPES))
-    p.add_argument("--layouts", type=lambda s: s.split("|"),
-                   default=list(LAYOUTS),
-                   help="'|'-separated, from " + "|".join(LAYOUTS))
+    p.add_argument(
+        "--sizes",
+        type=lambda s: [int(float(x)) for x in s.split(",")],
+        help="time exactly these sizes for the chosen dtypes and "
+        "layouts, instead of the planned cases",
+    )
+    p.add_argument(
+        "--dtypes",
+        type=lambda s: s.split(","),
+        default=DTYPES,
+        help="comma-separated, from " + ",".join(DTYPES),
+    )
+    p.add_argument(
+        "--layouts",
+        type=lambda s: s.split("|"),
+        default=list(LAYOUTS),
+        help="'|'-separated, from " + "|".join(LAYOUTS),
+    )
     p.add_argument("--repeat", type=int, help="most samples per competitor")
     p.add_argument("--sample-ms", type=float, help="length of one sample")
     args = p.parse_args(argv)
@@ -524,11 +738,15 @@ def main(argv=None):
             mode[key] = getattr(args, key)
     cases = plan(args)
     info = machine()
-    print(f"fennick.bench on {info['cpu']} ({info['cores']} cores), "
-          f"{info['system']}, Python {info['python']}, NumPy {info['numpy']}")
-    print(f"vector width: {info['width']} (this processor runs: "
-          f"{', '.join(info['widths'])}); {len(cases)} cases, median of up "
-          f"to {mode['repeat']} samples of about {mode['sample_ms']:g} ms")
+    print(
+        f"fennick.bench on {info['cpu']} ({info['cores']} cores), "
+        f"{info['system']}, Python {info['python']}, NumPy {info['numpy']}"
+    )
+    print(
+        f"vector width: {info['width']} (this processor runs: "
+        f"{', '.join(info['widths'])}); {len(cases)} cases, median of up "
+        f"to {mode['repeat']} samples of about {mode['sample_ms']:g} ms"
+    )
     if args.full:
         print("\n" + ROW_HEADER)
     progress = sys.stderr.isatty()
@@ -539,14 +757,22 @@ def main(argv=None):
     try:
         for i, (dtype, layout, size, match) in enumerate(cases):
             if progress:
-                sys.stderr.write(f"\r[{i + 1}/{len(cases)}] {dtype} {layout} "
-                                 f"{size} {match} ...   \033[K")
+                sys.stderr.write(
+                    f"\r[{i + 1}/{len(cases)}] {dtype} {layout} "
+                    f"{size} {match} ...   \033[K"
+                )
                 sys.stderr.flush()
             a, old, new = make_case(dtype, layout, size, match, rng)
             times = time_case(a, old, new, competitors(dtype, size), mode)
-            r = {"dtype": dtype, "layout": layout, "size": size,
-                 "elements": int(a.size), "match": match, "times_ns": times,
-                 **ratios(times)}
+            r = {
+                "dtype": dtype,
+                "layout": layout,
+                "size": size,
+                "elements": int(a.size),
+                "match": match,
+                "times_ns": times,
+                **ratios(times),
+            }
             results.append(r)
             del a
             if args.full:
@@ -560,8 +786,16 @@ def main(argv=None):
     print_headline(results)
     if args.json:
         with open(args.json, "w") as f:
-            json.dump({"machine": info, "settings": mode, "results": results,
-                       "headline": headline(results)}, f, indent=1)
+            json.dump(
+                {
+                    "machine": info,
+                    "settings": mode,
+                    "results": results,
+                    "headline": headline(results),
+                },
+                f,
+                indent=1,
+            )
     if args.plot:
         plot(results, args.plot)
         print(f"plot written to {args.plot}")

@@ -48,6 +48,7 @@ def in_place(name, call, a, swap):
     """A competitor that changes `a`.  The in-place competitors share
     `swap`, [old, new], and reverse it after each call, so that every call
     finds the matches the previous one wrote."""
+
     def run():
         call(a, *swap)
         swap.reverse()
@@ -60,10 +61,14 @@ def competitors(a, workers, chunks):
     swap = [OLD, NEW]
     runs = [in_place("replace", replace, a, swap)]
     for k in workers:
-        runs.append(in_place(
-            f"replace_parallel workers={k}",
-            lambda b, o, n, k=k: replace_parallel(b, o, n, workers=k), a,
-            swap))
+        runs.append(
+            in_place(
+                f"replace_parallel workers={k}",
+                lambda b, o, n, k=k: replace_parallel(b, o, n, workers=k),
+                a,
+                swap,
+            )
+        )
     try:
         import dask.array as da
 
@@ -73,11 +78,19 @@ def competitors(a, workers, chunks):
     # A copy of its own: the in-place calls leave `a` swapped half the time.
     x = da.from_array(a.copy(), chunks=chunks)
     threads = max(workers)
-    lazy = {"fennick.dask.replace": fennick.dask.replace(x, OLD, NEW),
-            "da.where(x == old, new, x)": da.where(x == OLD, NEW, x)}
+    lazy = {
+        "fennick.dask.replace": fennick.dask.replace(x, OLD, NEW),
+        "da.where(x == old, new, x)": da.where(x == OLD, NEW, x),
+    }
     for name, y in lazy.items():
-        runs.append((name, lambda y=y: y.compute(scheduler="threads",
-                                                 num_workers=threads)))
+        runs.append(
+            (
+                name,
+                lambda y=y: y.compute(
+                    scheduler="threads", num_workers=threads
+                ),
+            )
+        )
     return runs, x.chunksize
 
 
@@ -99,7 +112,7 @@ def measure(runs, rounds):
     whose order rotates."""
     samples = {name: [] for name, _ in runs}
     for r in range(rounds):
-        for name, run in runs[r % len(runs):] + runs[:r % len(runs)]:
+        for name, run in runs[r % len(runs) :] + runs[: r % len(runs)]:
             start = time.perf_counter()
             run()
             samples[name].append(time.perf_counter() - start)
@@ -121,34 +134,60 @@ def run(size=10**8, rounds=5, workers=None, chunks="auto", out=sys.stdout):
     for name, seconds in times.items():
         dask_row = name.startswith(("fennick.dask", "da."))
         base = times["da.where(x == old, new, x)" if dask_row else "replace"]
-        rows.append({"name": name, "seconds": seconds,
-                     "GB/s": nbytes / seconds / 1e9,
-                     "speed-up": base / seconds})
-    print(f"{size} float64 elements ({nbytes / 1e6:.0f} MB), {_cores()} "
-          f"cores, median of {rounds}; pieces of at least "
-          f"{parallel.MIN_PIECE_BYTES} bytes"
-          + (f"; dask chunks {chunksize}" if chunksize else "; no dask"),
-          file=out)
-    print(f"{'competitor':32} {'time':>10} {'GB/s':>7} {'speed-up':>9}",
-          file=out)
+        rows.append(
+            {
+                "name": name,
+                "seconds": seconds,
+                "GB/s": nbytes / seconds / 1e9,
+                "speed-up": base / seconds,
+            }
+        )
+    print(
+        f"{size} float64 elements ({nbytes / 1e6:.0f} MB), {_cores()} "
+        f"cores, median of {rounds}; pieces of at least "
+        f"{parallel.MIN_PIECE_BYTES} bytes"
+        + (f"; dask chunks {chunksize}" if chunksize else "; no dask"),
+        file=out,
+    )
+    print(
+        f"{'competitor':32} {'time':>10} {'GB/s':>7} {'speed-up':>9}", file=out
+    )
     for r in rows:
-        print(f"{r['name']:32} {r['seconds'] * 1e3:8.2f} ms "
-              f"{r['GB/s']:7.2f} {r['speed-up']:9.2f}", file=out)
+        print(
+            f"{r['name']:32} {r['seconds'] * 1e3:8.2f} ms "
+            f"{r['GB/s']:7.2f} {r['speed-up']:9.2f}",
+            file=out,
+        )
     return rows
 
 
 def main(argv=None):
-    p = argparse.ArgumentParser(prog="python -m fennick.bench_parallel",
-                                description=__doc__.split("\n\n")[0])
-    p.add_argument("--size", type=lambda s: int(float(s)), default=10**8,
-                   help="elements (default 1e8)")
-    p.add_argument("--rounds", type=int, default=5,
-                   help="timed calls per competitor (default 5)")
-    p.add_argument("--workers", type=lambda s: [int(k) for k in
-                                                s.split(",")],
-                   help="comma-separated thread counts (default 1..cores)")
-    p.add_argument("--chunks", type=lambda s: int(float(s)),
-                   help="dask chunk length (default: dask's choice)")
+    p = argparse.ArgumentParser(
+        prog="python -m fennick.bench_parallel",
+        description=__doc__.split("\n\n")[0],
+    )
+    p.add_argument(
+        "--size",
+        type=lambda s: int(float(s)),
+        default=10**8,
+        help="elements (default 1e8)",
+    )
+    p.add_argument(
+        "--rounds",
+        type=int,
+        default=5,
+        help="timed calls per competitor (default 5)",
+    )
+    p.add_argument(
+        "--workers",
+        type=lambda s: [int(k) for k in s.split(",")],
+        help="comma-separated thread counts (default 1..cores)",
+    )
+    p.add_argument(
+        "--chunks",
+        type=lambda s: int(float(s)),
+        help="dask chunk length (default: dask's choice)",
+    )
     args = p.parse_args(argv)
     run(args.size, args.rounds, args.workers, args.chunks or "auto")
     return 0

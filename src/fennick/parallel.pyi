@@ -11,6 +11,9 @@ MAX_DEFAULT_WORKERS: int
 
 def default_workers() -> int: ...
 def replace_parallel(
-    a: _ArrayT, old: _Number, new: _Number, *,
+    a: _ArrayT,
+    old: _Number,
+    new: _Number,
+    *,
     workers: SupportsIndex | None = None,
 ) -> _ArrayT: ...

@@ -96,7 +96,8 @@ def _as_element(dtype, new):
         return np.asarray(new, dtype=dtype)
     except Exception as exc:
         raise ValueError(
-            f"cannot store `new` in elements of dtype {dtype}") from exc
+            f"cannot store `new` in elements of dtype {dtype}"
+        ) from exc
 
 
 def _ufunc_compares_text():
@@ -150,7 +151,8 @@ def _generic_mask(arr, old):
         ) from exc
     if mask.dtype != np.bool_ or mask.shape != arr.shape:
         raise TypeError(
-            f"cannot compare elements of dtype {arr.dtype} with `old`")
+            f"cannot compare elements of dtype {arr.dtype} with `old`"
+        )
     return mask
 
 
@@ -167,7 +169,8 @@ def replace(a, old, new):
         return done
     if not isinstance(a, np.ndarray):
         raise TypeError(
-            "works in place so input must be an array, not (e.g.) a list")
+            "works in place so input must be an array, not (e.g.) a list"
+        )
     # Work on a plain view so that subclass operators cannot interfere;
     # it shares memory with `a`, so writes land in `a`.
     arr = a.view(np.ndarray)

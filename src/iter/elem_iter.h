@@ -34,23 +34,22 @@
 #define ELEM_ITER_MAX_OUTER 64
 
 struct ElemIter {
-    int32_t outer_last;     /* last used outer entry; -1 for one run */
-    int32_t inner_axis;     /* axis of the run in the general layout */
-    npy_intp inner_len;     /* elements in one run */
-    npy_intp inner_stride;  /* bytes between elements of a run */
-    npy_intp axis_cursor;   /* scratch for elem_iter_next */
+    int32_t outer_last;    /* last used outer entry; -1 for one run */
+    int32_t inner_axis;    /* axis of the run in the general layout */
+    npy_intp inner_len;    /* elements in one run */
+    npy_intp inner_stride; /* bytes between elements of a run */
+    npy_intp axis_cursor;  /* scratch for elem_iter_next */
     npy_intp runs_done;
     npy_intp runs_total;
     npy_intp outer_index[ELEM_ITER_MAX_OUTER];
     npy_intp outer_stride[ELEM_ITER_MAX_OUTER];
     npy_intp outer_shape[ELEM_ITER_MAX_OUTER];
-    char *run_ptr;          /* first element of the current run */
+    char *run_ptr; /* first element of the current run */
 };
 
 /* Fills `it` from `a` (borrowed).  Call with the interpreter lock held;
    never fails. */
-void
-elem_iter_init(ElemIter *it, PyArrayObject *a);
+void elem_iter_init(ElemIter *it, PyArrayObject *a);
 
 /* Moves run_ptr to the start of the next run and counts the finished one.
    The last outer entry varies fastest; when every entry wraps, run_ptr is

@@ -28,8 +28,8 @@ const WalkTable *walk_table = &walk_table_baseline;
 
 /* The builds this processor runs, widest first, found by kernels_init:
    asking the processor is slow (under a hypervisor, a trap each time). */
-static const WalkTable *usable_tables[sizeof(built_tables)
-                                      / sizeof(built_tables[0])];
+static const WalkTable
+    *usable_tables[sizeof(built_tables) / sizeof(built_tables[0])];
 static int usable_count = 0;
 
 /* The register state the operating system saves (XCR0). */
@@ -49,20 +49,20 @@ cpu_runs(const char *name)
         return true;
     }
     unsigned a, b, c, d;
-    if (!__get_cpuid(1, &a, &b, &c, &d)
-        || !(c & bit_OSXSAVE) || !(c & bit_AVX)) {
+    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE)
+        || !(c & bit_AVX)) {
         return false;
     }
     const uint64_t state = saved_state();
     if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
         return false;
     }
-    const bool avx2 = (state & 0x6) == 0x6  /* XMM and YMM */
+    const bool avx2 = (state & 0x6) == 0x6 /* XMM and YMM */
                       && (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2);
     if (strcmp(name, "avx2") == 0) {
         return avx2;
     }
-    const bool avx512 = (state & 0xe6) == 0xe6  /* and opmask, ZMM */
+    const bool avx512 = (state & 0xe6) == 0xe6 /* and opmask, ZMM */
                         && (b & bit_AVX512F) && (b & bit_AVX512BW)
                         && (b & bit_AVX512VL);
     return strcmp(name, "avx512") == 0 && avx2 && avx512;

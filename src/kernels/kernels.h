@@ -19,37 +19,33 @@ extern const WalkTable *walk_table;
 
 /* Chooses the widest build of the walks that this processor runs.  Call
    once, from module initialisation. */
-void
-kernels_init(void);
+void kernels_init(void);
 
 /* Fills `tables` with the builds this processor runs, widest first, up to
    `capacity`; returns how many. */
-int
-kernels_usable(const WalkTable **tables, int capacity);
+int kernels_usable(const WalkTable **tables, int capacity);
 
 /* The four native kernels: `a` (borrowed; the caller holds a reference) is
    an array of their element type in native byte order.  Each replaces in
    place, with the interpreter lock released during the walk, and returns
    `a` with a new reference, or NULL with an exception set (a read-only
    array, or for integers a value that is not exactly one of the type's). */
-PyObject *
-replace_f64(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s);
-PyObject *
-replace_f32(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s);
-PyObject *
-replace_i64(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s);
-PyObject *
-replace_i32(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s);
+PyObject *replace_f64(PyArrayObject *a, const Scalar *old_s,
+                      const Scalar *new_s);
+PyObject *replace_f32(PyArrayObject *a, const Scalar *old_s,
+                      const Scalar *new_s);
+PyObject *replace_i64(PyArrayObject *a, const Scalar *old_s,
+                      const Scalar *new_s);
+PyObject *replace_i32(PyArrayObject *a, const Scalar *old_s,
+                      const Scalar *new_s);
 
 /* Whether replace_numeric serves `a`'s element type: bool, integers of 8
    to 64 bits, float16, float32 and float64, in either byte order. */
-bool
-replace_serves(PyArrayObject *a);
+bool replace_serves(PyArrayObject *a);
 
 /* Replaces in any array that replace_serves, with the walks of `table`.
    Returns `a` with a new reference, or NULL with an exception set. */
-PyObject *
-replace_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
-                const WalkTable *table);
+PyObject *replace_numeric(PyArrayObject *a, const Scalar *old_s,
+                          const Scalar *new_s, const WalkTable *table);
 
 #endif /* FENNICK_KERNELS_KERNELS_H */

@@ -68,13 +68,13 @@ half_from_double(double v)
         return sign | 0x7c00;
     }
     if (dropped >= 54) {
-        return sign;  /* below half the smallest subnormal */
+        return sign; /* below half the smallest subnormal */
     }
     uint64_t kept = significand >> dropped;
     const uint64_t rest = significand & (((uint64_t)1 << dropped) - 1);
     const uint64_t halfway = (uint64_t)1 << (dropped - 1);
     if (rest > halfway || (rest == halfway && (kept & 1))) {
-        kept++;  /* may carry into the exponent, up to infinity: right */
+        kept++; /* may carry into the exponent, up to infinity: right */
     }
     if (half_exponent >= 1) {
         /* The leading bit of `kept` adds one to the exponent field. */
@@ -170,11 +170,11 @@ plan_float(npy_intp size, bool swapped, const Scalar *old_s,
 }
 
 static PlanOutcome
-plan_integer(npy_intp size, bool is_signed, bool swapped,
-             const Scalar *old_s, const Scalar *new_s, ReplacePlan *plan)
+plan_integer(npy_intp size, bool is_signed, bool swapped, const Scalar *old_s,
+             const Scalar *new_s, ReplacePlan *plan)
 {
     if (old_s->value != old_s->value) {
-        return PLAN_NO_OP;  /* `new` is never looked at */
+        return PLAN_NO_OP; /* `new` is never looked at */
     }
     MatchSpec *s = &plan->spec;
     if (!scalar_as_integer(old_s, (int)size, is_signed, &s->old_bits)) {
@@ -197,7 +197,7 @@ static PlanOutcome
 plan_bool(const Scalar *old_s, const Scalar *new_s, ReplacePlan *plan)
 {
     MatchSpec *s = &plan->spec;
-    s->new_bits = new_s->value != 0.0;  /* NaN is true */
+    s->new_bits = new_s->value != 0.0; /* NaN is true */
     if (old_s->value == 0.0) {
         plan->walk = WALK_BITS8_EQUAL;
         s->old_bits = 0;
@@ -205,7 +205,7 @@ plan_bool(const Scalar *old_s, const Scalar *new_s, ReplacePlan *plan)
     }
     if (old_s->value == 1.0) {
         plan->walk = WALK_BITS8_MASKED;
-        set_masked(s, 0, 0, 0xff, 0);  /* any nonzero byte */
+        set_masked(s, 0, 0, 0xff, 0); /* any nonzero byte */
         return PLAN_WALK;
     }
     return PLAN_NO_MATCH;

@@ -35,8 +35,7 @@ struct MatchEqual {
 
     explicit MatchEqual(const MatchSpec &spec)
         : old_v(S::splat_bits(spec.old_bits)), old(from_bits<T>(spec.old_bits))
-    {
-    }
+    {}
     typename S::M
     vec(typename S::V x) const
     {
@@ -85,8 +84,7 @@ struct MatchMasked {
           and_bits1(from_bits<T>(spec.and_bits)),
           not_mask1(from_bits<T>(spec.not_mask)),
           not_bits1(from_bits<T>(spec.not_bits))
-    {
-    }
+    {}
     typename S::M
     vec(typename S::V x) const
     {
@@ -126,7 +124,8 @@ replace_few(char *p, npy_intp n, npy_intp stride, const Match &match,
     if constexpr (Match::kOneCompare) {
         // eight elements per step
         for (; i + 8 <= n; i += 8, q += 8 * stride) {
-            const uint64_t b = (uint64_t)match.one(load_one<T>(q))
+            const uint64_t b =
+                (uint64_t)match.one(load_one<T>(q))
                 | (uint64_t)match.one(load_one<T>(q + stride)) << 1
                 | (uint64_t)match.one(load_one<T>(q + 2 * stride)) << 2
                 | (uint64_t)match.one(load_one<T>(q + 3 * stride)) << 3

@@ -223,21 +223,20 @@ struct Simd {
     index(npy_intp s)
     {
         if (sizeof(T) == 8) {
-            return _mm512_set_epi64(7 * s, 6 * s, 5 * s, 4 * s, 3 * s,
-                                    2 * s, s, 0);
+            return _mm512_set_epi64(7 * s, 6 * s, 5 * s, 4 * s, 3 * s, 2 * s,
+                                    s, 0);
         }
         const int t = (int)s;
-        return _mm512_set_epi32(15 * t, 14 * t, 13 * t, 12 * t, 11 * t,
-                                10 * t, 9 * t, 8 * t, 7 * t, 6 * t, 5 * t,
-                                4 * t, 3 * t, 2 * t, t, 0);
+        return _mm512_set_epi32(15 * t, 14 * t, 13 * t, 12 * t, 11 * t, 10 * t,
+                                9 * t, 8 * t, 7 * t, 6 * t, 5 * t, 4 * t,
+                                3 * t, 2 * t, t, 0);
     }
     static V
     gather(const char *p, Index index, M f)
     {
         const V none = _mm512_setzero_si512();
         if (sizeof(T) == 8) {
-            return _mm512_mask_i64gather_epi64(none, (__mmask8)f, index, p,
-                                               1);
+            return _mm512_mask_i64gather_epi64(none, (__mmask8)f, index, p, 1);
         }
         return _mm512_mask_i32gather_epi32(none, (__mmask16)f, index, p, 1);
     }
@@ -391,7 +390,8 @@ struct Simd {
             return (uint32_t)_mm_movemask_epi8((__m128i)m);
         case 2:
             return (uint32_t)_mm_movemask_epi8(
-                       _mm_packs_epi16((__m128i)m, (__m128i)m)) & 0xffu;
+                       _mm_packs_epi16((__m128i)m, (__m128i)m))
+                   & 0xffu;
         case 4:
             return (uint32_t)_mm_movemask_ps((__m128)m);
         default:
@@ -422,7 +422,7 @@ struct Simd {
     static void
     store_block(char *p, const M m[4], V v, T value)
     {
-        (void)v;  /* the masked stores' */
+        (void)v; /* the masked stores' */
 #ifdef __AVX2__
         if (sizeof(T) >= 4) {
             for (int i = 0; i < 4; i++) {
@@ -437,8 +437,8 @@ struct Simd {
             for (int i = 0; i < kPer; i++) {
                 bits |= lanes(m[half + i]) << (i * kLanes);
             }
-            store_lanes<T>(p + half * (npy_intp)sizeof(V),
-                           (npy_intp)sizeof(T), bits, value);
+            store_lanes<T>(p + half * (npy_intp)sizeof(V), (npy_intp)sizeof(T),
+                           bits, value);
         }
     }
 #ifdef __AVX2__
@@ -462,8 +462,7 @@ struct Simd {
     load_first(const char *p, M f)
     {
         if (sizeof(T) == 8) {
-            return (V)_mm256_maskload_epi64((const long long *)p,
-                                            (__m256i)f);
+            return (V)_mm256_maskload_epi64((const long long *)p, (__m256i)f);
         }
         return (V)_mm256_maskload_epi32((const int *)p, (__m256i)f);
     }

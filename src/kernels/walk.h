@@ -23,12 +23,12 @@
 #include "../iter/elem_iter.h"
 
 struct MatchSpec {
-    uint64_t old_bits;  /* EQUAL (and the float walks' `old`) */
-    uint64_t and_mask;  /* MASKED */
+    uint64_t old_bits; /* EQUAL (and the float walks' `old`) */
+    uint64_t and_mask; /* MASKED */
     uint64_t and_bits;
     uint64_t not_mask;
     uint64_t not_bits;
-    uint64_t new_bits;  /* written where an element matches */
+    uint64_t new_bits; /* written where an element matches */
 };
 
 /* The walks, by element and test; the bit walks by element width. */
@@ -53,7 +53,7 @@ enum WalkKind {
 typedef void (*WalkFunc)(ElemIter *it, const MatchSpec *spec);
 
 struct WalkTable {
-    const char *name;  /* "baseline", "avx2" or "avx512" */
+    const char *name; /* "baseline", "avx2" or "avx512" */
     WalkFunc walk[WALK_KINDS];
 };
 

@@ -17,7 +17,6 @@ extern PyObject *pystr_new;
 
 /* The "replace" method: borrows args and kwargs (kwargs may be NULL).
    Returns a new reference, or NULL with an exception set. */
-PyObject *
-replace_entry(PyObject *self, PyObject *args, PyObject *kwargs);
+PyObject *replace_entry(PyObject *self, PyObject *args, PyObject *kwargs);
 
 #endif /* FENNICK_MODULE_ENTRY_H */

@@ -32,8 +32,8 @@ lookup_keyword(PyObject *kwargs, PyObject *key, const char *missing)
 /* Splits the call into a, old and new (all borrowed).
    Returns 0, or -1 with TypeError set. */
 static int
-parse_replace_args(PyObject *args, PyObject *kwargs,
-                   PyObject **a, PyObject **old, PyObject **new_)
+parse_replace_args(PyObject *args, PyObject *kwargs, PyObject **a,
+                   PyObject **old, PyObject **new_)
 {
     Py_ssize_t n = PyTuple_GET_SIZE(args);
     Py_ssize_t k = kwargs == NULL ? 0 : PyDict_GET_SIZE(kwargs);
@@ -82,16 +82,17 @@ parse_replace_args(PyObject *args, PyObject *kwargs,
    borrowed; args and kwargs travel unchanged to the reference module.
    Returns a new reference, or NULL with an exception set. */
 static PyObject *
-replace_dispatch(PyObject *args, PyObject *kwargs,
-                 PyObject *a, PyObject *old, PyObject *new_)
+replace_dispatch(PyObject *args, PyObject *kwargs, PyObject *a, PyObject *old,
+                 PyObject *new_)
 {
     if (!PyArray_Check(a)) {
-        PyErr_SetString(PyExc_TypeError,
+        PyErr_SetString(
+            PyExc_TypeError,
             "works in place so input must be an array, not (e.g.) a list");
         return NULL;
     }
     PyArrayObject *arr = (PyArrayObject *)a;
-    Py_INCREF(arr);  /* held until the route returns */
+    Py_INCREF(arr); /* held until the route returns */
 
     /* Non-native byte order: the scalars are the reference module's
        business, so they are not looked at here. */
@@ -109,8 +110,8 @@ replace_dispatch(PyObject *args, PyObject *kwargs,
 
     /* The conversions may have run Python code (__float__) that changed
        the array's dtype, so byte order and type are both read afresh. */
-    const int route = PyArray_DESCR(arr)->byteorder == NPY_OPPBYTE
-                          ? -1 : PyArray_TYPE(arr);
+    const int route =
+        PyArray_DESCR(arr)->byteorder == NPY_OPPBYTE ? -1 : PyArray_TYPE(arr);
     PyObject *result;
     switch (route) {
     case NPY_DOUBLE:

@@ -45,14 +45,14 @@ call_reference(const char *name, PyObject *args, PyObject *kwargs)
 
     PyObject *func = get_attribute(reference_module, name);
     if (func == NULL) {
-        PyErr_Format(PyExc_RuntimeError,
-                     "Cannot import %s from fennick.slow", name);
+        PyErr_Format(PyExc_RuntimeError, "Cannot import %s from fennick.slow",
+                     name);
         return NULL;
     }
     if (!PyCallable_Check(func)) {
         Py_DECREF(func);
-        PyErr_Format(PyExc_RuntimeError,
-                     "fennick.slow.%s is not callable", name);
+        PyErr_Format(PyExc_RuntimeError, "fennick.slow.%s is not callable",
+                     name);
         return NULL;
     }
     PyObject *result = PyObject_Call(func, args, kwargs);

@@ -10,7 +10,6 @@
 /* Calls fennick.slow.<name>(*args, **kwargs); args and kwargs are borrowed
    (kwargs may be NULL).  Returns the call's result (a new reference), or
    NULL with an exception set. */
-PyObject *
-call_reference(const char *name, PyObject *args, PyObject *kwargs);
+PyObject *call_reference(const char *name, PyObject *args, PyObject *kwargs);
 
 #endif /* FENNICK_REFERENCE_REFERENCE_H */

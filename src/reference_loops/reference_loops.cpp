@@ -26,7 +26,7 @@ replace_with_table(const WalkTable *table, PyObject *a, PyObject *old,
         Py_RETURN_NOTIMPLEMENTED;
     }
     PyArrayObject *arr = (PyArrayObject *)a;
-    Py_INCREF(arr);  /* held until the walk has returned */
+    Py_INCREF(arr); /* held until the walk has returned */
     Scalar old_s, new_s;
     PyObject *result = NULL;
     if (scalar_from_object(old, &old_s, "`old` must be a number") == 0
@@ -80,52 +80,55 @@ replace_with(PyObject *Py_UNUSED(self), PyObject *const *args,
             return replace_with_table(tables[i], args[1], args[2], args[3]);
         }
     }
-    PyErr_Format(PyExc_ValueError, "no %s build of the loops runs here",
-                 name);
+    PyErr_Format(PyExc_ValueError, "no %s build of the loops runs here", name);
     return NULL;
 }
 
-PyDoc_STRVAR(replace_doc,
-"replace(a, old, new)\n"
-"--\n"
-"\n"
-"Replace, in place, every element of `a` equal to `old` with `new`, with\n"
-"the rules of fennick.replace, when `a` is an array of bool, integers,\n"
-"float16, float32 or float64 in either byte order; return `a`.  For any\n"
-"other argument return NotImplemented.");
+PyDoc_STRVAR(
+    replace_doc,
+    "replace(a, old, new)\n"
+    "--\n"
+    "\n"
+    "Replace, in place, every element of `a` equal to `old` with `new`, with\n"
+    "the rules of fennick.replace, when `a` is an array of bool, integers,\n"
+    "float16, float32 or float64 in either byte order; return `a`.  For any\n"
+    "other argument return NotImplemented.");
 
-PyDoc_STRVAR(replace_with_doc,
-"replace_with(width, a, old, new)\n"
-"--\n"
-"\n"
-"Like replace, with the loops built for `width` (one of `widths`), so\n"
-"that the builds can be compared with each other.");
+PyDoc_STRVAR(
+    replace_with_doc,
+    "replace_with(width, a, old, new)\n"
+    "--\n"
+    "\n"
+    "Like replace, with the loops built for `width` (one of `widths`), so\n"
+    "that the builds can be compared with each other.");
 
 static PyMethodDef reference_loops_methods[] = {
     {"replace", (PyCFunction)(void (*)(void))replace, METH_FASTCALL,
      replace_doc},
-    {"replace_with", (PyCFunction)(void (*)(void))replace_with,
-     METH_FASTCALL, replace_with_doc},
+    {"replace_with", (PyCFunction)(void (*)(void))replace_with, METH_FASTCALL,
+     replace_with_doc},
     {NULL, NULL, 0, NULL} /* sentinel */
 };
 
-PyDoc_STRVAR(module_doc,
-"Native loops behind fennick.slow.\n"
-"\n"
-"width is the vector width chosen for this processor at import (it serves\n"
-"fennick.replace too); widths lists every width built in that the\n"
-"processor runs, widest first.");
+PyDoc_STRVAR(
+    module_doc,
+    "Native loops behind fennick.slow.\n"
+    "\n"
+    "width is the vector width chosen for this processor at import (it "
+    "serves\n"
+    "fennick.replace too); widths lists every width built in that the\n"
+    "processor runs, widest first.");
 
 static struct PyModuleDef reference_loops_module_def = {
     PyModuleDef_HEAD_INIT,
-    "_reference_loops",       /* m_name */
-    module_doc,               /* m_doc */
-    -1,                       /* m_size: single-phase, process-wide state */
-    reference_loops_methods,  /* m_methods */
-    NULL,                     /* m_slots */
-    NULL,                     /* m_traverse */
-    NULL,                     /* m_clear */
-    NULL,                     /* m_free */
+    "_reference_loops",      /* m_name */
+    module_doc,              /* m_doc */
+    -1,                      /* m_size: single-phase, process-wide state */
+    reference_loops_methods, /* m_methods */
+    NULL,                    /* m_slots */
+    NULL,                    /* m_traverse */
+    NULL,                    /* m_clear */
+    NULL,                    /* m_free */
 };
 
 /* import_array() returns from its caller on failure. */

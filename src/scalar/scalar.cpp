@@ -50,7 +50,7 @@ read_long(PyObject *obj, Scalar *out)
             if (!PyErr_ExceptionMatches(PyExc_OverflowError)) {
                 return -1;
             }
-            PyErr_Clear();  /* 2**64 or more: no integer type holds it */
+            PyErr_Clear(); /* 2**64 or more: no integer type holds it */
             return 0;
         }
         set_exact(out, false, u);
@@ -71,13 +71,13 @@ read_numpy_integer(PyObject *obj, Scalar *out)
     const bool is_signed = PyTypeNum_ISSIGNED(descr->type_num);
     Py_DECREF(descr);
     if (size < 1 || size > 8) {
-        out->is_integer = false;  /* no such integer type today */
+        out->is_integer = false; /* no such integer type today */
         return 0;
     }
     unsigned char raw[16] = {0};
     PyArray_ScalarAsCtype(obj, raw);
     uint64_t u = 0;
-    memcpy(&u, raw, (size_t)size);  /* little-endian: the low bytes */
+    memcpy(&u, raw, (size_t)size); /* little-endian: the low bytes */
     const int unused = 64 - 8 * (int)size;
     if (is_signed) {
         /* Sign-extend through the top bit of the element. */
@@ -136,8 +136,8 @@ bool
 scalar_as_integer(const Scalar *s, int size, bool is_signed, uint64_t *bits)
 {
     const int width = 8 * size;
-    const uint64_t keep = width == 64 ? ~(uint64_t)0
-                                      : ((uint64_t)1 << width) - 1;
+    const uint64_t keep =
+        width == 64 ? ~(uint64_t)0 : ((uint64_t)1 << width) - 1;
     if (s->is_integer) {
         if (!s->fits_64) {
             return false;

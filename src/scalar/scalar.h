@@ -15,25 +15,24 @@
 #include "../numpy_api.h"
 
 struct Scalar {
-    double value;        /* the interpreter's float conversion */
-    bool is_integer;     /* an int or NumPy integer: the fields below hold it */
-    bool fits_64;        /* |exact value| < 2**64 */
+    double value;    /* the interpreter's float conversion */
+    bool is_integer; /* an int or NumPy integer: the fields below hold it */
+    bool fits_64;    /* |exact value| < 2**64 */
     bool negative;
-    uint64_t magnitude;  /* |exact value| when fits_64 */
+    uint64_t magnitude; /* |exact value| when fits_64 */
 };
 
 /* Converts `obj` (borrowed) as the interpreter converts to float, reading
    any `__float__` once; complex numbers are refused.  On failure replaces
    the conversion's own error with TypeError `message` (an interrupt or other
    non-Exception passes through).  Returns 0, or -1 with an exception set. */
-int
-scalar_from_object(PyObject *obj, Scalar *out, const char *message);
+int scalar_from_object(PyObject *obj, Scalar *out, const char *message);
 
 /* The bits of `s` as an integer of `size` bytes (1, 2, 4 or 8; two's
    complement when `is_signed`), in the low bytes of *bits.  An exact
    integer must lie in the type's range; a double must also be integral.
    Returns false when `s` is not exactly one of the type's values. */
-bool
-scalar_as_integer(const Scalar *s, int size, bool is_signed, uint64_t *bits);
+bool scalar_as_integer(const Scalar *s, int size, bool is_signed,
+                       uint64_t *bits);
 
 #endif /* FENNICK_SCALAR_SCALAR_H */
