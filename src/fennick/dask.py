@@ -21,13 +21,13 @@ def _replaced_copy(block, old, new):
 
 
 def replace(x, old, new):
-    """A dask array like `x` with every element equal to `old` (every NaN
-    when `old` is NaN) replaced by `new`.
+    """Replace given scalar values in a copy of each block of a dask array.
 
-    Each block of the result is a copy of a block of `x` put through
-    ``fennick.replace``; `x` and the arrays it was made from are not
-    changed.  The scalars are checked when the graph is built, against an
-    empty array of ``x.dtype``.
+    The result is a dask array like `x` with every element equal to `old`
+    (every NaN when `old` is NaN) replaced by `new`.  Each of its blocks is
+    a copy of a block of `x` put through ``fennick.replace``; `x` and the
+    arrays it was made from are not changed.  The scalars are checked when
+    the graph is built, against an empty array of ``x.dtype``.
 
     Parameters
     ----------
@@ -50,6 +50,10 @@ def replace(x, old, new):
         If an integer `x` cannot hold `old` or `new`, as
         ``fennick.replace`` raises it.
 
+    See Also
+    --------
+    fennick.replace : The same, in place, on a NumPy array.
+
     Examples
     --------
     >>> import dask.array as da, numpy as np
@@ -62,8 +66,7 @@ def replace(x, old, new):
     array([ 1., nan,  3., nan])
     """
     if not isinstance(x, da.Array):
-        raise TypeError(
-            f"x must be a dask array, not {type(x).__name__}")
+        raise TypeError(f"x must be a dask array, not {type(x).__name__}")
     # Raises now, with replace's own error, what every block would raise.
     fennick.replace(np.empty(0, x.dtype), old, new)
     # Plain numbers make a graph that any worker can unpickle.

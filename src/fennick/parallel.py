@@ -53,13 +53,15 @@ def _threads(workers):
 
 
 def _can_split(a):
-    return (a.dtype.kind in _THREADED_KINDS and not a.dtype.hasobject
-            and distinct_elements(a))
+    return (
+        a.dtype.kind in _THREADED_KINDS
+        and not a.dtype.hasobject
+        and distinct_elements(a)
+    )
 
 
 def replace_parallel(a, old, new, *, workers=None):
-    """Replace (inplace) given scalar values of an array with new values,
-    using several threads.
+    """Replace (inplace) given scalar values of an array, on several threads.
 
     Same result, arguments, errors and return value as
     ``fennick.replace(a, old, new)``, computed by cutting `a` into disjoint
@@ -95,6 +97,10 @@ def replace_parallel(a, old, new, *, workers=None):
         `new`, as ``fennick.replace`` raises it; or if `workers` is less
         than 1.  Every such error is raised before anything is written.
 
+    See Also
+    --------
+    fennick.replace : The same on one thread.
+
     Examples
     --------
     >>> import numpy as np, fennick
@@ -125,8 +131,9 @@ def replace_parallel(a, old, new, *, workers=None):
     views = split(plain, pieces)
     # A pool per call: starting a thread costs far less than replacing the
     # megabytes each piece holds, and no threads outlive the call.
-    with ThreadPoolExecutor(len(views) - 1,
-                            thread_name_prefix="fennick") as pool:
+    with ThreadPoolExecutor(
+        len(views) - 1, thread_name_prefix="fennick"
+    ) as pool:
         futures = [pool.submit(replace, v, old, new) for v in views[1:]]
         replace(views[0], old, new)  # the calling thread takes a piece too
         for f in futures:

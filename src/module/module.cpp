@@ -26,76 +26,84 @@ import_numpy(void)
 /* The first line and the "--" marker give the method its signature for
    inspect and help(); __doc__ starts after the marker, with the signature
    line repeated. */
-PyDoc_STRVAR(replace_doc,
-"replace(a, old, new)\n"
-"--\n"
-"\n"
-"replace(a, old, new)\n"
-"\n"
-"Replace (inplace) given scalar values of an array with new values.\n"
-"\n"
-"Equivalent to the NumPy statement ``a[a==old] = new``, or, when `old` is\n"
-"NaN, to ``a[np.isnan(a)] = new``.\n"
-"\n"
-"Parameters\n"
-"----------\n"
-"a : numpy.ndarray\n"
-"    The input array, which is also the output array since the function\n"
-"    works in place.\n"
-"old : scalar\n"
-"    Every element of `a` with this value is replaced by `new`.\n"
-"new : scalar\n"
-"    The replacement value.\n"
-"\n"
-"Returns\n"
-"-------\n"
-"out : numpy.ndarray\n"
-"    A view of the input array after the replacements, if any: `a`\n"
-"    itself.\n"
-"\n"
-"Raises\n"
-"------\n"
-"TypeError\n"
-"    If `a` is not an ndarray, if the call does not name exactly `a`,\n"
-"    `old` and `new`, or if `old` or `new` is not a real number (complex\n"
-"    numbers are refused).\n"
-"ValueError\n"
-"    If `a` is an integer array and `old` or `new` is not exactly one of\n"
-"    its values (\"Cannot safely cast `old` to int\"), or if `a` is\n"
-"    read-only (\"assignment destination is read-only\").\n"
-"\n"
-"Notes\n"
-"-----\n"
-"float64 elements compare with `old` under IEEE equality: ``0`` matches\n"
-"``0.0`` and ``-0.0``, and a NaN `old` matches every NaN.  float32 and\n"
-"float16 arrays compare and write `old` and `new` rounded to their own\n"
-"type.  Integer arrays take an int or NumPy integer scalar exactly, and\n"
-"any other number only when it is integral; either way it must lie in\n"
-"the element type's range.  A NaN `old` matches no integer, and the call\n"
-"then changes nothing.\n"
-"\n"
-"float64, float32, int64 and int32 arrays in native byte order are served\n"
-"by native loops that release the interpreter lock; every other array\n"
-"goes to ``fennick.slow.replace`` with the call's own arguments.  In\n"
-"native byte order `old` and `new` are converted to numbers first, for\n"
-"every element type.\n"
-"\n"
-"A read-only array is refused before anything is written.  A masked\n"
-"array is replaced in its data, masked or not, and its mask is left\n"
-"alone.\n"
-"\n"
-"Examples\n"
-"--------\n"
-">>> import numpy as np\n"
-">>> import fennick\n"
-">>> a = np.array([1, 2, 0])\n"
-">>> _ = fennick.replace(a, 0, 3)\n"
-">>> a\n"
-"array([1, 2, 3])\n"
-">>> a = np.array([1, 2, np.nan])\n"
-">>> _ = fennick.replace(a, np.nan, 0)\n"
-">>> a\n"
-"array([1., 2., 0.])\n");
+PyDoc_STRVAR(
+    replace_doc,
+    "replace(a, old, new)\n"
+    "--\n"
+    "\n"
+    "replace(a, old, new)\n"
+    "\n"
+    "Replace (inplace) given scalar values of an array with new values.\n"
+    "\n"
+    "Equivalent to the NumPy statement ``a[a==old] = new``, or, when `old` "
+    "is\n"
+    "NaN, to ``a[np.isnan(a)] = new``.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "a : numpy.ndarray\n"
+    "    The input array, which is also the output array since the function\n"
+    "    works in place.\n"
+    "old : scalar\n"
+    "    Every element of `a` with this value is replaced by `new`.\n"
+    "new : scalar\n"
+    "    The replacement value.\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "out : numpy.ndarray\n"
+    "    A view of the input array after the replacements, if any: `a`\n"
+    "    itself.\n"
+    "\n"
+    "Raises\n"
+    "------\n"
+    "TypeError\n"
+    "    If `a` is not an ndarray, if the call does not name exactly `a`,\n"
+    "    `old` and `new`, or if `old` or `new` is not a real number (complex\n"
+    "    numbers are refused).\n"
+    "ValueError\n"
+    "    If `a` is an integer array and `old` or `new` is not exactly one of\n"
+    "    its values (\"Cannot safely cast `old` to int\"), or if `a` is\n"
+    "    read-only (\"assignment destination is read-only\").\n"
+    "\n"
+    "See Also\n"
+    "--------\n"
+    "fennick.replace_parallel : The same on several threads, for large\n"
+    "    arrays.\n"
+    "fennick.dask.replace : Replaced copies of the blocks of a dask array.\n"
+    "\n"
+    "Notes\n"
+    "-----\n"
+    "float64 elements compare with `old` under IEEE equality: ``0`` matches\n"
+    "``0.0`` and ``-0.0``, and a NaN `old` matches every NaN.  float32 and\n"
+    "float16 arrays compare and write `old` and `new` rounded to their own\n"
+    "type.  Integer arrays take an int or NumPy integer scalar exactly, and\n"
+    "any other number only when it is integral; either way it must lie in\n"
+    "the element type's range.  A NaN `old` matches no integer, and the call\n"
+    "then changes nothing.\n"
+    "\n"
+    "float64, float32, int64 and int32 arrays in native byte order are\n"
+    "served by native loops that release the interpreter lock; every other\n"
+    "array goes to ``fennick.slow.replace`` with the call's own arguments.\n"
+    "In native byte order `old` and `new` are converted to numbers first,\n"
+    "for every element type.\n"
+    "\n"
+    "A read-only array is refused before anything is written.  A masked\n"
+    "array is replaced in its data, masked or not, and its mask is left\n"
+    "alone.\n"
+    "\n"
+    "Examples\n"
+    "--------\n"
+    ">>> import numpy as np\n"
+    ">>> import fennick\n"
+    ">>> a = np.array([1, 2, 0])\n"
+    ">>> _ = fennick.replace(a, 0, 3)\n"
+    ">>> a\n"
+    "array([1, 2, 3])\n"
+    ">>> a = np.array([1, 2, np.nan])\n"
+    ">>> _ = fennick.replace(a, np.nan, 0)\n"
+    ">>> a\n"
+    "array([1., 2., 0.])\n");
 
 static PyMethodDef dozudiror_methods[] = {
     {"replace", (PyCFunction)(void (*)(void))replace_entry,
@@ -107,14 +115,14 @@ PyDoc_STRVAR(module_doc, "Fennick nonreducing functions.");
 
 static struct PyModuleDef dozudiror_module_def = {
     PyModuleDef_HEAD_INIT,
-    "dozudiror",        /* m_name */
-    module_doc,         /* m_doc */
-    -1,                 /* m_size: single-phase, process-wide state */
-    dozudiror_methods,  /* m_methods */
-    NULL,               /* m_slots */
-    NULL,               /* m_traverse */
-    NULL,               /* m_clear */
-    NULL,               /* m_free */
+    "dozudiror",       /* m_name */
+    module_doc,        /* m_doc */
+    -1,                /* m_size: single-phase, process-wide state */
+    dozudiror_methods, /* m_methods */
+    NULL,              /* m_slots */
+    NULL,              /* m_traverse */
+    NULL,              /* m_clear */
+    NULL,              /* m_free */
 };
 
 PyMODINIT_FUNC
