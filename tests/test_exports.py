@@ -3,7 +3,9 @@ function and the three interned keyword names and nothing else, and does not
 pull in the C++ runtime; on the Python side, the docstrings, the package's
 re-export and its version."""
 
+import importlib.metadata
 import inspect
+import pathlib
 import re
 import shutil
 import subprocess
@@ -19,8 +21,9 @@ EXPORTED = {"PyInit_dozudiror", "pystr_a", "pystr_old", "pystr_new"}
 def _run(*argv):
     if shutil.which(argv[0]) is None:
         pytest.skip(f"{argv[0]} is not installed")
-    done = subprocess.run([*argv, dozudiror.__file__], capture_output=True,
-                          text=True)
+    done = subprocess.run(
+        [*argv, dozudiror.__file__], capture_output=True, text=True
+    )
     assert done.returncode == 0, done.stderr
     return done.stdout
 
@@ -39,22 +42,28 @@ def test_only_the_init_function_and_keyword_names_are_exported():
 
 
 def test_no_cxx_runtime_is_linked_or_used():
-    needed = re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]",
-                        _run("readelf", "-d"))
+    needed = re.findall(
+        r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", _run("readelf", "-d")
+    )
     cxx = re.compile(r"lib(std)?c\+\+|libgcc_s|libsupc\+\+|libc\+\+abi")
     assert not [lib for lib in needed if cxx.search(lib)], needed
     # Nor operator new/delete, the exception machinery or any other mangled
     # runtime entry (__cxa_finalize is the C library's).
     undefined = _dynamic_symbols("--undefined-only")
-    assert [name for name in undefined if re.match(
-        r"_Z|__gxx_|_Unwind_|__cxa_(?!finalize$)", name)] == []
+    assert [
+        name
+        for name in undefined
+        if re.match(r"_Z|__gxx_|_Unwind_|__cxa_(?!finalize$)", name)
+    ] == []
 
 
 def test_docstrings():
     assert dozudiror.__doc__ == "Fennick nonreducing functions."
     doc = dozudiror.replace.__doc__
-    assert doc.startswith("replace(a, old, new)\n\nReplace (inplace) given "
-                          "scalar values of an array with new values.\n")
+    assert doc.startswith(
+        "replace(a, old, new)\n\nReplace (inplace) given "
+        "scalar values of an array with new values.\n"
+    )
     assert str(inspect.signature(fennick.replace)) == "(a, old, new)"
     assert dozudiror.replace.__text_signature__ == "(a, old, new)"
     for header in ("Parameters", "Returns", "Raises", "Notes", "Examples"):
@@ -68,6 +77,14 @@ def test_package_reexports_replace_and_has_a_version():
     assert "replace" in fennick.__all__
     assert {n for n in vars(dozudiror) if not n.startswith("_")} == {"replace"}
     assert re.fullmatch(r"\d+\.\d+\.\d+\S*", fennick.__version__)
+    # One version: meson.build's, as the installed metadata carries it.
+    assert fennick.__version__ == importlib.metadata.version("fennick")
+    build = pathlib.Path(__file__).parents[1] / "meson.build"
+    if build.exists():  # the tests run from a source tree
+        declared = re.search(
+            r"^\s*version: '([^']+)'", build.read_text(), re.MULTILINE
+        )
+        assert declared and declared.group(1) == fennick.__version__
 
 
 def test_package_reexports_replace_parallel():
@@ -75,8 +92,11 @@ def test_package_reexports_replace_parallel():
 
     assert fennick.replace_parallel is parallel.replace_parallel
     assert "replace_parallel" in fennick.__all__
-    assert str(inspect.signature(fennick.replace_parallel)) == \
-        "(a, old, new, *, workers=None)"
+    assert (
+        str(inspect.signature(fennick.replace_parallel))
+        == "(a, old, new, *, workers=None)"
+    )
     for header in ("Parameters", "Returns", "Raises", "Examples"):
-        assert f"\n{header}\n{'-' * len(header)}\n" in \
-            inspect.getdoc(fennick.replace_parallel)
+        assert f"\n{header}\n{'-' * len(header)}\n" in inspect.getdoc(
+            fennick.replace_parallel
+        )

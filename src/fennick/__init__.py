@@ -1,7 +1,10 @@
 """Fast in-place NumPy array operations in hand-written native loops."""
 
+from importlib.metadata import version as _version
+
 from fennick.dozudiror import replace
 from fennick.parallel import replace_parallel
 
-__version__ = "0.1.0"
+# The one version is meson.build's; the installed metadata carries it.
+__version__ = _version("fennick")
 __all__ = ["replace", "replace_parallel", "__version__"]
