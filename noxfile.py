@@ -158,7 +158,7 @@ def run_suite(session, label, *pytest_args, env=None, log=None):
     )
 
 
-def installed_width(session):
+def installed_width(session, env=None):
     """The width the installed build chose, and every width it has."""
     return session.run(
         "python",
@@ -166,6 +166,7 @@ def installed_width(session):
         "from fennick import _reference_loops as r;"
         "print(r.width, ','.join(r.widths))",
         silent=True,
+        env=env,
     ).split()
 
 
@@ -424,7 +425,7 @@ def sanitize(session, width):
     )
     if canary.returncode == 0 or "heap-buffer-overflow" not in canary.stderr:
         session.error("a deliberate overflow went unreported")
-    chosen, _ = installed_width(session)
+    chosen, _ = installed_width(session, env=env)
     if chosen != width:
         session.error(f"a build capped at {width} chose {chosen}")
     # pytest captures sys.stdout and sys.stderr only, so that a report
