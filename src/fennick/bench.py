@@ -699,6 +699,13 @@ def parse_args(argv=None):
         action="store_true",
         help="add contiguous arrays of 1e8 elements",
     )
+    p.add_argument(
+        "--parallel",
+        action="store_true",
+        help="also time replace_parallel with 1, 2, ... threads and "
+        "fennick.dask.replace against da.where, on 1e8 float64 elements "
+        "(python -m fennick.bench_parallel)",
+    )
     p.add_argument("--json", metavar="FILE", help="write the results here")
     p.add_argument("--plot", metavar="FILE.png", help="draw throughput here")
     p.add_argument(
@@ -784,6 +791,12 @@ def main(argv=None):
             gc.enable()
 
     print_headline(results)
+    past_one_core = None
+    if args.parallel:
+        from fennick import bench_parallel
+
+        print("\nPast one core (1e8 float64 elements, 1% matching)")
+        past_one_core = bench_parallel.run()
     if args.json:
         with open(args.json, "w") as f:
             json.dump(
@@ -792,6 +805,7 @@ def main(argv=None):
                     "settings": mode,
                     "results": results,
                     "headline": headline(results),
+                    "parallel": past_one_core,
                 },
                 f,
                 indent=1,
