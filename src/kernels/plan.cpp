@@ -125,7 +125,7 @@ bits_walk(npy_intp size, bool masked)
 }
 
 static void
-set_masked(MatchSpec *s, uint64_t and_mask, uint64_t and_bits,
+set_masked(MatchPattern *s, uint64_t and_mask, uint64_t and_bits,
            uint64_t not_mask, uint64_t not_bits)
 {
     s->and_mask = and_mask;
@@ -138,7 +138,7 @@ static PlanOutcome
 plan_float(npy_intp size, bool swapped, const Scalar *old_s,
            const Scalar *new_s, ReplacePlan *plan)
 {
-    MatchSpec *s = &plan->spec;
+    MatchPattern *s = &plan->pattern;
     const bool nan_old = old_s->value != old_s->value;
     s->new_bits = float_from_double(new_s->value, size);
     if (!nan_old) {
@@ -176,7 +176,7 @@ plan_integer(npy_intp size, bool is_signed, bool swapped, const Scalar *old_s,
     if (old_s->value != old_s->value) {
         return PLAN_NO_OP; /* `new` is never looked at */
     }
-    MatchSpec *s = &plan->spec;
+    MatchPattern *s = &plan->pattern;
     if (!scalar_as_integer(old_s, (int)size, is_signed, &s->old_bits)) {
         PyErr_SetString(PyExc_ValueError, "Cannot safely cast `old` to int");
         return PLAN_FAILED;
@@ -196,7 +196,7 @@ plan_integer(npy_intp size, bool is_signed, bool swapped, const Scalar *old_s,
 static PlanOutcome
 plan_bool(const Scalar *old_s, const Scalar *new_s, ReplacePlan *plan)
 {
-    MatchSpec *s = &plan->spec;
+    MatchPattern *s = &plan->pattern;
     s->new_bits = new_s->value != 0.0; /* NaN is true */
     if (old_s->value == 0.0) {
         plan->walk = WALK_BITS8_EQUAL;
@@ -235,7 +235,7 @@ plan_replace(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
     const PyArray_Descr *descr = PyArray_DESCR(a);
     const npy_intp size = PyArray_ITEMSIZE(a);
     const bool swapped = descr->byteorder == NPY_OPPBYTE;
-    plan->spec = MatchSpec{0, 0, 0, 0, 1, 0};
+    plan->pattern = MatchPattern{0, 0, 0, 0, 1, 0};
     switch (descr->kind) {
     case 'b':
         return plan_bool(old_s, new_s, plan);

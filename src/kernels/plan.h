@@ -11,12 +11,12 @@
 
 struct ReplacePlan {
     int walk; /* a WalkKind */
-    MatchSpec spec;
+    MatchPattern pattern;
 };
 
 enum PlanOutcome {
     PLAN_FAILED,   /* an exception is set; nothing may be written */
-    PLAN_WALK,     /* walk the array with `walk` and `spec` */
+    PLAN_WALK,     /* walk the array with `walk` and `pattern` */
     PLAN_NO_MATCH, /* no element can match, but the array must be
                        writeable as for any other call */
     PLAN_NO_OP,    /* a NaN `old` in an integer array: return at once */

@@ -34,7 +34,7 @@ replace_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
         ElemIter it;
         elem_iter_init(&it, a);
         PyThreadState *save = PyEval_SaveThread();
-        table->walk[plan.walk](&it, &plan.spec);
+        table->walk[plan.walk](&it, &plan.pattern);
         PyEval_RestoreThread(save);
     }
     Py_INCREF(a);

@@ -33,8 +33,9 @@ struct MatchEqual {
     typename S::V old_v;
     T old;
 
-    explicit MatchEqual(const MatchSpec &spec)
-        : old_v(S::splat_bits(spec.old_bits)), old(from_bits<T>(spec.old_bits))
+    explicit MatchEqual(const MatchPattern &pattern)
+        : old_v(S::splat_bits(pattern.old_bits)),
+          old(from_bits<T>(pattern.old_bits))
     {}
     typename S::M
     vec(typename S::V x) const
@@ -54,7 +55,7 @@ struct MatchNan {
     typedef Simd<T> S;
     static constexpr bool kOneCompare = true;
 
-    explicit MatchNan(const MatchSpec &) {}
+    explicit MatchNan(const MatchPattern &) {}
     typename S::M
     vec(typename S::V x) const
     {
@@ -75,15 +76,15 @@ struct MatchMasked {
     typename S::V and_mask, and_bits, not_mask, not_bits;
     T and_mask1, and_bits1, not_mask1, not_bits1;
 
-    explicit MatchMasked(const MatchSpec &spec)
-        : and_mask(S::splat_bits(spec.and_mask)),
-          and_bits(S::splat_bits(spec.and_bits)),
-          not_mask(S::splat_bits(spec.not_mask)),
-          not_bits(S::splat_bits(spec.not_bits)),
-          and_mask1(from_bits<T>(spec.and_mask)),
-          and_bits1(from_bits<T>(spec.and_bits)),
-          not_mask1(from_bits<T>(spec.not_mask)),
-          not_bits1(from_bits<T>(spec.not_bits))
+    explicit MatchMasked(const MatchPattern &pattern)
+        : and_mask(S::splat_bits(pattern.and_mask)),
+          and_bits(S::splat_bits(pattern.and_bits)),
+          not_mask(S::splat_bits(pattern.not_mask)),
+          not_bits(S::splat_bits(pattern.not_bits)),
+          and_mask1(from_bits<T>(pattern.and_mask)),
+          and_bits1(from_bits<T>(pattern.and_bits)),
+          not_mask1(from_bits<T>(pattern.not_mask)),
+          not_bits1(from_bits<T>(pattern.not_bits))
     {}
     typename S::M
     vec(typename S::V x) const
@@ -271,11 +272,11 @@ replace_strided(char *p, npy_intp n, npy_intp stride, const Match &match,
    stride, which is never negative. */
 template <typename T, template <typename> class Match>
 static void
-walk(ElemIter *it, const MatchSpec *spec)
+walk(ElemIter *it, const MatchPattern *pattern)
 {
-    const Match<T> match(*spec);
-    const NewValue<T> new_value = {Simd<T>::splat_bits(spec->new_bits),
-                                   from_bits<T>(spec->new_bits)};
+    const Match<T> match(*pattern);
+    const NewValue<T> new_value = {Simd<T>::splat_bits(pattern->new_bits),
+                                   from_bits<T>(pattern->new_bits)};
     const npy_intp item = (npy_intp)sizeof(T);
     if (it->inner_stride == item) {
         for (; it->runs_done < it->runs_total; elem_iter_next(it)) {

@@ -22,7 +22,7 @@
 
 #include "../iter/elem_iter.h"
 
-struct MatchSpec {
+struct MatchPattern {
     uint64_t old_bits; /* EQUAL (and the float walks' `old`) */
     uint64_t and_mask; /* MASKED */
     uint64_t and_bits;
@@ -48,9 +48,9 @@ enum WalkKind {
     WALK_KINDS
 };
 
-/* Replaces in every run of `it` by `spec`.  Touches nothing but array
+/* Replaces in every run of `it` by `pattern`.  Touches nothing but array
    memory, so it runs without the interpreter lock. */
-typedef void (*WalkFunc)(ElemIter *it, const MatchSpec *spec);
+typedef void (*WalkFunc)(ElemIter *it, const MatchPattern *pattern);
 
 struct WalkTable {
     const char *name; /* "baseline", "avx2" or "avx512" */
