@@ -109,10 +109,7 @@ def other_interpreters():
         )
         try:
             version = subprocess.run(
-                [real, "-c", probe],
-                capture_output=True,
-                text=True,
-                timeout=30,
+                [real, "-c", probe], capture_output=True, text=True, timeout=30
             ).stdout.strip()
         except (OSError, subprocess.TimeoutExpired):
             continue
@@ -357,9 +354,7 @@ def sanitize(session, width):
     preload = []
     for lib in ("libasan.so", "libubsan.so"):
         path = subprocess.run(
-            ["g++", f"-print-file-name={lib}"],
-            capture_output=True,
-            text=True,
+            ["g++", f"-print-file-name={lib}"], capture_output=True, text=True
         ).stdout.strip()
         if not os.path.isfile(path):
             session.error(f"no sanitizer runtime {lib}")

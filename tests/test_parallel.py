@@ -260,10 +260,7 @@ class Picky(np.ndarray):
 
 @pytest.mark.parametrize(
     "make",
-    [
-        lambda a: a.view(Picky),
-        lambda a: np.ma.masked_array(a, mask=a == 3),
-    ],
+    [lambda a: a.view(Picky), lambda a: np.ma.masked_array(a, mask=a == 3)],
     ids=["subclass", "masked"],
 )
 def test_returns_the_array_itself(pieces, make):

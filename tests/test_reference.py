@@ -177,9 +177,7 @@ def test_layouts_agree_with_native(code, view):
 
 
 VALUE = st.one_of(
-    st.floats(),
-    st.integers(-(2**64), 2**64),
-    st.sampled_from([-0.0, NAN]),
+    st.floats(), st.integers(-(2**64), 2**64), st.sampled_from([-0.0, NAN])
 )
 
 

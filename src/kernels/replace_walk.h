@@ -89,8 +89,8 @@ struct MatchMasked {
     typename S::M
     vec(typename S::V x) const
     {
-        return S::and_not(S::equal(S::bit_and(x, and_mask), and_bits),
-                          S::equal(S::bit_and(x, not_mask), not_bits));
+        return S::equal(S::bit_and(x, and_mask), and_bits)
+               & ~S::equal(S::bit_and(x, not_mask), not_bits);
     }
     bool
     one(T x) const
@@ -202,8 +202,7 @@ replace_contiguous(char *p, npy_intp n, const Match &match,
                                new_value.one);
             }
         }
-        else if (S::any(S::either(S::either(m[0], m[1]),
-                                  S::either(m[2], m[3])))) {
+        else if (S::any(m[0] | m[1] | m[2] | m[3])) {
             S::store_block(p, m, new_value.v, new_value.one);
         }
     }
@@ -220,7 +219,7 @@ replace_contiguous(char *p, npy_intp n, const Match &match,
     }
     if constexpr (S::kMaskedTail) {
         const M f = S::first(n);
-        const M m = S::both(match.vec(S::load_first(p, f)), f);
+        const M m = match.vec(S::load_first(p, f)) & f;
         if (S::any(m)) {
             S::store_where(p, m, new_value.v, new_value.one);
         }
@@ -252,7 +251,7 @@ replace_strided(char *p, npy_intp n, npy_intp stride, const Match &match,
             // the last elements, gathered under a mask
             if (n > 0) {
                 const M f = S::first(n);
-                const M m = S::both(match.vec(S::gather(p, index, f)), f);
+                const M m = match.vec(S::gather(p, index, f)) & f;
                 if (S::any(m)) {
                     S::scatter_where(p, stride, index, m, new_value.v,
                                      new_value.one);

@@ -5,7 +5,8 @@
  * float and double for the IEEE walks.
  *
  *     V       a vector of T; M  which lanes match (a vector of all-ones
- *             lanes, or with AVX-512 a bit per lane)
+ *             lanes, or with AVX-512 a bit per lane), combined with the
+ *             operators & | ~ either way
  *     load    an unaligned load of a whole vector, inside the run
  *     store_where
  *             stores `new` into the lanes of M only, never into another
@@ -142,21 +143,6 @@ struct Simd {
     bit_and(V a, V b)
     {
         return _mm512_and_si512(a, b);
-    }
-    static M
-    both(M a, M b)
-    {
-        return a & b;
-    }
-    static M
-    either(M a, M b)
-    {
-        return a | b;
-    }
-    static M
-    and_not(M a, M b)
-    {
-        return a & ~b;
     }
     static bool
     any(M m)
@@ -343,21 +329,6 @@ struct Simd {
     bit_and(V a, V b)
     {
         return (V)((M)a & (M)b);
-    }
-    static M
-    both(M a, M b)
-    {
-        return a & b;
-    }
-    static M
-    either(M a, M b)
-    {
-        return a | b;
-    }
-    static M
-    and_not(M a, M b)
-    {
-        return a & ~b;
     }
     static bool
     any(M m)
