@@ -7,10 +7,11 @@
  * Only matching elements are stored to.  An element that does not match is
  * never written, not even with its own bits, so another thread's write to
  * it is never undone, a copy-on-write mapping keeps its clean pages, and
- * memory without a match may be read-only.  Vectors are tested a block at a
- * time, and a block without a match stores nothing, with no branch per
- * element; within a block that has one, every vector is stored through its
- * mask, so 50% of matches cost about what 1% costs.
+ * memory without a match may be read-only.  Vectors are tested four at a
+ * time with no branch per element.  With AVX-512 every vector is stored
+ * through its mask, a vector without a match to a scratch buffer instead;
+ * elsewhere a block without a match stores nothing and the others store
+ * their matching lanes.  Either way 50% of matches cost about what 1% costs.
  *
  * Loads are unaligned and stay inside the run: whole vectors where the run
  * has them, then a masked load or single elements.  Strided runs gather
@@ -191,8 +192,9 @@ replace_contiguous(char *p, npy_intp n, const Match &match,
         // Ask for the lines 4 KiB ahead: with no stores to wait on, the
         // loop otherwise outruns the hardware prefetcher on long runs.  A
         // prefetch never faults, so past the run's end it costs nothing.
-        __builtin_prefetch(p + 4096);
-        __builtin_prefetch(p + 4096 + 128);
+        const uintptr_t ahead = (uintptr_t)p + 4096;
+        __builtin_prefetch((const void *)ahead);
+        __builtin_prefetch((const void *)(ahead + 128));
         const M m[4] = {match.vec(S::load(p)), match.vec(S::load(p + kVec)),
                         match.vec(S::load(p + 2 * kVec)),
                         match.vec(S::load(p + 3 * kVec))};
