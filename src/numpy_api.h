@@ -18,4 +18,16 @@
 
 #include <numpy/arrayobject.h>
 
+#ifndef NO_IMPORT_ARRAY
+/* Fills the C-API table, in a module's init unit.  import_array() returns
+   from its caller on failure, so it gets a caller of its own.  Returns 0,
+   or -1 with ImportError set. */
+static int
+import_numpy(void)
+{
+    import_array1(-1);
+    return 0;
+}
+#endif
+
 #endif /* FENNICK_NUMPY_API_H */

@@ -74,6 +74,17 @@ store_lanes(char *p, npy_intp stride, uint64_t lanes, T v)
 template <typename T>
 constexpr bool kIsFloat = (T)0.5 != (T)0;
 
+/* Whether a gather of `lanes` elements `stride` bytes apart can address
+   them: 64-bit lanes take 64-bit byte offsets, narrower lanes 32-bit ones,
+   which must not overflow. */
+template <typename T>
+static inline bool
+offsets_fit(npy_intp stride, npy_intp lanes)
+{
+    const npy_intp reach = stride < 0 ? -stride : stride;
+    return sizeof(T) == 8 || reach <= INT32_MAX / (lanes - 1);
+}
+
 #if defined(__AVX512F__) && defined(__AVX512BW__) && defined(__AVX512VL__)
 
 /* AVX-512: 64-byte vectors, a mask bit per lane, masked loads, stores,
@@ -197,13 +208,10 @@ struct Simd {
             return _mm512_maskz_loadu_epi64((__mmask8)f, p);
         }
     }
-    /* Byte offsets of the lanes: 64-bit lanes take 64-bit offsets, 32-bit
-       lanes 32-bit ones, which must not overflow. */
     static bool
     gathers(npy_intp stride)
     {
-        const npy_intp reach = stride < 0 ? -stride : stride;
-        return sizeof(T) == 8 || reach <= INT32_MAX / (kLanes - 1);
+        return offsets_fit<T>(stride, kLanes);
     }
     static Index
     index(npy_intp s)
@@ -440,8 +448,7 @@ struct Simd {
     static bool
     gathers(npy_intp stride)
     {
-        const npy_intp reach = stride < 0 ? -stride : stride;
-        return sizeof(T) == 8 || reach <= INT32_MAX / (kLanes - 1);
+        return offsets_fit<T>(stride, kLanes);
     }
     static Index
     index(npy_intp s)

@@ -14,15 +14,6 @@ __attribute__((visibility("default"))) PyObject *pystr_old = NULL;
 __attribute__((visibility("default"))) PyObject *pystr_new = NULL;
 }
 
-/* import_array() returns from its caller on failure, so it gets a caller of
-   its own; returns -1 with ImportError set on failure. */
-static int
-import_numpy(void)
-{
-    import_array1(-1);
-    return 0;
-}
-
 /* The first line and the "--" marker give the method its signature for
    inspect and help(); __doc__ starts after the marker, with the signature
    line repeated. */

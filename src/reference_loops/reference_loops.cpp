@@ -131,14 +131,6 @@ static struct PyModuleDef reference_loops_module_def = {
     NULL,                    /* m_free */
 };
 
-/* import_array() returns from its caller on failure. */
-static int
-import_numpy(void)
-{
-    import_array1(-1);
-    return 0;
-}
-
 /* Adds `width` and `widths`.  Returns 0, or -1 with an exception set. */
 static int
 add_widths(PyObject *m)
