@@ -11,7 +11,9 @@
  * time with no branch per element.  With AVX-512 every vector is stored
  * through its mask, a vector without a match to a scratch buffer instead;
  * elsewhere a block without a match stores nothing and the others store
- * their matching lanes.  Either way 50% of matches cost about what 1% costs.
+ * their matching lanes.  With AVX-512, and where AVX2's masked stores are
+ * fast, 50% of matches cost about what 1% costs; where they are slow, each
+ * stored element costs a few cycles whichever way it is stored.
  *
  * Loads are unaligned and stay inside the run: whole vectors where the run
  * has them, then a masked load or single elements.  Strided runs gather

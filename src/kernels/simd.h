@@ -404,6 +404,18 @@ struct Simd {
         (void)v; /* the masked stores' */
 #ifdef __AVX2__
         if (sizeof(T) >= 4) {
+            /* A vmaskmov store takes several cycles on some processors
+               (AMD's before Zen 4): a block of one or two matches, the
+               usual kind when matches are rare, stores them one by one. */
+            uint64_t bits = 0;
+            for (int i = 0; i < 4; i++) {
+                bits |= lanes(m[i]) << (i * kLanes);
+            }
+            const uint64_t rest = bits & (bits - 1);
+            if ((rest & (rest - 1)) == 0) {
+                store_lanes<T>(p, (npy_intp)sizeof(T), bits, value);
+                return;
+            }
             for (int i = 0; i < 4; i++) {
                 store_where(p + i * (npy_intp)sizeof(V), m[i], v, value);
             }
