@@ -277,8 +277,8 @@ struct SignedOfSize<8> {
    lanes.  AVX2 has masked loads and stores for 32- and 64-bit lanes only;
    everything else stores lane by lane.  Its gathers are not used: on AMD's
    processors before Zen 4 they are slower than eight scalar loads (x[::2]
-   of 1e6 float64 took 3.4 times as long on a Zen 3), and elsewhere no
-   faster. */
+   of 1e6 float64 took 3.4 times as long on a Zen 3); Intel's processors
+   without AVX-512 were not measured. */
 template <typename T>
 struct Simd {
     typedef T V __attribute__((vector_size(kVectorBytes)));
