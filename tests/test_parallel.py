@@ -6,6 +6,8 @@ too, and records every array handed to replace, so each test sees which
 path a call took."""
 
 import re
+import sys
+import threading
 from fractions import Fraction
 from itertools import combinations
 
@@ -174,6 +176,59 @@ def test_a_users_number_is_converted_once_for_all_pieces(pieces):
     replace_parallel(a, old, -1, workers=8)
     np.testing.assert_array_equal(a, wanted)
     assert len(pieces) == 9 and old.calls <= 2  # the checks, then settling
+
+
+def test_calls_that_grow_the_pool_at_once_all_finish(monkeypatch):
+    # A pool is never shut down while a call may hold it.  The race needs
+    # calls to overlap, so the round is repeated with a fresh pool each
+    # time; in every round every call must replace all of its array.
+    def fresh_pool():
+        state = {"pool": None, "size": 0, "pid": None}
+        monkeypatch.setattr(parallel, "_pool_state", state)
+
+    fresh_pool()
+    pool = parallel._pool(1)
+    parallel._pool(2)
+    assert pool.submit(int).result() == 0
+    monkeypatch.setattr(parallel, "MIN_PIECE_BYTES", 1 << 12)
+    workers = [2, 5, 8, 3, 4, 6]
+    wanted = replace(data(1 << 15, "d"), 3, -1)
+    saved = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    try:
+        for _ in range(20):
+            fresh_pool()
+            arrays = [data(1 << 15, "d") for _ in workers]
+            errors = []
+            barrier = threading.Barrier(len(workers))
+
+            def call(a, w, errors=errors, barrier=barrier):
+                barrier.wait()
+                try:
+                    replace_parallel(a, 3, -1, workers=w)
+                except Exception as exc:
+                    errors.append(exc)
+
+            threads = [
+                threading.Thread(target=call, args=(a, w))
+                for a, w in zip(arrays, workers, strict=True)
+            ]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+            assert errors == []
+            for a in arrays:
+                np.testing.assert_array_equal(a, wanted)
+    finally:
+        sys.setswitchinterval(saved)
+    # A pool that takes no more work, as at interpreter exit, leaves its
+    # pieces to the calling thread.
+    pool.shutdown()
+    monkeypatch.setattr(parallel, "_pool", lambda threads: pool)
+    a = data(1 << 15, "d")
+    replace_parallel(a, 3, -1, workers=4)
+    np.testing.assert_array_equal(a, wanted)
 
 
 @pytest.mark.parametrize(

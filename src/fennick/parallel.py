@@ -5,7 +5,7 @@ pieces run at once."""
 import operator
 import os
 import threading
-from concurrent.futures import ThreadPoolExecutor
+from concurrent.futures import ThreadPoolExecutor, wait
 
 import numpy as np
 
@@ -132,17 +132,28 @@ def replace_parallel(a, old, new, *, workers=None):
 
     views = split(plain, pieces)
     pool = _pool(len(views) - 1)
-    futures = [pool.submit(replace, v, old, new) for v in views[1:]]
-    replace(views[0], old, new)  # the calling thread takes a piece too
+    mine, futures = views[:1], []  # the calling thread takes a piece too
+    for v in views[1:]:
+        try:
+            futures.append(pool.submit(replace, v, old, new))
+        except RuntimeError:  # no new work once the interpreter exits
+            mine.append(v)
+    try:
+        for v in mine:
+            replace(v, old, new)
+    finally:
+        wait(futures)  # no piece runs on after the call
     for f in futures:
-        f.result()  # raises what a piece raised
+        f.result()  # raises what the first failed piece raised
     return a
 
 
 # One pool for the process, grown when a call needs more threads: starting
 # threads for every call costs a quarter of a millisecond, as long as
 # replacing several megabytes.  A forked child starts a pool of its own,
-# since the parent's threads do not exist there.
+# since the parent's threads do not exist there.  A smaller pool is never
+# shut down, since another call may hold it and be about to submit: it is
+# only dropped, and its idle threads exit once it is garbage-collected.
 _pool_lock = threading.Lock()
 _pool_state = {"pool": None, "size": 0, "pid": None}
 
@@ -152,8 +163,6 @@ def _pool(threads):
     with _pool_lock:
         state = _pool_state
         if state["pid"] != os.getpid() or state["size"] < threads:
-            if state["pool"] is not None and state["pid"] == os.getpid():
-                state["pool"].shutdown(wait=False)
             state.update(
                 pool=ThreadPoolExecutor(threads, thread_name_prefix="fennick"),
                 size=threads,
