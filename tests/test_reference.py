@@ -218,8 +218,16 @@ def numpy_integer(v):
     return np.int64(v) if v < 2**63 else np.uint64(v)
 
 
+def timedelta(v):
+    """A timedelta64 (a signed integer) where one holds `v`; its minimum
+    is NaT, not a number."""
+    return np.timedelta64(v) if -(2**63) < v < 2**63 else numpy_integer(v)
+
+
 @pytest.mark.parametrize("code", INTEGERS)
-@pytest.mark.parametrize("form", [int, numpy_integer], ids=["int", "numpy"])
+@pytest.mark.parametrize(
+    "form", [int, numpy_integer, timedelta], ids=["int", "numpy", "timedelta"]
+)
 def test_integer_sentinels_are_exact_on_every_width(code, form):
     info = np.iinfo(code)
     for v in sorted({info.min, info.max, *SENTINELS}):

@@ -58,7 +58,9 @@ read_long(PyObject *obj, Scalar *out)
     return 0;
 }
 
-/* A NumPy integer scalar's stored value, read from its data.
+/* A NumPy integer scalar's stored value, read from its data.  Signedness
+   comes from the scalar's type: timedelta64 is a signed integer, though
+   its type number is not among those PyTypeNum_ISSIGNED knows.
    Returns 0, or -1 with an exception set. */
 static int
 read_numpy_integer(PyObject *obj, Scalar *out)
@@ -68,8 +70,8 @@ read_numpy_integer(PyObject *obj, Scalar *out)
         return -1;
     }
     const npy_intp size = PyDataType_ELSIZE(descr);
-    const bool is_signed = PyTypeNum_ISSIGNED(descr->type_num);
     Py_DECREF(descr);
+    const bool is_signed = PyArray_IsScalar(obj, SignedInteger);
     if (size < 1 || size > 8) {
         out->is_integer = false; /* no such integer type today */
         return 0;
