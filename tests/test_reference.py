@@ -224,9 +224,18 @@ def timedelta(v):
     return np.timedelta64(v) if -(2**63) < v < 2**63 else numpy_integer(v)
 
 
+class NanInt(int):
+    """An int whose float conversion is NaN: its own value still counts."""
+
+    def __float__(self):
+        return NAN
+
+
 @pytest.mark.parametrize("code", INTEGERS)
 @pytest.mark.parametrize(
-    "form", [int, numpy_integer, timedelta], ids=["int", "numpy", "timedelta"]
+    "form",
+    [int, numpy_integer, timedelta, NanInt],
+    ids=["int", "numpy", "timedelta", "nan-float"],
 )
 def test_integer_sentinels_are_exact_on_every_width(code, form):
     info = np.iinfo(code)
@@ -337,6 +346,10 @@ def test_bool():
     fennick.replace(x, NAN, 0)
     assert x.all()
     fennick.replace(x, True, 0.0)
+    assert not x.any()
+    fennick.replace(x, NanInt(0), NanInt(1))  # ints by their own value
+    assert x.all()
+    fennick.replace(x, NanInt(1), NanInt(0))
     assert not x.any()
     with pytest.raises(TypeError, match="^`old` must be a number$"):
         fennick.replace(x, "0", 1)

@@ -12,6 +12,7 @@
  *       the type; a NaN `old` matches nothing and the call does nothing.
  *   bool: `old` of 0 matches false, of 1 every nonzero byte (as NumPy
  *       reads a bool), anything else nothing; `new` is stored as its truth.
+ *       An int is taken by its own value here too.
  *
  * Byte-swapped data is compared and written in its own byte order: the
  * patterns are swapped instead of the array.
@@ -173,7 +174,8 @@ static PlanOutcome
 plan_integer(npy_intp size, bool is_signed, bool swapped, const Scalar *old_s,
              const Scalar *new_s, ReplacePlan *plan)
 {
-    if (old_s->value != old_s->value) {
+    /* An int is taken by its own value, whatever its __float__ says. */
+    if (!old_s->is_integer && old_s->value != old_s->value) {
         return PLAN_NO_OP; /* `new` is never looked at */
     }
     MatchPattern *s = &plan->pattern;
@@ -193,17 +195,28 @@ plan_integer(npy_intp size, bool is_signed, bool swapped, const Scalar *old_s,
     return PLAN_WALK;
 }
 
+/* Whether `s` equals `v` (0 or 1): an int by its own value, any other
+   number by its double. */
+static bool
+scalar_is(const Scalar *s, uint64_t v)
+{
+    if (s->is_integer) {
+        return s->fits_64 && !s->negative && s->magnitude == v;
+    }
+    return s->value == (double)v;
+}
+
 static PlanOutcome
 plan_bool(const Scalar *old_s, const Scalar *new_s, ReplacePlan *plan)
 {
     MatchPattern *s = &plan->pattern;
-    s->new_bits = new_s->value != 0.0; /* NaN is true */
-    if (old_s->value == 0.0) {
+    s->new_bits = !scalar_is(new_s, 0); /* NaN is true */
+    if (scalar_is(old_s, 0)) {
         plan->walk = WALK_BITS8_EQUAL;
         s->old_bits = 0;
         return PLAN_WALK;
     }
-    if (old_s->value == 1.0) {
+    if (scalar_is(old_s, 1)) {
         plan->walk = WALK_BITS8_MASKED;
         set_masked(s, 0, 0, 0xff, 0); /* any nonzero byte */
         return PLAN_WALK;
