@@ -106,6 +106,7 @@ BIG = [2**53, 2**53 + 1, 2**62 + 1, 0, 7]
         ("d", [3, 0.5, 0], Odd(3), 9),  # float arrays read __float__
         ("f", [0.1, 0.2, 0], Fraction(1, 10), np.float32(5)),
         ("i2", [3, 1, 0], np.uint8(3), True),
+        ("i2", [-5, 1, 0], np.timedelta64(-5), Odd(-1)),  # signed; exact
         ("?", [True, False], 1, False),
         ("c16", [3, 1.5, 0], 3, np.float16(1.5)),
     ],
@@ -175,7 +176,55 @@ def test_a_users_number_is_converted_once_for_all_pieces(pieces):
     wanted = replace(a.copy(), 3, -1)
     replace_parallel(a, old, -1, workers=8)
     np.testing.assert_array_equal(a, wanted)
-    assert len(pieces) == 9 and old.calls <= 2  # the checks, then settling
+    assert len(pieces) == 9 and old.calls == 1  # once, before the checks
+
+
+class Meddling(int):
+    """An int whose float conversion first calls `act` with the number of
+    conversions so far."""
+
+    def __new__(cls, value, act):
+        self = super().__new__(cls, value)
+        self.act, self.calls = act, 0
+        return self
+
+    def __float__(self):
+        self.calls += 1
+        self.act(self.calls)
+        return float(int(self))
+
+
+ACTS = {
+    **{
+        f"fails on call {n}": lambda a, calls, n=n: calls == n and 1 / 0
+        for n in range(1, 5)
+    },
+    "makes the array read-only": lambda a, calls: a.setflags(write=False),
+    "resizes the array": lambda a, calls: a.resize(10, refcheck=False),
+}
+
+
+@pytest.mark.parametrize("dtype", ["l", "d", ">i2"])
+@pytest.mark.parametrize("act", ACTS.values(), ids=ACTS)
+def test_a_number_is_converted_before_the_array_is_looked_at(
+    pieces, dtype, act
+):
+    # Whatever its conversion does, a call does what one replace call does:
+    # it converts once, then writes everything or raises having written
+    # nothing, and never writes through a view of memory since freed.
+    def run(call):
+        a = data(600, dtype)
+        old = Meddling(3, lambda calls: act(a, calls))
+        try:
+            call(a, old, -1)
+        except Exception as exc:
+            return a, old.calls, (type(exc), str(exc))
+        return a, old.calls, None
+
+    a, calls, error = run(lambda *args: replace_parallel(*args, workers=3))
+    wanted, wanted_calls, wanted_error = run(replace)
+    assert (calls, error) == (wanted_calls, wanted_error)
+    np.testing.assert_array_equal(a, wanted)
 
 
 def test_calls_that_grow_the_pool_at_once_all_finish(monkeypatch):

@@ -13,6 +13,7 @@ import numpy as np
 import pytest
 
 import fennick.slow
+from fennick._reference_loops import settle
 from fennick.dozudiror import replace
 
 pytestmark = pytest.mark.skipif(
@@ -182,12 +183,12 @@ _clear_caches = getattr(sys, "_clear_internal_caches", None) or getattr(
 )
 
 
-def _grown(make, error, calls):
+def _grown(run, calls):
     gc.collect()
     _clear_caches()
     before = tracemalloc.get_traced_memory()[0]
     for _ in range(calls):
-        call(*make(), error)
+        run()
     gc.collect()
     _clear_caches()
     return tracemalloc.get_traced_memory()[0] - before
@@ -208,11 +209,44 @@ def test_memory_does_not_grow():
             for _ in range(300):
                 call(*make(), error)
         for label, (make, error) in CASES.items():
-            grown[label] = (
-                _grown(make, error, window),
-                _grown(make, error, window),
-            )
+            run = lambda m=make, e=error: call(*m(), e)  # noqa: E731
+            grown[label] = (_grown(run, window), _grown(run, window))
     finally:
         tracemalloc.stop()
     over = {k: v for k, v in grown.items() if v[1] > limit}
     assert not over, over
+
+
+BigInt = type("BigInt", (int,), {})
+
+
+@pytest.mark.parametrize(
+    "args",
+    [
+        P(A("l"), BigInt(2**70), np.timedelta64(-5))[0],  # a copy; fields
+        P(A("?"), 1000, 1.5)[0],  # the int itself; a float
+        P(A(), 2**60, np.int8(-3))[0],  # floats
+        P(A("l"), "2", 1000)[0],  # `old` refused
+        P(A("l"), 1000, object())[0],  # `new` refused
+        P(A("c16"), 1000, 2000)[0],  # not served
+    ],
+    ids=["exact", "bool", "double", "old-refused", "new-refused", "other"],
+)
+def test_settle_keeps_counts_and_memory(args):
+    def run():
+        try:
+            settle(*args)
+        except TypeError:
+            pass
+
+    for _ in range(300):
+        run()
+    gc.collect()
+    before = [sys.getrefcount(o) for o in args]
+    tracemalloc.start()
+    try:
+        grown = _grown(run, 1000), _grown(run, 1000)
+    finally:
+        tracemalloc.stop()
+    assert [sys.getrefcount(o) for o in args] == before
+    assert grown[1] <= 2000, grown
