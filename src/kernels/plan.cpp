@@ -120,8 +120,7 @@ swap_bytes(uint64_t bits, npy_intp size)
     }
 }
 
-/* The bit walk for elements of `size` bytes. */
-static WalkKind
+WalkKind
 bits_walk(npy_intp size, bool masked)
 {
     const int log2_size = size == 1 ? 0 : size == 2 ? 1 : size == 4 ? 2 : 3;

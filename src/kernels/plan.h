@@ -23,6 +23,7 @@ enum PlanOutcome {
                         walk nothing: no element can match */
     PLAN_RETURN,     /* return the array at once (a NaN `old` in an
                         integer array: `new` is not even looked at) */
+    PLAN_WALK_MANY,  /* refuse a read-only array, else walk several olds */
 };
 
 /* An array's elements as the planning sees them. */
@@ -58,6 +59,10 @@ int plan_old(const ElementType &e, const Scalar *old_s, const char *name,
 int plan_new(const ElementType &e, const Scalar *new_s, const char *name,
              uint64_t *bits);
 
+/* The bit walk for elements of `size` bytes: equal bits, or a masked
+   test. */
+WalkKind bits_walk(npy_intp size, bool masked);
+
 /* The masked test of an OLD_ZERO, OLD_NAN or OLD_NONZERO class in `p`. */
 void class_pattern(const ElementType &e, OldClass c, MatchPattern *p);
 
@@ -66,5 +71,15 @@ void class_pattern(const ElementType &e, OldClass c, MatchPattern *p);
    scalar exactly, `old` first. */
 PlanOutcome plan_replace(PyArrayObject *a, const Scalar *old_s,
                          const Scalar *new_s, ReplacePlan *plan);
+
+/* Walks `it` by `plan` with the walks of `table`, the interpreter lock
+   released.  Returns 0, or -1 with MemoryError set (no copy of an
+   overlapping view could be made; nothing was written). */
+int walk_planned(ElemIter *it, npy_intp itemsize, const ReplacePlan *plan,
+                 const WalkTable *table);
+
+/* Refuses a read-only array (ValueError "assignment destination is
+   read-only").  Returns 0, or -1 with the exception set. */
+int require_writeable(PyArrayObject *a);
 
 #endif /* FENNICK_KERNELS_PLAN_H */
