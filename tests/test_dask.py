@@ -15,8 +15,7 @@ pytest.importorskip("zarr")
 
 import fennick  # noqa: E402
 import fennick.dask  # noqa: E402
-
-NAN = float("nan")
+from conftest import NAN  # noqa: E402
 
 
 def readings(shape=(60, 50), dtype="f8"):

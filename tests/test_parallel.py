@@ -14,9 +14,8 @@ from itertools import combinations
 import numpy as np
 import pytest
 
+from conftest import NAN, IntSub, broadcast, frozen
 from fennick import parallel, replace, replace_parallel
-
-NAN = float("nan")
 
 
 @pytest.fixture
@@ -87,13 +86,6 @@ def test_same_result_as_replace_and_the_idiom(pieces, make, dtype):
             assert one_call(pieces, a)
 
 
-class Odd(int):
-    """An int whose float conversion disagrees with its value."""
-
-    def __float__(self):
-        return 0.5
-
-
 BIG = [2**53, 2**53 + 1, 2**62 + 1, 0, 7]
 
 
@@ -103,10 +95,10 @@ BIG = [2**53, 2**53 + 1, 2**62 + 1, 0, 7]
         ("l", BIG, np.int64(2**53 + 1), -1),  # exact, not through a double
         (">i8", BIG, 2**62 + 1, np.uint8(7)),
         ("d", BIG, 2**53 + 1, 0),  # through the nearest double
-        ("d", [3, 0.5, 0], Odd(3), 9),  # float arrays read __float__
+        ("d", [3, 0.5, 0], IntSub(3), 9),  # float arrays read __float__
         ("f", [0.1, 0.2, 0], Fraction(1, 10), np.float32(5)),
         ("i2", [3, 1, 0], np.uint8(3), True),
-        ("i2", [-5, 1, 0], np.timedelta64(-5), Odd(-1)),  # signed; exact
+        ("i2", [-5, 1, 0], np.timedelta64(-5), IntSub(-1)),  # signed; exact
         ("?", [True, False], 1, False),
         ("c16", [3, 1.5, 0], 3, np.float16(1.5)),
     ],
@@ -122,11 +114,6 @@ def test_scalars_of_every_kind_mean_what_they_mean_to_replace(
     assert len(pieces) == 4
 
 
-def frozen(a):
-    a.setflags(write=False)
-    return a
-
-
 @pytest.mark.parametrize(
     "dtype, old, new, make",
     [
@@ -139,7 +126,7 @@ def frozen(a):
         (">f8", "1", 0, np.copy),
         ("d", 1, 2, frozen),
         ("i", 2.5, 0, frozen),  # the cast error comes first
-        ("i2", 1, 2, lambda a: np.broadcast_to(a, (3,) + a.shape)),
+        ("i2", 1, 2, broadcast),
         ("d", 1, 2, list),
     ],
 )
