@@ -226,7 +226,7 @@ class NanInt(int):
     [int, numpy_integer, timedelta, NanInt],
     ids=["int", "numpy", "timedelta", "nan-float"],
 )
-def test_integer_sentinels_are_exact_on_every_width(code, form):
+def test_integer_sentinels_are_exact_in_every_integer_type(code, form):
     info = np.iinfo(code)
     for v in sorted({info.min, info.max, *SENTINELS}):
         x = np.array([info.min, 5, info.max, 5], code)
