@@ -256,12 +256,12 @@ def _replace_many(a, olds, news, pairwise):
     (long double, complex, text, date-time, object and record arrays),
     through NumPy masks, every one computed before anything is written.
 
-    `olds` and `news` are tuples: ``olds[i]`` becomes ``news[i]`` when
-    `pairwise`, else ``news[0]``.
+    `olds` and `news` are tuples or 1-d arrays: ``olds[i]`` becomes
+    ``news[i]`` when `pairwise`, else ``news[0]``.
     """
     if not isinstance(a, np.ndarray):
         raise TypeError(_NOT_AN_ARRAY)
-    if not olds:
+    if len(olds) == 0:
         return a
     arr = a.view(np.ndarray)
     if arr.dtype.kind in "fc":
