@@ -44,3 +44,16 @@ html_theme_options = {
     "secondary_sidebar_items": ["page-toc"],
 }
 html_show_sourcelink = False
+# Pages without sub-pages need no section navigation on the left.
+html_sidebars = {
+    page: []
+    for page in (
+        "index",
+        "getting-started",
+        "semantics",
+        "threads",
+        "performance",
+        "changelog",
+        "contributing",
+    )
+}
