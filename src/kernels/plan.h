@@ -25,6 +25,42 @@ enum PlanOutcome {
                         integer array: `new` is not even looked at) */
 };
 
+/* An array's elements as the planning sees them. */
+struct ElementType {
+    char kind;     /* 'b', 'i', 'u' or 'f' */
+    npy_intp size; /* bytes */
+    bool swapped;  /* stored in the other byte order */
+};
+
+ElementType element_type(PyArrayObject *a);
+
+/* Which elements an `old` matches. */
+enum OldClass {
+    OLD_SKIP,    /* a NaN `old` for integers: none, and its `new` is not
+                    looked at */
+    OLD_NOTHING, /* none (a bool `old` other than 0 and 1) */
+    OLD_BITS,    /* those whose bits are `bits` (never a float zero or
+                    NaN) */
+    OLD_ZERO,    /* float zeros of either sign (`bits`: the rounded `old`) */
+    OLD_NAN,     /* every float NaN */
+    OLD_NONZERO, /* every bool byte other than 0 */
+};
+
+/* Classifies `old_s` for elements of type `e`, with `bits` in the
+   elements' own byte order; `name` names the scalar in an error
+   ("`old`", "`old[2]`").  Returns an OldClass, or -1 with ValueError set
+   when an integer type cannot hold it exactly. */
+int plan_old(const ElementType &e, const Scalar *old_s, const char *name,
+             uint64_t *bits);
+
+/* `new_s` as the bits to store in elements of type `e`.  Returns 0, or -1
+   with ValueError set. */
+int plan_new(const ElementType &e, const Scalar *new_s, const char *name,
+             uint64_t *bits);
+
+/* The masked test of an OLD_ZERO, OLD_NAN or OLD_NONZERO class in `p`. */
+void class_pattern(const ElementType &e, OldClass c, MatchPattern *p);
+
 /* Plans replacing `old_s` by `new_s` in `a` (borrowed), an array that
    replace_serves (kernels.h).  Raises ValueError when an integer type cannot hold a
    scalar exactly, `old` first. */
