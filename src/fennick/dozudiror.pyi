@@ -18,8 +18,5 @@ _Number: TypeAlias = SupportsFloat | SupportsIndex
 
 def replace(a: _ArrayT, old: _Number, new: _Number) -> _ArrayT: ...
 def _replace_many(
-    a: _ArrayT,
-    olds: tuple[Any, ...],
-    news: tuple[Any, ...],
-    pairwise: bool,
+    a: _ArrayT, olds: tuple[Any, ...], news: tuple[Any, ...], pairwise: bool
 ) -> _ArrayT: ...

@@ -164,6 +164,43 @@ def replace(a, old, new):
     element (in object arrays, every float or NumPy floating NaN), integer
     arrays require `old` and `new` to be exact values of the element type,
     and the array itself is returned.
+
+    Parameters
+    ----------
+    a : numpy.ndarray
+        The array to change in place.
+    old, new : scalar
+        As for ``fennick.replace``.  Numeric arrays take numbers; other
+        arrays take whatever NumPy compares with, and stores in, their
+        elements.
+
+    Returns
+    -------
+    numpy.ndarray
+        `a` itself.
+
+    Raises
+    ------
+    TypeError
+        If `a` is not an array, if `old` or `new` is not a number where
+        one is needed, or if NumPy cannot compare the elements with `old`.
+    ValueError
+        If an integer array cannot hold `old` or `new`, if `new` does not
+        convert to the element type, or if `a` is read-only.
+
+    See Also
+    --------
+    fennick.replace : The native entry point, which hands this function
+        every array it has no native loop for.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import fennick.slow
+    >>> fennick.slow.replace(np.array(["ab", "c"]), "ab", "z")
+    array(['z', 'c'], dtype='<U2')
+    >>> fennick.slow.replace(np.array([1, 0, 1], dtype=np.int8), 1, 5)
+    array([5, 0, 5], dtype=int8)
     """
     done = _replace_numeric(a, old, new)
     if done is not NotImplemented:
@@ -256,12 +293,12 @@ def _replace_many(a, olds, news, pairwise):
     (long double, complex, text, date-time, object and record arrays),
     through NumPy masks, every one computed before anything is written.
 
-    `olds` and `news` are tuples: ``olds[i]`` becomes ``news[i]`` when
-    `pairwise`, else ``news[0]``.
+    `olds` and `news` are tuples or 1-d arrays: ``olds[i]`` becomes
+    ``news[i]`` when `pairwise`, else ``news[0]``.
     """
     if not isinstance(a, np.ndarray):
         raise TypeError(_NOT_AN_ARRAY)
-    if not olds:
+    if len(olds) == 0:
         return a
     arr = a.view(np.ndarray)
     if arr.dtype.kind in "fc":

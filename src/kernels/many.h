@@ -20,12 +20,12 @@
 struct ManyPlan {
     npy_intp size;      /* element bytes */
     npy_intp count;     /* exact patterns */
-    uint64_t *old_bits; /* count of them, ascending, in the elements' own
-                           byte order; owned */
+    uint64_t *old_bits; /* count of them, in the elements' own byte order,
+                           in the order the olds came; owned */
     uint64_t *new_bits; /* new_bits[i] replaces old_bits[i]; owned */
     bool has_class;
     MatchPattern klass; /* the masked class's test and new_bits */
-    void *lookup;       /* built by many_lookup_build; owned */
+    void *lookup;       /* the patterns' lookup once built, or NULL; owned */
 };
 
 /* Plans replacing olds[i] by news[pairwise ? i : 0] (i < n) in `a`.  Old
@@ -39,9 +39,24 @@ PlanOutcome plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds,
 
 void many_plan_free(ManyPlan *plan);
 
-/* Builds the lookup of `plan` (a table over every value for 8- and 16-bit
-   elements, a hash of the patterns for wider ones).  Call with the
-   interpreter lock held.  Returns 0, or -1 with MemoryError set. */
+/* An empty lookup for up to `capacity` patterns of `size` bytes: a table
+   over every value for 8- and 16-bit elements, a hash of the patterns for
+   wider ones.  Returns NULL when memory runs out. */
+void *lookup_new(npy_intp size, npy_intp capacity);
+
+/* Adds `old_bits` -> `new_bits` unless `old_bits` is there already, in
+   which case *known gets its new; a hash may move to a bigger record.
+   Returns 1 when added, 0 when there already, -1 when memory ran out. */
+int lookup_add(void **lookup, npy_intp size, uint64_t old_bits,
+               uint64_t new_bits, uint64_t *known);
+
+/* Adds the masked class `klass` (a table folds it in; a hash tests it
+   apart and ignores this). */
+void lookup_add_class(void *lookup, npy_intp size, const MatchPattern &klass);
+
+/* Builds the lookup of `plan` from its patterns and class, if it has none
+   yet.  Call with the interpreter lock held.  Returns 0, or -1 with
+   MemoryError set. */
 int many_lookup_build(ManyPlan *plan);
 
 /* Replaces through the lookup, element by element, comparing each element

@@ -142,7 +142,7 @@ element_type(PyArrayObject *a)
 }
 
 int
-plan_old(const ElementType &e, const Scalar *old_s, const char *name,
+plan_old(const ElementType &e, const Scalar *old_s, ScalarName name,
          uint64_t *bits)
 {
     *bits = 0;
@@ -173,8 +173,8 @@ plan_old(const ElementType &e, const Scalar *old_s, const char *name,
             return OLD_SKIP;
         }
         if (!scalar_as_integer(old_s, (int)e.size, e.kind == 'i', bits)) {
-            PyErr_Format(PyExc_ValueError, "Cannot safely cast %s to int",
-                         name);
+            scalar_raise(PyExc_ValueError, "Cannot safely cast ", name,
+                         " to int");
             return -1;
         }
         *bits = e.swapped ? swap_bytes(*bits, e.size) : *bits;
@@ -183,7 +183,7 @@ plan_old(const ElementType &e, const Scalar *old_s, const char *name,
 }
 
 int
-plan_new(const ElementType &e, const Scalar *new_s, const char *name,
+plan_new(const ElementType &e, const Scalar *new_s, ScalarName name,
          uint64_t *bits)
 {
     switch (e.kind) {
@@ -197,8 +197,8 @@ plan_new(const ElementType &e, const Scalar *new_s, const char *name,
         return 0;
     default:
         if (!scalar_as_integer(new_s, (int)e.size, e.kind == 'i', bits)) {
-            PyErr_Format(PyExc_ValueError, "Cannot safely cast %s to int",
-                         name);
+            scalar_raise(PyExc_ValueError, "Cannot safely cast ", name,
+                         " to int");
             return -1;
         }
         break;
@@ -255,14 +255,14 @@ plan_replace(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
     const ElementType e = element_type(a);
     MatchPattern *s = &plan->pattern;
     *s = MatchPattern{0, 0, 0, 0, 1, 0};
-    const int c = plan_old(e, old_s, "`old`", &s->old_bits);
+    const int c = plan_old(e, old_s, ScalarName{"old", -1}, &s->old_bits);
     if (c < 0) {
         return PLAN_RAISE;
     }
     if (c == OLD_SKIP) {
         return PLAN_RETURN; /* `new` is never looked at */
     }
-    if (plan_new(e, new_s, "`new`", &s->new_bits) < 0) {
+    if (plan_new(e, new_s, ScalarName{"new", -1}, &s->new_bits) < 0) {
         return PLAN_RAISE;
     }
     if (c == OLD_NOTHING) {

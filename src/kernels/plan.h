@@ -48,15 +48,15 @@ enum OldClass {
 };
 
 /* Classifies `old_s` for elements of type `e`, with `bits` in the
-   elements' own byte order; `name` names the scalar in an error
-   ("`old`", "`old[2]`").  Returns an OldClass, or -1 with ValueError set
-   when an integer type cannot hold it exactly. */
-int plan_old(const ElementType &e, const Scalar *old_s, const char *name,
+   elements' own byte order; `name` names the scalar in an error.  Returns
+   an OldClass, or -1 with ValueError set when an integer type cannot hold
+   it exactly. */
+int plan_old(const ElementType &e, const Scalar *old_s, ScalarName name,
              uint64_t *bits);
 
 /* `new_s` as the bits to store in elements of type `e`.  Returns 0, or -1
    with ValueError set. */
-int plan_new(const ElementType &e, const Scalar *new_s, const char *name,
+int plan_new(const ElementType &e, const Scalar *new_s, ScalarName name,
              uint64_t *bits);
 
 /* The bit walk for elements of `size` bytes: equal bits, or a masked

@@ -2,34 +2,14 @@
  * Planning a replace_many call: each old classified and each new converted
  * as replace does it, then the olds turned into unique exact patterns and
  * at most one masked class, with the conflicts between them found before
- * anything is written.
+ * anything is written.  Many olds are deduplicated through the lookup that
+ * the walk will use, so it is built once.
  */
-#include <stdio.h>
-#include <stdlib.h>
-
 #include "many.h"
 
-/* One exact pattern, with the position of the old it came from. */
-struct Entry {
-    uint64_t old_bits, new_bits;
-    npy_intp position;
-};
-
-static int
-by_pattern(const void *a, const void *b)
-{
-    const Entry *x = (const Entry *)a, *y = (const Entry *)b;
-    if (x->old_bits != y->old_bits) {
-        return x->old_bits < y->old_bits ? -1 : 1;
-    }
-    return x->position < y->position ? -1 : x->position > y->position;
-}
-
-static void
-name_of(char *buffer, size_t size, const char *what, npy_intp i)
-{
-    snprintf(buffer, size, "`%s[%zd]`", what, (Py_ssize_t)i);
-}
+/* Up to this many patterns are deduplicated by comparing each with those
+   before it. */
+#define FEW_PATTERNS 24
 
 static void
 conflict(npy_intp first, npy_intp second)
@@ -40,26 +20,6 @@ conflict(npy_intp first, npy_intp second)
                  (Py_ssize_t)first, (Py_ssize_t)second);
 }
 
-/* Sorts `entries` and drops repeats.  Returns how many remain, or -1 with
-   ValueError set when a repeat has another new. */
-static npy_intp
-unique_patterns(Entry *entries, npy_intp n)
-{
-    qsort(entries, (size_t)n, sizeof(Entry), by_pattern);
-    npy_intp kept = 0;
-    for (npy_intp i = 0; i < n; i++) {
-        if (kept > 0 && entries[kept - 1].old_bits == entries[i].old_bits) {
-            if (entries[kept - 1].new_bits != entries[i].new_bits) {
-                conflict(entries[kept - 1].position, entries[i].position);
-                return -1;
-            }
-            continue;
-        }
-        entries[kept++] = entries[i];
-    }
-    return kept;
-}
-
 /* -0.0 in a float of type `e`: the sign bit, which a swapped float keeps
    in its first byte. */
 static uint64_t
@@ -68,45 +28,99 @@ negative_zero(const ElementType &e)
     return e.swapped ? 0x80 : (uint64_t)1 << (8 * e.size - 1);
 }
 
+/* The unique patterns, in the order the olds came. */
+struct Patterns {
+    npy_intp count;
+    uint64_t *old_bits, *new_bits;
+    npy_intp *position; /* of the first old with the pattern */
+    void *lookup;       /* deduplicates when there are many, else NULL */
+    npy_intp size;
+};
+
+/* Adds old i's pattern.  Returns 0, or -1 with ValueError set when an
+   earlier old has the pattern with another new. */
+static int
+add_pattern(Patterns *p, uint64_t old_bits, uint64_t new_bits, npy_intp i)
+{
+    uint64_t known = new_bits;
+    bool added = true;
+    if (p->lookup != NULL) {
+        const int status =
+            lookup_add(&p->lookup, p->size, old_bits, new_bits, &known);
+        if (status < 0) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        added = status > 0;
+    }
+    else {
+        for (npy_intp k = 0; k < p->count && added; k++) {
+            added = p->old_bits[k] != old_bits;
+            known = p->new_bits[k];
+        }
+    }
+    if (added) {
+        p->old_bits[p->count] = old_bits;
+        p->new_bits[p->count] = new_bits;
+        p->position[p->count++] = i;
+        return 0;
+    }
+    if (known == new_bits) {
+        return 0;
+    }
+    npy_intp first = 0;
+    while (p->old_bits[first] != old_bits) {
+        first++;
+    }
+    conflict(p->position[first], i);
+    return -1;
+}
+
 PlanOutcome
 plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
           bool pairwise, ReplacePlan *single, ManyPlan *many)
 {
     const ElementType e = element_type(a);
-    char name[48];
-    /* Two entries an old at most (a float zero has two patterns). */
-    Entry *entries =
-        (Entry *)PyMem_Malloc(sizeof(Entry) * (size_t)(2 * n + 1));
+    const size_t most = (size_t)(2 * n + 1); /* a float zero: 2 patterns */
+    Patterns p = {0, NULL, NULL, NULL, NULL, e.size};
+    p.old_bits = (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * most);
+    p.new_bits = (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * most);
+    p.position = (npy_intp *)PyMem_Malloc(sizeof(npy_intp) * most);
     uint64_t *bits =
         (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * (size_t)(n + 1));
     signed char *classes = (signed char *)PyMem_Malloc((size_t)n + 1);
-    if (entries == NULL || bits == NULL || classes == NULL) {
-        PyMem_Free(entries);
-        PyMem_Free(bits);
-        PyMem_Free(classes);
-        PyErr_NoMemory();
-        return PLAN_RAISE;
-    }
     PlanOutcome outcome = PLAN_RAISE;
-    npy_intp count = 0, class_position = -1, kept_pairs = 0;
+    npy_intp class_position = -1, kept = 0;
     uint64_t class_new = 0, one_new = 0;
     OldClass class_kind = OLD_NOTHING;
+    if (p.old_bits == NULL || p.new_bits == NULL || p.position == NULL
+        || bits == NULL || classes == NULL) {
+        PyErr_NoMemory();
+        goto done;
+    }
 
     for (npy_intp i = 0; i < n; i++) {
-        name_of(name, sizeof name, "old", i);
-        const int c = plan_old(e, &olds[i], name, &bits[i]);
+        const int c = plan_old(e, &olds[i], ScalarName{"old", i}, &bits[i]);
         if (c < 0) {
             goto done;
         }
         classes[i] = (signed char)c;
-        kept_pairs += c != OLD_SKIP;
+        kept += c != OLD_SKIP;
     }
-    if (kept_pairs == 0) {
+    if (kept == 0) {
         outcome = PLAN_RETURN; /* no old, or NaNs for integers only */
         goto done;
     }
-    if (!pairwise && plan_new(e, &news[0], "`new`", &one_new) < 0) {
+    if (!pairwise
+        && plan_new(e, &news[0], ScalarName{"new", -1}, &one_new) < 0) {
         goto done;
+    }
+    if (2 * n > FEW_PATTERNS) {
+        p.lookup = lookup_new(e.size, 2 * n);
+        if (p.lookup == NULL) {
+            PyErr_NoMemory();
+            goto done;
+        }
     }
     for (npy_intp i = 0; i < n; i++) {
         const int c = classes[i];
@@ -115,18 +129,21 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
             continue;
         }
         if (pairwise) {
-            name_of(name, sizeof name, "new", i);
-            if (plan_new(e, &news[i], name, &new_bits) < 0) {
+            if (plan_new(e, &news[i], ScalarName{"new", i}, &new_bits) < 0) {
                 goto done;
             }
         }
         if (c == OLD_BITS) {
-            entries[count++] = Entry{bits[i], new_bits, i};
+            if (add_pattern(&p, bits[i], new_bits, i) < 0) {
+                goto done;
+            }
         }
         else if (c == OLD_ZERO) {
             /* Both zeros, whichever the old was. */
-            entries[count++] = Entry{0, new_bits, i};
-            entries[count++] = Entry{negative_zero(e), new_bits, i};
+            if (add_pattern(&p, 0, new_bits, i) < 0
+                || add_pattern(&p, negative_zero(e), new_bits, i) < 0) {
+                goto done;
+            }
         }
         else if (c == OLD_NAN || c == OLD_NONZERO) {
             if (class_position >= 0 && class_new != new_bits) {
@@ -140,58 +157,51 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
             }
         }
     }
-    count = unique_patterns(entries, count);
-    if (count < 0) {
-        goto done;
-    }
 
     single->pattern = MatchPattern{0, 0, 0, 0, 1, 0};
-    if (count + (class_position >= 0) == 0) {
-        outcome = PLAN_CHECK_ONLY;
+    if (p.count == 0 && class_position < 0) {
+        outcome = PLAN_CHECK_ONLY; /* only olds that match nothing */
     }
-    else if (count == 1 && class_position < 0) {
-        single->pattern.old_bits = entries[0].old_bits;
-        single->pattern.new_bits = entries[0].new_bits;
+    else if (p.count == 1 && class_position < 0) {
+        single->pattern.old_bits = p.old_bits[0];
+        single->pattern.new_bits = p.new_bits[0];
         single->walk = bits_walk(e.size, false);
         outcome = PLAN_WALK;
     }
-    else if (count == 0
-             || (count == 2 && class_position < 0 && entries[0].old_bits == 0
-                 && entries[1].old_bits == negative_zero(e) && e.kind == 'f'
-                 && entries[0].new_bits == entries[1].new_bits)) {
-        /* One class alone: float NaNs, float zeros or nonzero bools. */
-        const OldClass c = count == 0 ? class_kind : OLD_ZERO;
-        class_pattern(e, c, &single->pattern);
-        single->pattern.new_bits =
-            count == 0 ? class_new : entries[0].new_bits;
+    else if (p.count == 0
+             || (p.count == 2 && class_position < 0 && e.kind == 'f'
+                 && p.position[0] == p.position[1])) {
+        /* One class alone: float NaNs, nonzero bools, or float zeros. */
+        class_pattern(e, p.count == 0 ? class_kind : OLD_ZERO,
+                      &single->pattern);
+        single->pattern.new_bits = p.count == 0 ? class_new : p.new_bits[0];
         single->walk = bits_walk(e.size, true);
         outcome = PLAN_WALK;
     }
     else {
-        many->size = e.size;
-        many->count = count;
-        many->old_bits = (uint64_t *)PyMem_Malloc(8 * (size_t)count + 1);
-        many->new_bits = (uint64_t *)PyMem_Malloc(8 * (size_t)count + 1);
-        many->lookup = NULL;
-        many->has_class = class_position >= 0;
-        many->klass = MatchPattern{0, 0, 0, 0, 1, 0};
+        *many = ManyPlan{e.size,
+                         p.count,
+                         p.old_bits,
+                         p.new_bits,
+                         class_position >= 0,
+                         MatchPattern{0, 0, 0, 0, 1, 0},
+                         p.lookup};
         if (many->has_class) {
             class_pattern(e, class_kind, &many->klass);
             many->klass.new_bits = class_new;
+            if (p.lookup != NULL) {
+                lookup_add_class(p.lookup, e.size, many->klass);
+            }
         }
-        if (many->old_bits == NULL || many->new_bits == NULL) {
-            many_plan_free(many);
-            PyErr_NoMemory();
-            goto done;
-        }
-        for (npy_intp i = 0; i < count; i++) {
-            many->old_bits[i] = entries[i].old_bits;
-            many->new_bits[i] = entries[i].new_bits;
-        }
+        p.old_bits = p.new_bits = NULL;
+        p.lookup = NULL; /* all three now the plan's */
         outcome = PLAN_WALK_MANY;
     }
 done:
-    PyMem_Free(entries);
+    PyMem_Free(p.old_bits);
+    PyMem_Free(p.new_bits);
+    PyMem_Free(p.position);
+    PyMem_RawFree(p.lookup);
     PyMem_Free(bits);
     PyMem_Free(classes);
     return outcome;

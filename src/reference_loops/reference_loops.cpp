@@ -30,8 +30,8 @@ replace_with_table(const WalkTable *table, PyObject *a, PyObject *old,
     Py_INCREF(arr); /* held until the walk has returned */
     Scalar old_s, new_s;
     PyObject *result = NULL;
-    if (scalar_from_object(old, &old_s, "`old` must be a number") == 0
-        && scalar_from_object(new_, &new_s, "`new` must be a number") == 0) {
+    if (scalar_from_object(old, &old_s, ScalarName{"old", -1}) == 0
+        && scalar_from_object(new_, &new_s, ScalarName{"new", -1}) == 0) {
         /* A __float__ may have changed the array's dtype. */
         if (replace_serves(arr)) {
             result = replace_numeric(arr, &old_s, &new_s, table);
@@ -97,8 +97,8 @@ settle(PyObject *Py_UNUSED(self), PyObject *const *args, Py_ssize_t nargs)
         Py_RETURN_NOTIMPLEMENTED;
     }
     Scalar old_s, new_s;
-    if (scalar_from_object(args[1], &old_s, "`old` must be a number") < 0
-        || scalar_from_object(args[2], &new_s, "`new` must be a number") < 0) {
+    if (scalar_from_object(args[1], &old_s, ScalarName{"old", -1}) < 0
+        || scalar_from_object(args[2], &new_s, ScalarName{"new", -1}) < 0) {
         return NULL;
     }
     /* A __float__ may have changed the array's dtype. */
