@@ -87,7 +87,8 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
     p.new_bits = (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * most);
     p.position = (npy_intp *)PyMem_Malloc(sizeof(npy_intp) * most);
     uint64_t *bits =
-        (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * (size_t)(n + 1));
+        (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * (size_t)(2 * n + 1));
+    uint64_t *new_of = bits + n; /* each old's new */
     signed char *classes = (signed char *)PyMem_Malloc((size_t)n + 1);
     PlanOutcome outcome = PLAN_RAISE;
     npy_intp class_position = -1, kept = 0;
@@ -123,16 +124,15 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
         }
     }
     for (npy_intp i = 0; i < n; i++) {
+        new_of[i] = one_new;
+        if (pairwise && classes[i] != OLD_SKIP
+            && plan_new(e, &news[i], ScalarName{"new", i}, &new_of[i]) < 0) {
+            goto done;
+        }
+    }
+    for (npy_intp i = 0; i < n; i++) {
         const int c = classes[i];
-        uint64_t new_bits = one_new;
-        if (c == OLD_SKIP) {
-            continue;
-        }
-        if (pairwise) {
-            if (plan_new(e, &news[i], ScalarName{"new", i}, &new_bits) < 0) {
-                goto done;
-            }
-        }
+        const uint64_t new_bits = new_of[i];
         if (c == OLD_BITS) {
             if (add_pattern(&p, bits[i], new_bits, i) < 0) {
                 goto done;
