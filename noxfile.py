@@ -287,3 +287,18 @@ def aarch64(session):
         session.skip(check.stdout.decode().strip())
     env = suite_env(session)
     session.run(*script, env["FENNICK_CI_RESULT"], external=True)
+
+
+@nox.session
+def docs(session):
+    """The documentation site builds from docs/ with no warning, and every
+    example in its pages and in the public docstrings passes as a
+    doctest."""
+    session.install(".[docs]", env={"PIP_DISABLE_PIP_VERSION_CHECK": "1"})
+    out = "docs/_build"
+    for builder, fresh in (("html", ["-E"]), ("doctest", [])):
+        # One doctree cache: the doctest build reuses what the HTML build
+        # read, and -E keeps a stale cache from hiding a warning.
+        args = ["-W", "--keep-going", *fresh, "-b", builder]
+        args += ["-d", f"{out}/doctrees", "docs", f"{out}/{builder}"]
+        session.run("sphinx-build", *args)

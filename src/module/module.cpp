@@ -3,9 +3,8 @@
  * single-phase init that imports NumPy's C API and interns the keyword names.
  * All state is process-wide and lives until the process ends.
  */
-#include "../numpy_api.h"
 #include "entry.h"
-#include "../kernels/kernels.h"
+#include "native_module.h"
 
 /* Exported (the build hides everything else by default). */
 extern "C" {
@@ -96,9 +95,21 @@ PyDoc_STRVAR(
     ">>> a\n"
     "array([1., 2., 0.])\n");
 
+PyDoc_STRVAR(
+    replace_many_doc,
+    "_replace_many(a, olds, news, pairwise)\n"
+    "--\n"
+    "\n"
+    "The native work of fennick.replace_many, whose forms have been turned\n"
+    "into tuples: olds[i] becomes news[i] when `pairwise`, else news[0].\n"
+    "Numeric arrays are replaced natively, every other array by\n"
+    "fennick.slow._replace_many.  Returns `a`.");
+
 static PyMethodDef dozudiror_methods[] = {
     {"replace", (PyCFunction)(void (*)(void))replace_entry,
      METH_VARARGS | METH_KEYWORDS, replace_doc},
+    {"_replace_many", (PyCFunction)(void (*)(void))replace_many_entry,
+     METH_FASTCALL, replace_many_doc},
     {NULL, NULL, 0, NULL} /* sentinel */
 };
 
@@ -119,15 +130,10 @@ static struct PyModuleDef dozudiror_module_def = {
 PyMODINIT_FUNC
 PyInit_dozudiror(void)
 {
-    PyObject *m = PyModule_Create(&dozudiror_module_def);
+    PyObject *m = native_module_create(&dozudiror_module_def);
     if (m == NULL) {
         return NULL;
     }
-    if (import_numpy() < 0) {
-        Py_DECREF(m);
-        return NULL;
-    }
-    kernels_init();
     pystr_a = PyUnicode_InternFromString("a");
     pystr_old = PyUnicode_InternFromString("old");
     pystr_new = PyUnicode_InternFromString("new");
