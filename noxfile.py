@@ -87,12 +87,25 @@ def check_width(session, wanted, **env):
         session.error(f"the build chose width {chosen}, not {wanted}")
 
 
-def install_capped(session, width, *args, **env):
+def build_wheel(session, *config, **env):
+    """fennick's wheel, built by pypa/build into a new directory.  (pip
+    may keep the wheel of a tree in its cache under the tree's path alone,
+    whatever the config, where a build in the other lane can replace it
+    before it is installed.)"""
+    out = tempfile.mkdtemp(dir=session.create_tmp())
+    session.install("build")
+    build = ("python", "-m", "build", "--wheel", "--outdir", out)
+    session.run(*build, *config, str(ROOT), env=env, silent=True)
+    (wheel,) = pathlib.Path(out).glob("*.whl")
+    return wheel
+
+
+def install_capped(session, width, *config, **env):
     """Installs fennick with its test extra, built up to `width`."""
     if width not in cpu_widths():
         session.skip(f"this processor does not run {width}")
     cap = f"-Csetup-args=-Dsimd_max={width}"
-    session.install(f"{ROOT}[test]", cap, *args, env=env)
+    session.install(f"{build_wheel(session, cap, *config, **env)}[test]")
 
 
 def python_wheel(session):
@@ -101,8 +114,7 @@ def python_wheel(session):
     tag = output(session, "python", "-c", code)
     pattern = f"fennick-*-{tag}-{tag}-*.whl"
     if not list(WHEELS.glob(pattern)):
-        pip_wheel = ("python", "-m", "pip", "wheel", "-q", "--no-deps")
-        session.run(*pip_wheel, "-w", str(WHEELS), str(ROOT))
+        shutil.move(build_wheel(session), WHEELS)
     (wheel,) = WHEELS.glob(pattern)
     return str(wheel)
 
@@ -193,8 +205,8 @@ def clang(session):
     """A build by Clang with its warnings as errors, and the suite."""
     if shutil.which("clang++") is None:
         session.skip("no clang++ on this machine")
-    werror = "-Csetup-args=-Dwerror=true"
-    session.install(f"{ROOT}[test]", werror, env={"CXX": "clang++"})
+    wheel = build_wheel(session, "-Csetup-args=-Dwerror=true", CXX="clang++")
+    session.install(f"{wheel}[test]")
     code = "import fennick.dozudiror as m; print(m.__file__)"
     so = output(session, "python", "-c", code)
     if "clang version" not in output(session, "readelf", "-p", ".comment", so):
