@@ -1,7 +1,7 @@
 /*
  * What every target's vector primitives share: one element loaded or
  * stored at an unaligned address, a bit pattern taken as an element, and
- * the store of the matching lanes one by one.
+ * the stores of matching elements one by one.
  */
 #ifndef FENNICK_KERNELS_SIMD_LANES_H
 #define FENNICK_KERNELS_SIMD_LANES_H
@@ -40,13 +40,96 @@ from_bits(uint64_t bits)
     return v;
 }
 
-/* Stores `v` at p + i * stride for every set bit i of `lanes`. */
-template <typename T>
+/* The first lane of a vector `v` of T. */
+template <typename T, typename V>
+static inline T
+first_lane(V v)
+{
+    T t;
+    memcpy(&t, &v, sizeof(T));
+    return t;
+}
+
+/* Stores values[i] (values[0] for every i when kUniform) at
+   p + i * stride for every set bit i of `lanes`. */
+template <typename T, bool kUniform>
 static inline void
-store_lanes(char *p, npy_intp stride, uint64_t lanes, T v)
+store_lanes(char *p, npy_intp stride, uint64_t lanes, const T *values)
 {
     for (; lanes != 0; lanes &= lanes - 1) {
-        store_one<T>(p + (npy_intp)__builtin_ctzll(lanes) * stride, v);
+        const int i = __builtin_ctzll(lanes);
+        store_one<T>(p + (npy_intp)i * stride, values[kUniform ? 0 : i]);
+    }
+}
+
+/* The same for the first `n` (at most 64) elements, without a branch on
+   the bits: each element is stored, an element whose bit is clear into
+   `scratch` instead of the array.  Faster than store_lanes where many bits
+   are set and the end of its loop is hard to predict.  Eight elements per
+   step, unrolled: told that the odds are even, GCC and Clang select each
+   address with a conditional move, where in a loop of single elements GCC
+   turns the select back into a branch. */
+template <typename T, bool kUniform>
+static inline void
+store_lanes_redirected(char *p, npy_intp stride, npy_intp n, uint64_t lanes,
+                       const T *values, char *scratch)
+{
+    const T value = values[0];
+    npy_intp i = 0;
+    for (; i + 8 <= n; i += 8) {
+#pragma GCC unroll 8
+        for (npy_intp k = i; k < i + 8; k++) {
+            const bool take =
+                __builtin_expect_with_probability((lanes >> k) & 1, 1, 0.5);
+            store_one<T>(take ? p + k * stride : scratch,
+                         kUniform ? value : values[k]);
+        }
+    }
+    for (; i < n; i++) {
+        store_one<T>((lanes >> i) & 1 ? p + i * stride : scratch,
+                     kUniform ? value : values[i]);
+    }
+}
+
+/* The set bits of `x`.  Baseline x86-64 has no instruction for it, and
+   the compiler's library call would cost more than these few steps. */
+static inline int
+count_lanes(uint64_t x)
+{
+#if defined(__x86_64__) && !defined(__POPCNT__)
+    x -= (x >> 1) & 0x5555555555555555u;
+    x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+    x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fu;
+    return (int)((x * 0x0101010101010101u) >> 56);
+#else
+    return __builtin_popcountll(x);
+#endif
+}
+
+/* Stores the lanes that `lanes` selects (bit i: lane i) of the `n` (at
+   most 64) lanes of the vectors from `v`, at p, p + stride, ...; in a
+   uniform walk each is the first lane of v[0].  32- and 64-bit lanes are
+   all stored, those not selected into `scratch`: a vector holds few of
+   them, so that costs less than the mispredicted end of a loop over the
+   selected ones, which narrower lanes take. */
+template <typename T, bool kUniform, typename V>
+static inline void
+store_selected(char *p, npy_intp stride, uint64_t lanes, npy_intp n,
+               const V *v, char *scratch)
+{
+    T values[kUniform ? 1 : 64];
+    if constexpr (kUniform) {
+        values[0] = first_lane<T>(v[0]);
+    }
+    else {
+        memcpy(values, v, (size_t)n * sizeof(T));
+    }
+    if constexpr (sizeof(T) >= 4) {
+        store_lanes_redirected<T, kUniform>(p, stride, n, lanes, values,
+                                            scratch);
+    }
+    else {
+        store_lanes<T, kUniform>(p, stride, lanes, values);
     }
 }
 

@@ -1,7 +1,7 @@
 /*
  * Vectors of the compiler's generic kind (GCC and Clang vector
  * extensions): the common ground of every target without AVX-512.  Loads,
- * broadcasts, compares and the store of a block's matches lane by lane are
+ * stores, broadcasts, compares and the store of a block's matches are
  * written once here; each target's file adds what its instructions do
  * better (a mask's lanes as bits, masked loads and stores).
  *
@@ -50,6 +50,12 @@ struct VectorExt {
         memcpy(&v, p, sizeof(V));
         return v;
     }
+    /* Unaligned, every lane. */
+    static void
+    store(char *p, V v)
+    {
+        memcpy(p, &v, sizeof(V));
+    }
     /* Integer lanes, so a -0.0 or a signalling NaN keeps its bits. */
     static V
     splat_bits(uint64_t bits)
@@ -76,24 +82,53 @@ struct VectorExt {
     {
         return (V)((M)a & (M)b);
     }
+    /* Lane i set where bit i of `bits` is. */
+    static M
+    from_lanes(uint64_t bits)
+    {
+        M m;
+        for (npy_intp i = 0; i < kLanes; i++) {
+            m[i] = (I)(0 - (I)((bits >> i) & 1));
+        }
+        return m;
+    }
 };
 
-/* Stores `value` into the matching lanes of the four vectors from `p`, one
-   lane at a time.  The lanes of all four go into one bit mask (two for
-   32 bytes), so that the loop over the matches ends, and mispredicts, once.
-   S is the target's Simd<T>. */
-template <typename S, typename T>
+/* Stores the values of `v` into the matching lanes of the four vectors
+   from `p`, of which some match and some do not, through store_selected;
+   where that loops over the matches (narrow lanes), a vector whose lanes
+   all match is stored whole first.  The lanes of up to four vectors go into
+   one bit mask of 64, so that a block's stores wait on one hard branch,
+   not one per vector.  S is the target's Simd<T>. */
+template <typename S, typename T, bool kUniform>
 static inline void
-store_block_lanes(char *p, const typename S::M m[4], T value)
+store_block_lanes(char *p, const typename S::M m[4], const typename S::V v[4],
+                  char *scratch)
 {
-    constexpr int kPer = 64 / S::kLanes < 4 ? 64 / S::kLanes : 4;
-    for (int half = 0; half < 4; half += kPer) {
-        uint64_t bits = 0;
-        for (int i = 0; i < kPer; i++) {
-            bits |= S::lanes(m[half + i]) << (i * S::kLanes);
+    typedef typename S::V V;
+    constexpr npy_intp kPer = 64 / S::kLanes < 4 ? 64 / S::kLanes : 4;
+    constexpr uint64_t kAll = S::kLanes == 64 ? ~(uint64_t)0
+                                              : ((uint64_t)1 << S::kLanes) - 1;
+#pragma GCC unroll 4
+    for (npy_intp g = 0; g < 4; g += kPer) {
+        char *q = p + g * (npy_intp)sizeof(V);
+        uint64_t lanes = 0;
+#pragma GCC unroll 4
+        for (npy_intp i = 0; i < kPer; i++) {
+            lanes |= S::lanes(m[g + i]) << (i * S::kLanes);
         }
-        store_lanes<T>(p + half * (npy_intp)sizeof(typename S::V),
-                       (npy_intp)sizeof(T), bits, value);
+        if constexpr (sizeof(T) < 4) {
+#pragma GCC unroll 4
+            for (npy_intp i = 0; i < kPer; i++) {
+                const uint64_t whole = kAll << (i * S::kLanes);
+                if ((lanes & whole) == whole) {
+                    S::store(q + i * (npy_intp)sizeof(V), v[g + i]);
+                    lanes &= ~whole;
+                }
+            }
+        }
+        store_selected<T, kUniform>(q, (npy_intp)sizeof(T), lanes,
+                                    kPer * S::kLanes, v + g, scratch);
     }
 }
 

@@ -59,7 +59,9 @@ typedef void (*WalkCopyFunc)(ElemIter *it, const MatchPattern *pattern,
                              const char *before);
 
 struct WalkTable {
-    const char *name; /* "baseline", "avx2", "avx512", "neon", "generic" */
+    const char *name; /* "baseline", "avx2", "avx2_scalar", "avx512", "neon",
+                         "generic" */
+    bool vmaskmov_stores; /* stores through AVX2's vmaskmov */
     WalkFunc walk[WALK_KINDS];
     WalkCopyFunc walk_copy[WALK_KINDS];
 };
@@ -69,6 +71,9 @@ struct WalkTable {
 extern const WalkTable walk_table_baseline;
 #ifdef FENNICK_HAVE_AVX2
 extern const WalkTable walk_table_avx2;
+#endif
+#ifdef FENNICK_HAVE_AVX2_SCALAR
+extern const WalkTable walk_table_avx2_scalar;
 #endif
 #ifdef FENNICK_HAVE_AVX512
 extern const WalkTable walk_table_avx512;

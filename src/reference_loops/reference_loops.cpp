@@ -53,11 +53,11 @@ replace(PyObject *Py_UNUSED(self), PyObject *const *args, Py_ssize_t nargs)
     return replace_with_table(walk_table, args[0], args[1], args[2]);
 }
 
-/* The builds this processor runs, widest first; at most three exist. */
+/* The builds this processor runs, widest first. */
 static int
 usable_tables(const WalkTable **tables)
 {
-    return kernels_usable(tables, 3);
+    return kernels_usable(tables, KERNELS_MAX_TABLES);
 }
 
 static PyObject *
@@ -73,7 +73,7 @@ replace_with(PyObject *Py_UNUSED(self), PyObject *const *args,
     if (name == NULL) {
         return NULL;
     }
-    const WalkTable *tables[3];
+    const WalkTable *tables[KERNELS_MAX_TABLES];
     const int n = usable_tables(tables);
     for (int i = 0; i < n; i++) {
         if (strcmp(tables[i]->name, name) == 0) {
@@ -135,7 +135,7 @@ static struct PyModuleDef reference_loops_module_def = {
 static int
 add_widths(PyObject *m)
 {
-    const WalkTable *tables[3];
+    const WalkTable *tables[KERNELS_MAX_TABLES];
     const int n = usable_tables(tables);
     PyObject *widths = PyTuple_New(n);
     if (widths == NULL) {
