@@ -70,8 +70,7 @@ struct MatchEqual : WriteNew<T> {
     T old;
 
     explicit MatchEqual(const MatchPattern &pattern)
-        : WriteNew<T>(pattern),
-          old_v(S::splat_bits(pattern.old_bits)),
+        : WriteNew<T>(pattern), old_v(S::splat_bits(pattern.old_bits)),
           old(from_bits<T>(pattern.old_bits))
     {}
     typename S::M
@@ -118,8 +117,7 @@ struct MatchMasked : WriteNew<T> {
     T and_mask1, and_bits1, not_mask1, not_bits1;
 
     explicit MatchMasked(const MatchPattern &pattern)
-        : WriteNew<T>(pattern),
-          and_mask(S::splat_bits(pattern.and_mask)),
+        : WriteNew<T>(pattern), and_mask(S::splat_bits(pattern.and_mask)),
           and_bits(S::splat_bits(pattern.and_bits)),
           not_mask(S::splat_bits(pattern.not_mask)),
           not_bits(S::splat_bits(pattern.not_bits)),
@@ -177,7 +175,9 @@ replace_few(char *p, npy_intp n, npy_intp stride, const Match &match)
     if constexpr (kUniform) {
         values[0] = T(); /* set by every one(); this keeps GCC sure of it */
     }
-    auto value = [&values](npy_intp i) { return &values[kUniform ? 0 : i]; };
+    auto value = [&values](npy_intp i) {
+        return &values[kUniform ? 0 : i];
+    };
     uint64_t lanes = 0;
     const char *q = p;
     npy_intp i = 0;
@@ -278,8 +278,8 @@ replace_contiguous(char *p, npy_intp n, const Match &match)
         const M m2 = match.vec(S::load(p + 2 * kVec), &v2);
         const M m3 = match.vec(S::load(p + 3 * kVec), &v3);
         if constexpr (S::kCheapMaskedStores) {
-            S::template store_where<kUniform>(
-                store_target<S>(p, m0, scratch), m0, v0, scratch);
+            S::template store_where<kUniform>(store_target<S>(p, m0, scratch),
+                                              m0, v0, scratch);
             S::template store_where<kUniform>(
                 store_target<S>(p + kVec, m1, scratch), m1, v1, scratch);
             S::template store_where<kUniform>(
@@ -428,8 +428,8 @@ replace_span(char *p, npy_intp n, const SpanLoads<T> &span, const Match &match)
 /* Replaces in `n` elements `stride` bytes apart (any sign, or zero). */
 template <typename T, typename Match>
 static void
-replace_strided(char *p, npy_intp n, npy_intp stride,
-                const SpanLoads<T> &span, const Match &match)
+replace_strided(char *p, npy_intp n, npy_intp stride, const SpanLoads<T> &span,
+                const Match &match)
 {
     typedef Simd<T> S;
     constexpr bool kUniform = Match::kUniform;

@@ -107,8 +107,8 @@ store_block_lanes(char *p, const typename S::M m[4], const typename S::V v[4],
 {
     typedef typename S::V V;
     constexpr npy_intp kPer = 64 / S::kLanes < 4 ? 64 / S::kLanes : 4;
-    constexpr uint64_t kAll = S::kLanes == 64 ? ~(uint64_t)0
-                                              : ((uint64_t)1 << S::kLanes) - 1;
+    constexpr uint64_t kAll =
+        S::kLanes == 64 ? ~(uint64_t)0 : ((uint64_t)1 << S::kLanes) - 1;
 #pragma GCC unroll 4
     for (npy_intp g = 0; g < 4; g += kPer) {
         char *q = p + g * (npy_intp)sizeof(V);
