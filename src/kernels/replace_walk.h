@@ -232,7 +232,7 @@ replace_few(char *p, npy_intp n, npy_intp stride, const Match &match)
     // the matches: without a branch each where they are many
     if (2 * count_lanes(lanes) >= n) {
         char scratch[sizeof(T)];
-        store_lanes_redirected<T, kUniform>(p, stride, n, lanes, values,
+        store_lanes_redirected<T, kUniform>(p, stride, n, lanes, 1, values,
                                             scratch);
     }
     else {
@@ -339,9 +339,10 @@ replace_contiguous(char *p, npy_intp n, const Match &match)
 /* How the strided runs of a walk are loaded, chosen once by their stride:
    when their elements lie `step` items apart, 2 <= step <= kMaxStep, as
    whole vectors over the bytes between them, of which `select[j]` are the
-   elements' lanes in the j-th vector from an element (j < step); when
-   `step` is 0, element by element.  The bytes between elements are read
-   only where a line of the cache holds at least one element. */
+   elements' lanes in the j-th vector from an element (j < step; all the
+   same where `step` divides the lanes of a vector); when `step` is 0,
+   element by element.  The bytes between elements are read only where a
+   line of the cache holds at least one element. */
 template <typename T>
 struct SpanLoads {
     typedef Simd<T> S;
@@ -370,8 +371,9 @@ struct SpanLoads {
 
 /* Replaces in `n` elements `span.step` items apart, loading whole vectors
    from `p` as far as they stay inside the run, and the elements past them
-   one by one. */
-template <typename T, typename Match>
+   one by one.  kOnePhase: the step divides the lanes of a vector, so every
+   vector's elements lie in the same lanes. */
+template <typename T, bool kOnePhase, typename Match>
 static void
 replace_span(char *p, npy_intp n, const SpanLoads<T> &span, const Match &match)
 {
@@ -385,12 +387,23 @@ replace_span(char *p, npy_intp n, const SpanLoads<T> &span, const Match &match)
     // the items from q to the run's last element, inclusive
     npy_intp items = (n - 1) * k + 1;
     npy_intp j = 0; /* q's vector from an element: select[j] */
+    auto select = [&span, &j, k]() {
+        if constexpr (kOnePhase) {
+            (void)j;
+            (void)k;
+            return span.select[0];
+        }
+        else {
+            const M s = span.select[j];
+            j = j + 1 == k ? 0 : j + 1;
+            return s;
+        }
+    };
     if constexpr (S::kMaskedStores) {
         // a vector per step, stored through its mask
         for (; items >= S::kLanes; items -= S::kLanes, q += sizeof(V)) {
             V v;
-            const M m = match.vec(S::load(q), &v) & span.select[j];
-            j = j + 1 == k ? 0 : j + 1;
+            const M m = match.vec(S::load(q), &v) & select();
             if (S::kCheapMaskedStores || S::any(m)) {
                 S::template store_where<kUniform>(
                     store_target<S>(q, m, scratch), m, v, scratch);
@@ -398,22 +411,37 @@ replace_span(char *p, npy_intp n, const SpanLoads<T> &span, const Match &match)
         }
     }
     else {
-        // up to 64 lanes per step, their matches stored one by one
+        // up to 64 lanes per step; their matches stored one by one, or
+        // where they are many every element without a branch
         constexpr npy_intp kPer = 64 / S::kLanes < 4 ? 64 / S::kLanes : 4;
-        for (; items >= kPer * S::kLanes;
-             items -= kPer * S::kLanes, q += kPer * sizeof(V)) {
+        constexpr npy_intp kWindow = kPer * S::kLanes;
+        const npy_intp shift = kWindow % k; /* of the first element's lane */
+        npy_intp first = 0; /* lane of the first element in the window */
+        for (; items >= kWindow; items -= kWindow, q += kPer * sizeof(V)) {
             V v[kPer];
             uint64_t lanes = 0;
+#pragma GCC unroll 4
             for (npy_intp i = 0; i < kPer; i++) {
                 const M m = match.vec(S::load(q + i * sizeof(V)), &v[i])
-                            & span.select[j];
-                j = j + 1 == k ? 0 : j + 1;
+                            & select();
                 lanes |= S::lanes(m) << (i * S::kLanes);
             }
             if (lanes != 0) {
-                store_selected<T, kUniform>(q, (npy_intp)sizeof(T), lanes,
-                                            kPer * S::kLanes, v, scratch);
+                T values[kUniform ? 1 : kWindow];
+                memcpy(values, v, sizeof(values));
+                const npy_intp elements = (kWindow - first + k - 1) / k;
+                if (2 * count_lanes(lanes) >= elements) {
+                    store_lanes_redirected<T, kUniform>(
+                        q + first * (npy_intp)sizeof(T),
+                        k * (npy_intp)sizeof(T), elements, lanes >> first, k,
+                        values + (kUniform ? 0 : first), scratch);
+                }
+                else {
+                    store_lanes<T, kUniform>(q, (npy_intp)sizeof(T), lanes,
+                                             values);
+                }
             }
+            first = first >= shift ? first - shift : first + k - shift;
         }
     }
     // the elements past the last whole vector, one at a time
@@ -434,7 +462,12 @@ replace_strided(char *p, npy_intp n, npy_intp stride, const SpanLoads<T> &span,
     typedef Simd<T> S;
     constexpr bool kUniform = Match::kUniform;
     if (span.step != 0) {
-        replace_span<T>(p, n, span, match);
+        if (S::kLanes % span.step == 0) {
+            replace_span<T, true>(p, n, span, match);
+        }
+        else {
+            replace_span<T, false>(p, n, span, match);
+        }
         return;
     }
     if constexpr (S::kGather) {

@@ -62,8 +62,9 @@ store_lanes(char *p, npy_intp stride, uint64_t lanes, const T *values)
     }
 }
 
-/* The same for the first `n` (at most 64) elements, without a branch on
-   the bits: each element is stored, an element whose bit is clear into
+/* The same for the first `n` elements, without a branch on the bits:
+   element i's bit is bit i * step of `lanes` (at most 64), and its value
+   values[i * step]; each element is stored, one whose bit is clear into
    `scratch` instead of the array.  Faster than store_lanes where many bits
    are set and the end of its loop is hard to predict.  Eight elements per
    step, unrolled: told that the odds are even, GCC and Clang select each
@@ -72,22 +73,22 @@ store_lanes(char *p, npy_intp stride, uint64_t lanes, const T *values)
 template <typename T, bool kUniform>
 static inline void
 store_lanes_redirected(char *p, npy_intp stride, npy_intp n, uint64_t lanes,
-                       const T *values, char *scratch)
+                       npy_intp step, const T *values, char *scratch)
 {
     const T value = values[0];
     npy_intp i = 0;
     for (; i + 8 <= n; i += 8) {
 #pragma GCC unroll 8
         for (npy_intp k = i; k < i + 8; k++) {
-            const bool take =
-                __builtin_expect_with_probability((lanes >> k) & 1, 1, 0.5);
+            const bool take = __builtin_expect_with_probability(
+                (lanes >> (k * step)) & 1, 1, 0.5);
             store_one<T>(take ? p + k * stride : scratch,
-                         kUniform ? value : values[k]);
+                         kUniform ? value : values[k * step]);
         }
     }
     for (; i < n; i++) {
-        store_one<T>((lanes >> i) & 1 ? p + i * stride : scratch,
-                     kUniform ? value : values[i]);
+        store_one<T>((lanes >> (i * step)) & 1 ? p + i * stride : scratch,
+                     kUniform ? value : values[i * step]);
     }
 }
 
@@ -125,7 +126,7 @@ store_selected(char *p, npy_intp stride, uint64_t lanes, npy_intp n,
         memcpy(values, v, (size_t)n * sizeof(T));
     }
     if constexpr (sizeof(T) >= 4) {
-        store_lanes_redirected<T, kUniform>(p, stride, n, lanes, values,
+        store_lanes_redirected<T, kUniform>(p, stride, n, lanes, 1, values,
                                             scratch);
     }
     else {
