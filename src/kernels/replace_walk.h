@@ -229,8 +229,8 @@ replace_few(char *p, npy_intp n, npy_intp stride, const Match &match)
     for (; i < n; i++, q += stride) {
         lanes |= (uint64_t)match.one(load_one<T>(q), value(i)) << i;
     }
-    // the matches: without a branch each where they are many
-    if (2 * count_lanes(lanes) >= n) {
+    // the matches: without a branch each where nearly all match
+    if (4 * count_lanes(lanes) >= 3 * n) {
         char scratch[sizeof(T)];
         store_lanes_redirected<T, kUniform>(p, stride, n, lanes, 1, values,
                                             scratch);
@@ -264,6 +264,28 @@ replace_contiguous(char *p, npy_intp n, const Match &match)
     // stored without a branch.
     alignas(64) char scratch[sizeof(V)];
 
+    // On a long run, first the elements up to the next multiple of a
+    // vector's size (a masked vector, or one at a time), so that no later
+    // load crosses a line of the cache: such a load waits for the addresses
+    // of the stores before it, which wait for the loads and compares
+    // before them.
+    const npy_intp head = (npy_intp)((0 - (uintptr_t)p) % kVec);
+    if (head != 0 && head % (npy_intp)sizeof(T) == 0 && n >= kBlock) {
+        const npy_intp k = head / (npy_intp)sizeof(T);
+        if constexpr (S::kMaskedTail) {
+            const M f = S::first(k);
+            V v;
+            const M m = match.vec(S::load_first(p, f), &v) & f;
+            if (S::any(m)) {
+                S::template store_where<kUniform>(p, m, v, scratch);
+            }
+        }
+        else {
+            replace_few<T>(p, k, (npy_intp)sizeof(T), match);
+        }
+        p += head;
+        n -= k;
+    }
     // four vectors per step; a step without a match stores nothing
     for (; n >= kBlock; n -= kBlock, p += 4 * kVec) {
         // Ask for the lines 4 KiB ahead: with no stores to wait on, the
@@ -342,13 +364,18 @@ replace_contiguous(char *p, npy_intp n, const Match &match)
    elements' lanes in the j-th vector from an element (j < step; all the
    same where `step` divides the lanes of a vector); when `step` is 0,
    element by element.  The bytes between elements are read only where a
-   line of the cache holds at least one element. */
+   line of the cache holds at least one element.  Vectors pay while they
+   hold at least two elements; where matches are stored lane by lane, a
+   window of 64 lanes must also hold enough elements for the end of its
+   loop over them to be rare: a step of at most 4. */
 template <typename T>
 struct SpanLoads {
     typedef Simd<T> S;
-    static constexpr npy_intp kMaxStep =
+    static constexpr npy_intp kMaxLoadStep =
         S::kLanes / 2 < 64 / (npy_intp)sizeof(T) ? S::kLanes / 2
                                                  : 64 / (npy_intp)sizeof(T);
+    static constexpr npy_intp kMaxStep =
+        S::kMaskedStores || kMaxLoadStep < 4 ? kMaxLoadStep : 4;
     npy_intp step;
     typename S::M select[kMaxStep > 1 ? kMaxStep : 1];
 
@@ -404,15 +431,14 @@ replace_span(char *p, npy_intp n, const SpanLoads<T> &span, const Match &match)
         for (; items >= S::kLanes; items -= S::kLanes, q += sizeof(V)) {
             V v;
             const M m = match.vec(S::load(q), &v) & select();
-            if (S::kCheapMaskedStores || S::any(m)) {
-                S::template store_where<kUniform>(
-                    store_target<S>(q, m, scratch), m, v, scratch);
+            if (S::any(m)) {
+                S::template store_where<kUniform>(q, m, v, scratch);
             }
         }
     }
     else {
         // up to 64 lanes per step; their matches stored one by one, or
-        // where they are many every element without a branch
+        // where nearly all match every element without a branch
         constexpr npy_intp kPer = 64 / S::kLanes < 4 ? 64 / S::kLanes : 4;
         constexpr npy_intp kWindow = kPer * S::kLanes;
         const npy_intp shift = kWindow % k; /* of the first element's lane */
@@ -422,15 +448,15 @@ replace_span(char *p, npy_intp n, const SpanLoads<T> &span, const Match &match)
             uint64_t lanes = 0;
 #pragma GCC unroll 4
             for (npy_intp i = 0; i < kPer; i++) {
-                const M m = match.vec(S::load(q + i * sizeof(V)), &v[i])
-                            & select();
+                const M m =
+                    match.vec(S::load(q + i * sizeof(V)), &v[i]) & select();
                 lanes |= S::lanes(m) << (i * S::kLanes);
             }
             if (lanes != 0) {
                 T values[kUniform ? 1 : kWindow];
                 memcpy(values, v, sizeof(values));
                 const npy_intp elements = (kWindow - first + k - 1) / k;
-                if (2 * count_lanes(lanes) >= elements) {
+                if (4 * count_lanes(lanes) >= 3 * elements) {
                     store_lanes_redirected<T, kUniform>(
                         q + first * (npy_intp)sizeof(T),
                         k * (npy_intp)sizeof(T), elements, lanes >> first, k,
@@ -451,6 +477,20 @@ replace_span(char *p, npy_intp n, const SpanLoads<T> &span, const Match &match)
         replace_few<T>(p, 64, stride, match);
     }
     replace_few<T>(p, n, stride, match);
+}
+
+/* Asks for the lines of `n` elements `stride` bytes apart from `p`, where
+   each element has lines of its own, which the hardware prefetchers follow
+   badly (a column of a wide array).  A prefetch never faults. */
+static inline void
+prefetch_elements(const char *p, npy_intp n, npy_intp stride)
+{
+    if (stride < 64) {
+        return;
+    }
+    for (npy_intp i = 0; i < n; i++, p += stride) {
+        __builtin_prefetch(p);
+    }
 }
 
 /* Replaces in `n` elements `stride` bytes apart (any sign, or zero). */
@@ -475,8 +515,13 @@ replace_strided(char *p, npy_intp n, npy_intp stride, const SpanLoads<T> &span,
             typedef typename S::M M;
             typedef typename S::V V;
             const typename S::Index index = S::index(stride);
-            // a gathered vector per step; matches are scattered
+            // a gathered vector per step, 64 elements ahead of the lines
+            // asked for; matches are scattered
+            prefetch_elements(p, n < 64 ? n : 64, stride);
             for (; n >= S::kLanes; n -= S::kLanes, p += S::kLanes * stride) {
+                if (n >= 64 + S::kLanes) {
+                    prefetch_elements(p + 64 * stride, S::kLanes, stride);
+                }
                 V v;
                 const M m = match.vec(S::gather(p, index, S::full()), &v);
                 if (S::any(m)) {
@@ -496,8 +541,10 @@ replace_strided(char *p, npy_intp n, npy_intp stride, const SpanLoads<T> &span,
             return;
         }
     }
-    // 64 elements per step
+    // 64 elements per step, with the lines of the next 64 asked for
+    prefetch_elements(p, n < 64 ? n : 64, stride);
     for (; n > 64; n -= 64, p += 64 * stride) {
+        prefetch_elements(p + 64 * stride, n - 64 < 64 ? n - 64 : 64, stride);
         replace_few<T>(p, 64, stride, match);
     }
     replace_few<T>(p, n, stride, match);

@@ -113,7 +113,9 @@ struct Simd : VectorExt<T, 32> {
             return;
         }
         else if constexpr (kAvx2MaskedStores) {
-            rest = store_whole_words(p, m, v, scratch);
+            if (4 * count_lanes(rest) >= 3 * kLanes) {
+                rest = store_whole_words(p, m, v, scratch);
+            }
         }
         store_selected<T, kUniform>(p, (npy_intp)sizeof(T), rest, kLanes, &v,
                                     scratch);
@@ -129,10 +131,23 @@ struct Simd : VectorExt<T, 32> {
             }
         }
         else if constexpr (kAvx2MaskedStores) {
+            // where nearly every lane matches, whole 32-bit words
             constexpr int kPer = 64 / kLanes;
+#pragma GCC unroll 4
             for (int g = 0; g < 4; g += kPer) {
                 char *q = p + g * (npy_intp)sizeof(V);
+                uint64_t lanes = 0;
+#pragma GCC unroll 4
+                for (int i = 0; i < kPer; i++) {
+                    lanes |= Simd::lanes(m[g + i]) << (i * kLanes);
+                }
+                if (4 * count_lanes(lanes) < 3 * 64) {
+                    store_group_lanes<Simd, T, kUniform>(q, lanes, kPer, v + g,
+                                                         scratch);
+                    continue;
+                }
                 uint64_t rest = 0;
+#pragma GCC unroll 4
                 for (int i = 0; i < kPer; i++) {
                     rest |= store_whole_words(q + i * (npy_intp)sizeof(V),
                                               m[g + i], v[g + i], scratch)

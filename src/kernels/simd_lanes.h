@@ -107,12 +107,66 @@ count_lanes(uint64_t x)
 #endif
 }
 
+/* Whether the set bits of `lanes` are consecutive, and there are some. */
+static inline bool
+is_one_run(uint64_t lanes)
+{
+    const uint64_t run = lanes != 0 ? lanes >> __builtin_ctzll(lanes) : 0;
+    return run != 0 && (run & (run + 1)) == 0;
+}
+
+/* Stores `n` (1 to 64) consecutive elements from `p`: values[0], ...,
+   values[n - 1], or values[0] in each for a uniform walk.  A few moves of
+   fixed size, the last two overlapping where the length asks for it:
+   every byte written belongs to the n elements. */
+template <typename T, bool kUniform>
+static inline void
+store_run(char *p, npy_intp n, const T *values)
+{
+    const npy_intp bytes = n * (npy_intp)sizeof(T);
+    unsigned char fill[16];
+    if constexpr (kUniform) {
+        for (size_t i = 0; i < sizeof(fill); i += sizeof(T)) {
+            memcpy(fill + i, values, sizeof(T));
+        }
+    }
+    /* The bytes from `at` on: any 16 of the fill, which repeats each
+       element, when `at` is a multiple of the element's size. */
+    auto from = [&](npy_intp at) {
+        return kUniform ? (const void *)fill
+                        : (const void *)((const char *)values + at);
+    };
+    if (bytes >= 16) {
+        for (npy_intp at = 0; at + 16 < bytes; at += 16) {
+            memcpy(p + at, from(at), 16);
+        }
+        memcpy(p + bytes - 16, from(bytes - 16), 16);
+    }
+    else if (bytes >= 8) {
+        memcpy(p, from(0), 8);
+        memcpy(p + bytes - 8, from(bytes - 8), 8);
+    }
+    else if (bytes >= 4) {
+        memcpy(p, from(0), 4);
+        memcpy(p + bytes - 4, from(bytes - 4), 4);
+    }
+    else if (bytes >= 2) {
+        memcpy(p, from(0), 2);
+        memcpy(p + bytes - 2, from(bytes - 2), 2);
+    }
+    else {
+        memcpy(p, from(0), 1);
+    }
+}
+
 /* Stores the lanes that `lanes` selects (bit i: lane i) of the `n` (at
    most 64) lanes of the vectors from `v`, at p, p + stride, ...; in a
    uniform walk each is the first lane of v[0].  32- and 64-bit lanes are
    all stored, those not selected into `scratch`: a vector holds few of
    them, so that costs less than the mispredicted end of a loop over the
-   selected ones, which narrower lanes take. */
+   selected ones.  Narrower lanes take that loop, unless the selected lanes
+   are consecutive (the edge of a run of matches) and one item apart, which
+   a few wider moves store. */
 template <typename T, bool kUniform, typename V>
 static inline void
 store_selected(char *p, npy_intp stride, uint64_t lanes, npy_intp n,
@@ -128,6 +182,13 @@ store_selected(char *p, npy_intp stride, uint64_t lanes, npy_intp n,
     if constexpr (sizeof(T) >= 4) {
         store_lanes_redirected<T, kUniform>(p, stride, n, lanes, 1, values,
                                             scratch);
+    }
+    else if (stride == (npy_intp)sizeof(T) && is_one_run(lanes)) {
+        const int first = __builtin_ctzll(lanes);
+        const uint64_t run = lanes >> first;
+        store_run<T, kUniform>(p + first * stride,
+                               ~run == 0 ? 64 : __builtin_ctzll(~run),
+                               values + (kUniform ? 0 : first));
     }
     else {
         store_lanes<T, kUniform>(p, stride, lanes, values);
