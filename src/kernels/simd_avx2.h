@@ -142,8 +142,8 @@ struct Simd : VectorExt<T, 32> {
                     lanes |= Simd::lanes(m[g + i]) << (i * kLanes);
                 }
                 if (4 * count_lanes(lanes) < 3 * 64) {
-                    store_group_lanes<Simd, T, kUniform>(q, lanes, kPer, v + g,
-                                                         scratch);
+                    store_selected<T, kUniform>(q, (npy_intp)sizeof(T), lanes,
+                                                kPer * kLanes, v + g, scratch);
                     continue;
                 }
                 uint64_t rest = 0;

@@ -107,14 +107,6 @@ count_lanes(uint64_t x)
 #endif
 }
 
-/* Whether the set bits of `lanes` are consecutive, and there are some. */
-static inline bool
-is_one_run(uint64_t lanes)
-{
-    const uint64_t run = lanes != 0 ? lanes >> __builtin_ctzll(lanes) : 0;
-    return run != 0 && (run & (run + 1)) == 0;
-}
-
 /* Stores `n` (1 to 64) consecutive elements from `p`: values[0], ...,
    values[n - 1], or values[0] in each for a uniform walk.  A few moves of
    fixed size, the last two overlapping where the length asks for it:
@@ -165,8 +157,8 @@ store_run(char *p, npy_intp n, const T *values)
    all stored, those not selected into `scratch`: a vector holds few of
    them, so that costs less than the mispredicted end of a loop over the
    selected ones.  Narrower lanes take that loop, unless the selected lanes
-   are consecutive (the edge of a run of matches) and one item apart, which
-   a few wider moves store. */
+   one item apart are one or two runs of consecutive lanes (the edges of
+   runs of matches), which a few wider moves store. */
 template <typename T, bool kUniform, typename V>
 static inline void
 store_selected(char *p, npy_intp stride, uint64_t lanes, npy_intp n,
@@ -182,17 +174,29 @@ store_selected(char *p, npy_intp stride, uint64_t lanes, npy_intp n,
     if constexpr (sizeof(T) >= 4) {
         store_lanes_redirected<T, kUniform>(p, stride, n, lanes, 1, values,
                                             scratch);
+        return;
     }
-    else if (stride == (npy_intp)sizeof(T) && is_one_run(lanes)) {
-        const int first = __builtin_ctzll(lanes);
-        const uint64_t run = lanes >> first;
-        store_run<T, kUniform>(p + first * stride,
-                               ~run == 0 ? 64 : __builtin_ctzll(~run),
-                               values + (kUniform ? 0 : first));
+    if (stride == (npy_intp)sizeof(T) && (lanes & (lanes - 1)) != 0) {
+        // the first run, and what is left
+        const int a = __builtin_ctzll(lanes);
+        const uint64_t from_a = lanes >> a;
+        const int length = ~from_a == 0 ? 64 : __builtin_ctzll(~from_a);
+        const uint64_t rest =
+            length + a == 64 ? 0 : lanes >> (a + length) << (a + length);
+        const int b = rest != 0 ? __builtin_ctzll(rest) : 0;
+        const uint64_t from_b = rest >> b;
+        if ((from_b & (from_b + 1)) == 0) {
+            store_run<T, kUniform>(p + a * stride, length,
+                                   values + (kUniform ? 0 : a));
+            if (rest != 0) {
+                store_run<T, kUniform>(p + b * stride,
+                                       __builtin_ctzll(~from_b),
+                                       values + (kUniform ? 0 : b));
+            }
+            return;
+        }
     }
-    else {
-        store_lanes<T, kUniform>(p, stride, lanes, values);
-    }
+    store_lanes<T, kUniform>(p, stride, lanes, values);
 }
 
 template <typename T>

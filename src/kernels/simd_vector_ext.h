@@ -94,36 +94,11 @@ struct VectorExt {
     }
 };
 
-/* Stores the values of the `count` vectors from `v` (at most 64 lanes)
-   into their lanes that `lanes` selects, from `q`, through store_selected;
-   where that would loop over the matches (narrow lanes not all in one
-   run), a vector whose lanes all match is stored whole first.  S is the
-   target's Simd<T>. */
-template <typename S, typename T, bool kUniform>
-static inline void
-store_group_lanes(char *q, uint64_t lanes, npy_intp count,
-                  const typename S::V *v, char *scratch)
-{
-    typedef typename S::V V;
-    constexpr uint64_t kAll =
-        S::kLanes == 64 ? ~(uint64_t)0 : ((uint64_t)1 << S::kLanes) - 1;
-    if (sizeof(T) < 4 && !is_one_run(lanes)) {
-        for (npy_intp i = 0; i < count; i++) {
-            const uint64_t whole = kAll << (i * S::kLanes);
-            if ((lanes & whole) == whole) {
-                S::store(q + i * (npy_intp)sizeof(V), v[i]);
-                lanes &= ~whole;
-            }
-        }
-    }
-    store_selected<T, kUniform>(q, (npy_intp)sizeof(T), lanes,
-                                count * S::kLanes, v, scratch);
-}
-
 /* Stores the values of `v` into the matching lanes of the four vectors
-   from `p`, of which some match and some do not, with store_group_lanes.
+   from `p`, of which some match and some do not, with store_selected.
    The lanes of up to four vectors go into one bit mask of 64, so that a
-   block's stores wait on one hard branch, not one per vector. */
+   block's stores wait on one hard branch, not one per vector.  S is the
+   target's Simd<T>. */
 template <typename S, typename T, bool kUniform>
 static inline void
 store_block_lanes(char *p, const typename S::M m[4], const typename S::V v[4],
@@ -138,8 +113,9 @@ store_block_lanes(char *p, const typename S::M m[4], const typename S::V v[4],
         for (npy_intp i = 0; i < kPer; i++) {
             lanes |= S::lanes(m[g + i]) << (i * S::kLanes);
         }
-        store_group_lanes<S, T, kUniform>(p + g * (npy_intp)sizeof(V), lanes,
-                                          kPer, v + g, scratch);
+        store_selected<T, kUniform>(p + g * (npy_intp)sizeof(V),
+                                    (npy_intp)sizeof(T), lanes,
+                                    kPer * S::kLanes, v + g, scratch);
     }
 }
 
