@@ -173,7 +173,7 @@ replace_few(char *p, npy_intp n, npy_intp stride, const Match &match)
     constexpr bool kUniform = Match::kUniform;
     T values[kUniform ? 1 : 64];
     if constexpr (kUniform) {
-        values[0] = T(); /* set by every one(); this keeps GCC sure of it */
+        values[0] = T(); /* set before any store; this keeps GCC sure */
     }
     auto value = [&values](npy_intp i) {
         return &values[kUniform ? 0 : i];
@@ -220,7 +220,10 @@ replace_few(char *p, npy_intp n, npy_intp stride, const Match &match)
             typename S::V v;
             const char *c = (const char *)(copy + i);
             lanes |= S::lanes(match.vec(S::load(c), &v)) << i;
-            if constexpr (!kUniform) {
+            if constexpr (kUniform) {
+                values[0] = first_lane<T>(v);
+            }
+            else {
                 S::store((char *)(values + i), v);
             }
         }
