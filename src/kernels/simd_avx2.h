@@ -49,6 +49,7 @@ struct Simd : VectorExt<T, 32> {
     typedef VectorExt<T, 32> Base;
     typedef typename Base::V V;
     typedef typename Base::M M;
+    typedef typename Base::L L;
     typedef typename Base::I I;
     using Base::kLanes;
     static constexpr bool kMaskedTail = sizeof(T) >= 4;
@@ -165,7 +166,7 @@ struct Simd : VectorExt<T, 32> {
     static M
     first(npy_intp n)
     {
-        M iota;
+        L iota;
         for (npy_intp i = 0; i < kLanes; i++) {
             iota[i] = (I)i;
         }

@@ -50,9 +50,10 @@ struct Simd : VectorExt<T, 16> {
     static uint64_t
     lanes(M m)
     {
+        const typename Base::L l = (typename Base::L)m;
         uint64_t bits = 0;
         for (npy_intp i = 0; i < kLanes; i++) {
-            bits |= (uint64_t)(m[i] != 0) << i;
+            bits |= (uint64_t)(l[i] != 0) << i;
         }
         return bits;
     }

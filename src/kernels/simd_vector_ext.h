@@ -6,8 +6,12 @@
  * better (a mask's lanes as bits, masked loads and stores).
  *
  *     V    a vector of Bytes / sizeof(T) lanes of T
- *     M    which lanes match: a vector of all-ones (match) or zero lanes
- *          of the same width, combined with the operators & | ~
+ *     M    which lanes match: all-ones (match) or zero lanes, combined with
+ *          the operators & | ~; a vector of bytes, so that the compilers
+ *          take those for bitwise operations (GCC turns | and & of compare
+ *          results of the lanes' own width into selects, which SSE2 has
+ *          no instruction for with 64-bit lanes)
+ *     L    the same mask as a vector of signed lanes of T's width
  */
 #ifndef FENNICK_KERNELS_SIMD_VECTOR_EXT_H
 #define FENNICK_KERNELS_SIMD_VECTOR_EXT_H
@@ -39,7 +43,8 @@ template <typename T, size_t Bytes>
 struct VectorExt {
     typedef T V __attribute__((vector_size(Bytes)));
     typedef typename SignedOfSize<sizeof(T)>::type I;
-    typedef I M __attribute__((vector_size(Bytes)));
+    typedef I L __attribute__((vector_size(Bytes)));
+    typedef int8_t M __attribute__((vector_size(Bytes)));
     static constexpr npy_intp kLanes = Bytes / sizeof(T);
 
     /* Unaligned. */
@@ -60,11 +65,11 @@ struct VectorExt {
     static V
     splat_bits(uint64_t bits)
     {
-        M m;
+        L l;
         for (npy_intp i = 0; i < kLanes; i++) {
-            m[i] = (I)bits;
+            l[i] = (I)bits;
         }
-        return (V)m;
+        return (V)l;
     }
     /* IEEE equality for floats, equal bits for integers. */
     static M
@@ -86,11 +91,11 @@ struct VectorExt {
     static M
     from_lanes(uint64_t bits)
     {
-        M m;
+        L l;
         for (npy_intp i = 0; i < kLanes; i++) {
-            m[i] = (I)(0 - (I)((bits >> i) & 1));
+            l[i] = (I)(0 - (I)((bits >> i) & 1));
         }
-        return m;
+        return (M)l;
     }
 };
 
