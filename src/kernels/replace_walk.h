@@ -160,6 +160,20 @@ store_target(char *at, typename S::M m, char *scratch)
     }
 }
 
+/* Asks for the lines of `n` elements `stride` bytes apart from `p`, where
+   each element has lines of its own, which the hardware prefetchers follow
+   badly (a column of a wide array).  A prefetch never faults. */
+static inline void
+prefetch_elements(const char *p, npy_intp n, npy_intp stride)
+{
+    if (stride < 64) {
+        return;
+    }
+    for (npy_intp i = 0; i < n; i++, p += stride) {
+        __builtin_prefetch(p);
+    }
+}
+
 /* Replaces in `n` (at most 64) elements `stride` bytes apart, where the
    target cannot load them as a vector.  A test of one compare is made on
    each element into a bit mask, eight to a step with no branch between
@@ -235,12 +249,26 @@ replace_few(char *p, npy_intp n, npy_intp stride, const Match &match)
     // the matches: without a branch each where nearly all match
     if (4 * count_lanes(lanes) >= 3 * n) {
         char scratch[sizeof(T)];
-        store_lanes_redirected<T, kUniform>(p, stride, n, lanes, 1, values,
+        store_lanes_redirected<T, kUniform>(p, stride, n, lanes, values, 1,
                                             scratch);
     }
     else {
         store_lanes<T, kUniform>(p, stride, lanes, values);
     }
+}
+
+/* Replaces in `n` elements `stride` bytes apart, 64 per step with
+   replace_few, asking for the lines of the next step first. */
+template <typename T, typename Match>
+static void
+replace_elements(char *p, npy_intp n, npy_intp stride, const Match &match)
+{
+    prefetch_elements(p, n < 64 ? n : 64, stride);
+    for (; n > 64; n -= 64, p += 64 * stride) {
+        prefetch_elements(p + 64 * stride, n - 64 < 64 ? n - 64 : 64, stride);
+        replace_few<T>(p, 64, stride, match);
+    }
+    replace_few<T>(p, n, stride, match);
 }
 
 /* Replaces in `n` elements lying one item apart from `p`. */
@@ -370,7 +398,8 @@ replace_contiguous(char *p, npy_intp n, const Match &match)
    line of the cache holds at least one element.  Vectors pay while they
    hold at least two elements; where matches are stored lane by lane, a
    window of 64 lanes must also hold enough elements for the end of its
-   loop over them to be rare: a step of at most 4. */
+   loop over them to be rare: a step of at most 4, and where the bits of
+   its elements cannot be gathered quickly (no BMI2), 2 or 4. */
 template <typename T>
 struct SpanLoads {
     typedef Simd<T> S;
@@ -379,13 +408,21 @@ struct SpanLoads {
                                                  : 64 / (npy_intp)sizeof(T);
     static constexpr npy_intp kMaxStep =
         S::kMaskedStores || kMaxLoadStep < 4 ? kMaxLoadStep : 4;
+    /* Where matches are stored lane by lane, the lanes tested per step. */
+    static constexpr npy_intp kPer = 64 / S::kLanes < 4 ? 64 / S::kLanes : 4;
+    static constexpr npy_intp kWindow = kPer * S::kLanes;
     npy_intp step;
     typename S::M select[kMaxStep > 1 ? kMaxStep : 1];
+    /* The elements in a window whose first element is in lane f, and a
+       bit at each element's lane from the first. */
+    npy_intp elements[kMaxStep > 1 ? kMaxStep : 1];
+    uint64_t spread;
 
-    explicit SpanLoads(npy_intp stride) : step(0)
+    explicit SpanLoads(npy_intp stride) : step(0), spread(0)
     {
         const npy_intp k = stride / (npy_intp)sizeof(T);
-        if (stride % (npy_intp)sizeof(T) != 0 || k < 2 || k > kMaxStep) {
+        if (stride % (npy_intp)sizeof(T) != 0 || k < 2 || k > kMaxStep
+            || !(S::kMaskedStores || kAnyStepBits || k == 2 || k == 4)) {
             return;
         }
         step = k;
@@ -395,6 +432,10 @@ struct SpanLoads {
                 bits |= (uint64_t)((j * S::kLanes + lane) % k == 0) << lane;
             }
             select[j] = S::from_lanes(bits);
+            elements[j] = (kWindow - j + k - 1) / k;
+        }
+        for (npy_intp lane = 0; lane < 64; lane += k) {
+            spread |= (uint64_t)1 << lane;
         }
     }
 };
@@ -442,8 +483,8 @@ replace_span(char *p, npy_intp n, const SpanLoads<T> &span, const Match &match)
     else {
         // up to 64 lanes per step; their matches stored one by one, or
         // where nearly all match every element without a branch
-        constexpr npy_intp kPer = 64 / S::kLanes < 4 ? 64 / S::kLanes : 4;
-        constexpr npy_intp kWindow = kPer * S::kLanes;
+        constexpr npy_intp kPer = SpanLoads<T>::kPer;
+        constexpr npy_intp kWindow = SpanLoads<T>::kWindow;
         const npy_intp shift = kWindow % k; /* of the first element's lane */
         npy_intp first = 0; /* lane of the first element in the window */
         for (; items >= kWindow; items -= kWindow, q += kPer * sizeof(V)) {
@@ -458,12 +499,13 @@ replace_span(char *p, npy_intp n, const SpanLoads<T> &span, const Match &match)
             if (lanes != 0) {
                 T values[kUniform ? 1 : kWindow];
                 memcpy(values, v, sizeof(values));
-                const npy_intp elements = (kWindow - first + k - 1) / k;
+                const npy_intp elements = span.elements[first];
                 if (4 * count_lanes(lanes) >= 3 * elements) {
                     store_lanes_redirected<T, kUniform>(
                         q + first * (npy_intp)sizeof(T),
-                        k * (npy_intp)sizeof(T), elements, lanes >> first, k,
-                        values + (kUniform ? 0 : first), scratch);
+                        k * (npy_intp)sizeof(T), elements,
+                        every_step_bits(lanes >> first, k, span.spread),
+                        values + (kUniform ? 0 : first), k, scratch);
                 }
                 else {
                     store_lanes<T, kUniform>(q, (npy_intp)sizeof(T), lanes,
@@ -476,24 +518,7 @@ replace_span(char *p, npy_intp n, const SpanLoads<T> &span, const Match &match)
     // the elements past the last whole vector, one at a time
     const npy_intp done = ((q - p) / (npy_intp)sizeof(T) + k - 1) / k;
     const npy_intp stride = k * (npy_intp)sizeof(T);
-    for (p += done * stride, n -= done; n > 64; n -= 64, p += 64 * stride) {
-        replace_few<T>(p, 64, stride, match);
-    }
-    replace_few<T>(p, n, stride, match);
-}
-
-/* Asks for the lines of `n` elements `stride` bytes apart from `p`, where
-   each element has lines of its own, which the hardware prefetchers follow
-   badly (a column of a wide array).  A prefetch never faults. */
-static inline void
-prefetch_elements(const char *p, npy_intp n, npy_intp stride)
-{
-    if (stride < 64) {
-        return;
-    }
-    for (npy_intp i = 0; i < n; i++, p += stride) {
-        __builtin_prefetch(p);
-    }
+    replace_elements<T>(p + done * stride, n - done, stride, match);
 }
 
 /* Replaces in `n` elements `stride` bytes apart (any sign, or zero). */
@@ -544,13 +569,7 @@ replace_strided(char *p, npy_intp n, npy_intp stride, const SpanLoads<T> &span,
             return;
         }
     }
-    // 64 elements per step, with the lines of the next 64 asked for
-    prefetch_elements(p, n < 64 ? n : 64, stride);
-    for (; n > 64; n -= 64, p += 64 * stride) {
-        prefetch_elements(p + 64 * stride, n - 64 < 64 ? n - 64 : 64, stride);
-        replace_few<T>(p, 64, stride, match);
-    }
-    replace_few<T>(p, n, stride, match);
+    replace_elements<T>(p, n, stride, match);
 }
 
 /* Walks every run of `it`; the route is chosen once by the runs' common

@@ -10,6 +10,10 @@
 #include <stdint.h>
 #include <string.h>
 
+#if defined(__BMI2__)
+#include <immintrin.h>
+#endif
+
 #include "../numpy_api.h"
 
 namespace {
@@ -63,33 +67,74 @@ store_lanes(char *p, npy_intp stride, uint64_t lanes, const T *values)
 }
 
 /* The same for the first `n` elements, without a branch on the bits:
-   element i's bit is bit i * step of `lanes` (at most 64), and its value
-   values[i * step]; each element is stored, one whose bit is clear into
-   `scratch` instead of the array.  Faster than store_lanes where many bits
-   are set and the end of its loop is hard to predict.  Eight elements per
-   step, unrolled: told that the odds are even, GCC and Clang select each
-   address with a conditional move, where in a loop of single elements GCC
-   turns the select back into a branch. */
+   element i's value is values[i * value_step]; each element is stored,
+   one whose bit is clear into `scratch` instead of the array (when every
+   bit is set, each into the array without a select).  Faster than
+   store_lanes where many bits are set and the end of its loop is hard to
+   predict.  Eight elements per step, unrolled: told that the odds are
+   even, GCC and Clang select each address with a conditional move, where
+   in a loop of single elements GCC turns the select back into a branch. */
 template <typename T, bool kUniform>
 static inline void
 store_lanes_redirected(char *p, npy_intp stride, npy_intp n, uint64_t lanes,
-                       npy_intp step, const T *values, char *scratch)
+                       const T *values, npy_intp value_step, char *scratch)
 {
     const T value = values[0];
     npy_intp i = 0;
-    for (; i + 8 <= n; i += 8) {
+    if (n == 64 ? lanes == ~(uint64_t)0 : lanes == ((uint64_t)1 << n) - 1) {
+        // every bit set: every element, with nothing to select
 #pragma GCC unroll 8
-        for (npy_intp k = i; k < i + 8; k++) {
-            const bool take = __builtin_expect_with_probability(
-                (lanes >> (k * step)) & 1, 1, 0.5);
-            store_one<T>(take ? p + k * stride : scratch,
-                         kUniform ? value : values[k * step]);
+        for (; i < n; i++, p += stride) {
+            store_one<T>(p, kUniform ? value : values[i * value_step]);
+        }
+        return;
+    }
+    for (; i + 8 <= n; i += 8, p += 8 * stride) {
+        const uint64_t bits = lanes >> i;
+        char *at = p;
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; k++, at += stride) {
+            const bool take =
+                __builtin_expect_with_probability((bits >> k) & 1, 1, 0.5);
+            store_one<T>(take ? at : scratch,
+                         kUniform ? value : values[(i + k) * value_step]);
         }
     }
-    for (; i < n; i++) {
-        store_one<T>((lanes >> (i * step)) & 1 ? p + i * stride : scratch,
-                     kUniform ? value : values[i * step]);
+    for (; i < n; i++, p += stride) {
+        store_one<T>((lanes >> i) & 1 ? p : scratch,
+                     kUniform ? value : values[i * value_step]);
     }
+}
+
+/* Whether every_step_bits takes any step, or only 2 and 4. */
+#if defined(__BMI2__)
+constexpr bool kAnyStepBits = true;
+#else
+constexpr bool kAnyStepBits = false;
+#endif
+
+/* Bits 0, step, 2 step, ... of `x`, packed from bit 0; `spread` has those
+   bits set.  Without BMI2 a step of 2 or 4 only. */
+static inline uint64_t
+every_step_bits(uint64_t x, npy_intp step, uint64_t spread)
+{
+#if defined(__BMI2__)
+    (void)step;
+    return _pext_u64(x, spread);
+#else
+    x &= spread;
+    if (step == 4) {
+        x = (x | x >> 3) & 0x0303030303030303u;
+        x = (x | x >> 6) & 0x000f000f000f000fu;
+        x = (x | x >> 12) & 0x000000ff000000ffu;
+        return (x | x >> 24) & 0xffffu;
+    }
+    x = (x | x >> 1) & 0x3333333333333333u;
+    x = (x | x >> 2) & 0x0f0f0f0f0f0f0f0fu;
+    x = (x | x >> 4) & 0x00ff00ff00ff00ffu;
+    x = (x | x >> 8) & 0x0000ffff0000ffffu;
+    return (x | x >> 16) & 0xffffffffu;
+#endif
 }
 
 /* The set bits of `x`.  Baseline x86-64 has no instruction for it, and
@@ -172,7 +217,7 @@ store_selected(char *p, npy_intp stride, uint64_t lanes, npy_intp n,
         memcpy(values, v, (size_t)n * sizeof(T));
     }
     if constexpr (sizeof(T) >= 4) {
-        store_lanes_redirected<T, kUniform>(p, stride, n, lanes, 1, values,
+        store_lanes_redirected<T, kUniform>(p, stride, n, lanes, values, 1,
                                             scratch);
         return;
     }
