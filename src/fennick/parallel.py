@@ -18,16 +18,15 @@ from fennick.many import replace_many as fennick_replace_many
 __all__ = ["replace_parallel", "replace_many_parallel"]
 
 # Each thread gets at least this many bytes: below twice this the single
-# call is taken.  Handing pieces to the pool and waiting for them costs
-# about 0.1 ms, what replace spends on 2 to 4 MB: measured on float64 with
-# two threads, 8 MiB in two pieces took 0.93 times the single call's time
-# and 16 MiB 0.84 (1.19 times faster), 64 MiB 0.61.
+# call is taken.  Handing pieces to the pool and waiting for them costs as
+# much as replacing a few megabytes, so smaller pieces do not pay; the
+# benchmark's --parallel figures show where splitting starts to win.
 MIN_PIECE_BYTES = 1 << 23
 
 # The default number of threads never exceeds this.  replace runs at memory
 # speed, and a handful of cores saturate a machine's memory bandwidth; more
 # threads then only share it.  8 is a guess for servers with several memory
-# channels: the 2 cores measured here cannot show where it stops paying.
+# channels, which two cores cannot show.
 MAX_DEFAULT_WORKERS = 8
 
 # Element kinds that replace compares without running Python code on each
