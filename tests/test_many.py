@@ -225,6 +225,14 @@ def test_errors(args, error, message):
             [9, 0],
         ),
         (np.array([None, 1], object), {None: 0, 1: None}, None, [0, None]),
+        # Many 64-bit olds: a hash, one of whose olds has the bits that
+        # mark its empty slots.
+        (
+            np.array([0xA5A5A5A5A5A5A5A5, 3, 0], np.uint64),
+            [0xA5A5A5A5A5A5A5A5, *range(1, 40)],
+            7,
+            [7, 7, 0],
+        ),
         # Big-endian elements, native loops.
         (np.array([1, 2, 3], ">i4"), [1, 3], [3, 1], [3, 2, 1]),
         (np.array([0.0, -0.0, 1.0], ">f8"), [0, 1], 7, [7, 7, 7]),
