@@ -88,7 +88,9 @@ def parse_args(argv=None):
     p.add_argument(
         "--patterns",
         type=lambda s: s.split(","),
-        help="comma-separated, from " + ",".join(MATCHES).replace("%", "%%"),
+        help="the patterns of matches on 1-d arrays of 1e6 and 1e7 "
+        "elements (with --sizes: of every case), comma-separated, from "
+        + ",".join(MATCHES).replace("%", "%%"),
     )
     p.add_argument("--repeat", type=int, help="most samples per competitor")
     p.add_argument("--sample-ms", type=float, help="length of one sample")
