@@ -19,6 +19,7 @@ from conftest import (
     guard_value,
     placed,
 )
+from fennick import _reference_loops, replace
 
 
 def strided(base, shape, item_strides):
@@ -82,6 +83,8 @@ LAYOUTS = {
     "flipped_fortran_3d": view_of((4, 5, 6), np.s_[::-1, :, ::-1], order="F"),
     "transposed_3d": view_of((4, 5, 6), then=lambda x: x.transpose(2, 0, 1)),
     "column_of_wide": view_of((7, 40), np.s_[:, 3]),
+    # Distinct elements, interleaved: no axis steps past the one inside.
+    "interleaved": view_of((11,), then=lambda x: strided(x, (3, 3), (3, 2))),
     "length_one_between": view_of((5, 1, 7), np.s_[::-1, :, 1:]),
 }
 
@@ -198,3 +201,56 @@ def test_empty_array_with_huge_other_axis_returns_at_once():
         "assert fennick.replace(x.T, 0, 1) is not None\n"
     )
     subprocess.run([sys.executable, "-c", code], check=True, timeout=120)
+
+
+# Bytes offsets of views whose elements share bytes (as_strided with
+# strides below the item size).
+OVERLAPPING = {
+    "1-d": ((40,), (1,)),
+    "reversed": ((30,), (-3,)),
+    "2-d": ((9, 7), (3, 1)),
+    "mixed signs": ((6, 5), (-1, 2)),
+    "3-d": ((4, 4, 3), (5, -2, 1)),
+}
+
+
+@pytest.mark.parametrize(
+    "shape, strides", OVERLAPPING.values(), ids=OVERLAPPING
+)
+@pytest.mark.parametrize(
+    "code", ["i2", "i4", "l", "f4", "f8", "e", ">i4", ">f8"]
+)
+def test_overlapping_elements_compare_as_before_the_call(code, shape, strides):
+    # Every element is compared as it was before the call, as NumPy's
+    # a[a == old] = new compares; a `new` whose bytes are all equal makes
+    # the order of the writes invisible, so NumPy's bytes are the answer.
+    # Any other `new` must give the same bytes at every width.
+    dt = np.dtype(code)
+    # Mostly zero bytes: runs of matches whose writes overlap.
+    start = (np.random.default_rng(0).random(400) < 0.05).astype(np.uint8)
+
+    def run(replace_view, new):
+        buf = start.copy()
+        view = np.ndarray(shape, dt, buffer=buf, offset=200, strides=strides)
+        replace_view(view, 0, new)
+        return buf
+
+    def idiom(v, old, new):
+        v[v == old] = new
+
+    uniform = np.frombuffer(b"\x11" * dt.itemsize, dt)[0]
+    mixed = np.frombuffer(bytes(range(1, dt.itemsize + 1)), dt)[0]
+    for new in (uniform, mixed):
+        results = [
+            run(
+                lambda v, o, n, w=w: _reference_loops.replace_with(w, v, o, n),
+                new,
+            )
+            for w in _reference_loops.widths
+        ]
+        if dt.isnative and dt.char in "dfli":
+            results.append(run(replace, new))
+        if new is uniform:
+            results.append(run(idiom, new))
+        for got in results[1:]:
+            np.testing.assert_array_equal(got, results[0])

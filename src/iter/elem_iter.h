@@ -3,13 +3,15 @@
  * sequence of one-dimensional inner runs.
  *
  * The runs are as long as the memory allows: axes of length 1 are dropped,
- * negative strides walked from the lowest address, and axes that lie one
- * inside the other merged, so a contiguous array in any order (reversed,
- * transposed, with length-1 axes) is one run, one item size apart.  Other
- * layouts run along the axis with the smallest stride while an odometer over
- * the other axes moves the run's start.  Strides are never negative.  The
- * record lives on the caller's stack; set-up needs the interpreter lock, the
- * walk does not.
+ * and so are axes of stride 0, which only repeat the same elements (a
+ * repeated element is replaced by its first visit, so every later visit
+ * would find the same bytes and leave them so); negative strides are walked
+ * from the lowest address, and axes that lie one inside the other merged,
+ * so a contiguous array in any order (reversed, transposed, with length-1
+ * axes) is one run, one item size apart.  Other layouts run along the axis
+ * with the smallest stride while an odometer over the other axes moves the
+ * run's start.  Strides are never negative.  The record lives on the
+ * caller's stack; set-up needs the interpreter lock, the walk does not.
  *
  * Invariant between runs, with `lowest` the address of the view's element
  * nearest the start of memory:
@@ -35,10 +37,8 @@
 
 struct ElemIter {
     int32_t outer_last;    /* last used outer entry; -1 for one run */
-    int32_t inner_axis;    /* axis of the run in the general layout */
     npy_intp inner_len;    /* elements in one run */
     npy_intp inner_stride; /* bytes between elements of a run */
-    npy_intp axis_cursor;  /* scratch for elem_iter_next */
     npy_intp runs_done;
     npy_intp runs_total;
     npy_intp outer_index[ELEM_ITER_MAX_OUTER];
@@ -51,22 +51,27 @@ struct ElemIter {
    never fails. */
 void elem_iter_init(ElemIter *it, PyArrayObject *a);
 
+/* Whether elements of `itemsize` bytes on the walk of `it` may share bytes
+   (as_strided can make such views): some axis then steps less than the
+   bytes that the axes inside it span.  A few interleavings of elements
+   that lie apart count as well.  Call before the walk; `*span` gets the
+   bytes from run_ptr to the end of the highest element. */
+bool elem_iter_may_overlap(const ElemIter *it, npy_intp itemsize,
+                           npy_intp *span);
+
 /* Moves run_ptr to the start of the next run and counts the finished one.
    The last outer entry varies fastest; when every entry wraps, run_ptr is
-   back at the data pointer. */
+   back at the lowest element. */
 static inline void
 elem_iter_next(ElemIter *it)
 {
-    for (it->axis_cursor = it->outer_last; it->axis_cursor >= 0;
-         it->axis_cursor--) {
-        npy_intp c = it->axis_cursor;
-        if (it->outer_index[c] < it->outer_shape[c] - 1) {
-            it->outer_index[c]++;
+    for (int32_t c = it->outer_last; c >= 0; c--) {
+        if (++it->outer_index[c] < it->outer_shape[c]) {
             it->run_ptr += it->outer_stride[c];
             break;
         }
-        it->run_ptr -= it->outer_index[c] * it->outer_stride[c];
         it->outer_index[c] = 0;
+        it->run_ptr -= (it->outer_shape[c] - 1) * it->outer_stride[c];
     }
     it->runs_done++;
 }

@@ -25,26 +25,16 @@ void kernels_init(void);
    `capacity`; returns how many. */
 int kernels_usable(const WalkTable **tables, int capacity);
 
-/* The four native kernels: `a` (borrowed; the caller holds a reference) is
-   an array of their element type in native byte order.  Each replaces in
-   place, with the interpreter lock released during the walk, and returns
-   `a` with a new reference, or NULL with an exception set (a read-only
-   array, or for integers a value that is not exactly one of the type's). */
-PyObject *replace_f64(PyArrayObject *a, const Scalar *old_s,
-                      const Scalar *new_s);
-PyObject *replace_f32(PyArrayObject *a, const Scalar *old_s,
-                      const Scalar *new_s);
-PyObject *replace_i64(PyArrayObject *a, const Scalar *old_s,
-                      const Scalar *new_s);
-PyObject *replace_i32(PyArrayObject *a, const Scalar *old_s,
-                      const Scalar *new_s);
-
 /* Whether replace_numeric serves `a`'s element type: bool, integers of 8
    to 64 bits, float16, float32 and float64, in either byte order. */
 bool replace_serves(PyArrayObject *a);
 
-/* Replaces in any array that replace_serves, with the walks of `table`.
-   Returns `a` with a new reference, or NULL with an exception set. */
+/* Replaces `old_s` by `new_s` in `a` (borrowed; the caller holds a
+   reference), an array that replace_serves, with the walks of `table` and
+   the interpreter lock released during the walk.  Returns `a` with a new
+   reference, or NULL with an exception set (a read-only array, an integer
+   type that cannot hold a scalar exactly, or no memory for the copy an
+   overlapping view needs), in which case nothing was written. */
 PyObject *replace_numeric(PyArrayObject *a, const Scalar *old_s,
                           const Scalar *new_s, const WalkTable *table);
 

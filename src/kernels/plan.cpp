@@ -16,8 +16,9 @@
  * Byte-swapped data is compared and written in its own byte order: the
  * patterns are swapped instead of the array.
  */
-#define NO_IMPORT_ARRAY
 #include "plan.h"
+
+#include "kernels.h"
 
 #include <string.h>
 
@@ -117,11 +118,12 @@ swap_bytes(uint64_t bits, npy_intp size)
 }
 
 /* The bit walk for elements of `size` bytes. */
-static int
+static WalkKind
 bits_walk(npy_intp size, bool masked)
 {
-    const int width = size == 1 ? 0 : size == 2 ? 1 : size == 4 ? 2 : 3;
-    return (masked ? WALK_BITS8_MASKED : WALK_BITS8_EQUAL) + width;
+    const int log2_size = size == 1 ? 0 : size == 2 ? 1 : size == 4 ? 2 : 3;
+    return (WalkKind)((masked ? WALK_BITS8_MASKED : WALK_BITS8_EQUAL)
+                      + log2_size);
 }
 
 static void
@@ -174,16 +176,16 @@ plan_integer(npy_intp size, bool is_signed, bool swapped, const Scalar *old_s,
              const Scalar *new_s, ReplacePlan *plan)
 {
     if (old_s->value != old_s->value) {
-        return PLAN_NO_OP; /* `new` is never looked at */
+        return PLAN_RETURN; /* `new` is never looked at */
     }
     MatchPattern *s = &plan->pattern;
     if (!scalar_as_integer(old_s, (int)size, is_signed, &s->old_bits)) {
         PyErr_SetString(PyExc_ValueError, "Cannot safely cast `old` to int");
-        return PLAN_FAILED;
+        return PLAN_RAISE;
     }
     if (!scalar_as_integer(new_s, (int)size, is_signed, &s->new_bits)) {
         PyErr_SetString(PyExc_ValueError, "Cannot safely cast `new` to int");
-        return PLAN_FAILED;
+        return PLAN_RAISE;
     }
     if (swapped) {
         s->old_bits = swap_bytes(s->old_bits, size);
@@ -208,11 +210,11 @@ plan_bool(const Scalar *old_s, const Scalar *new_s, ReplacePlan *plan)
         set_masked(s, 0, 0, 0xff, 0); /* any nonzero byte */
         return PLAN_WALK;
     }
-    return PLAN_NO_MATCH;
+    return PLAN_CHECK_ONLY;
 }
 
 bool
-plan_serves(PyArrayObject *a)
+replace_serves(PyArrayObject *a)
 {
     const npy_intp size = PyArray_ITEMSIZE(a);
     switch (PyArray_DESCR(a)->kind) {

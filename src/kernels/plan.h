@@ -10,23 +10,23 @@
 #include "walk.h"
 
 struct ReplacePlan {
-    int walk; /* a WalkKind */
+    WalkKind walk;
     MatchPattern pattern;
 };
 
+/* What the caller does next. */
 enum PlanOutcome {
-    PLAN_FAILED,   /* an exception is set; nothing may be written */
-    PLAN_WALK,     /* walk the array with `walk` and `pattern` */
-    PLAN_NO_MATCH, /* no element can match, but the array must be
-                       writeable as for any other call */
-    PLAN_NO_OP,    /* a NaN `old` in an integer array: return at once */
+    PLAN_RAISE,      /* return NULL: an exception is set, nothing written */
+    PLAN_WALK,       /* refuse a read-only array, else walk with `walk` and
+                        `pattern` */
+    PLAN_CHECK_ONLY, /* refuse a read-only array, as any call does, but
+                        walk nothing: no element can match */
+    PLAN_RETURN,     /* return the array at once (a NaN `old` in an
+                        integer array: `new` is not even looked at) */
 };
 
-/* Whether plan_replace knows `a`'s element type. */
-bool plan_serves(PyArrayObject *a);
-
 /* Plans replacing `old_s` by `new_s` in `a` (borrowed), an array that
-   plan_serves.  Raises ValueError when an integer type cannot hold a
+   replace_serves (kernels.h).  Raises ValueError when an integer type cannot hold a
    scalar exactly, `old` first. */
 PlanOutcome plan_replace(PyArrayObject *a, const Scalar *old_s,
                          const Scalar *new_s, ReplacePlan *plan);

@@ -1,16 +1,39 @@
 /*
- * Running a planned call: the writeable test, the walk with the
- * interpreter lock released, and the four native kernels, which differ only
- * in the element type that brings an array to them.
+ * Running a planned call: the writeable test, then the walk with the
+ * interpreter lock released.  A view whose elements may share bytes is
+ * walked element by element against a copy of its bytes taken first, so
+ * that every element is compared as it was before the call.
  */
-#define NO_IMPORT_ARRAY
+#include <string.h>
+
 #include "kernels.h"
 #include "plan.h"
 
-bool
-replace_serves(PyArrayObject *a)
+/* Walks `it` by `plan` with the walks of `table`, the interpreter lock
+   released.  Returns 0, or -1 with MemoryError set (no copy of an
+   overlapping view could be made; nothing was written). */
+static int
+walk_planned(ElemIter *it, npy_intp itemsize, const ReplacePlan *plan,
+             const WalkTable *table)
 {
-    return plan_serves(a);
+    npy_intp span;
+    if (!elem_iter_may_overlap(it, itemsize, &span)) {
+        PyThreadState *save = PyEval_SaveThread();
+        table->walk[plan->walk](it, &plan->pattern);
+        PyEval_RestoreThread(save);
+        return 0;
+    }
+    char *before = (char *)PyMem_RawMalloc((size_t)span);
+    if (before == NULL) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    PyThreadState *save = PyEval_SaveThread();
+    memcpy(before, it->run_ptr, (size_t)span);
+    table->walk_copy[plan->walk](it, &plan->pattern, before);
+    PyEval_RestoreThread(save);
+    PyMem_RawFree(before);
+    return 0;
 }
 
 PyObject *
@@ -19,10 +42,10 @@ replace_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
 {
     ReplacePlan plan;
     const PlanOutcome outcome = plan_replace(a, old_s, new_s, &plan);
-    if (outcome == PLAN_FAILED) {
+    if (outcome == PLAN_RAISE) {
         return NULL;
     }
-    if (outcome != PLAN_NO_OP) {
+    if (outcome != PLAN_RETURN) {
         /* Refused even when nothing would match; errors in `old` and
            `new` come first. */
         if (!PyArray_ISWRITEABLE(a)
@@ -33,34 +56,10 @@ replace_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
     if (outcome == PLAN_WALK) {
         ElemIter it;
         elem_iter_init(&it, a);
-        PyThreadState *save = PyEval_SaveThread();
-        table->walk[plan.walk](&it, &plan.pattern);
-        PyEval_RestoreThread(save);
+        if (walk_planned(&it, PyArray_ITEMSIZE(a), &plan, table) < 0) {
+            return NULL;
+        }
     }
     Py_INCREF(a);
     return (PyObject *)a;
-}
-
-PyObject *
-replace_f64(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s)
-{
-    return replace_numeric(a, old_s, new_s, walk_table);
-}
-
-PyObject *
-replace_f32(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s)
-{
-    return replace_numeric(a, old_s, new_s, walk_table);
-}
-
-PyObject *
-replace_i64(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s)
-{
-    return replace_numeric(a, old_s, new_s, walk_table);
-}
-
-PyObject *
-replace_i32(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s)
-{
-    return replace_numeric(a, old_s, new_s, walk_table);
 }

@@ -52,13 +52,20 @@ enum WalkKind {
    memory, so it runs without the interpreter lock. */
 typedef void (*WalkFunc)(ElemIter *it, const MatchPattern *pattern);
 
+/* The same for a view whose elements may share bytes, element by element,
+   comparing each with its value in `before`: a copy, taken before the
+   walk, of the bytes from the first run's start that the view spans. */
+typedef void (*WalkCopyFunc)(ElemIter *it, const MatchPattern *pattern,
+                             const char *before);
+
 struct WalkTable {
-    const char *name; /* "baseline", "avx2" or "avx512" */
+    const char *name; /* "baseline", "avx2", "avx512", "neon", "generic" */
     WalkFunc walk[WALK_KINDS];
+    WalkCopyFunc walk_copy[WALK_KINDS];
 };
 
 /* One table per vector width compiled in, each from its own build of the
-   template. */
+   template; the baseline is always there. */
 extern const WalkTable walk_table_baseline;
 #ifdef FENNICK_HAVE_AVX2
 extern const WalkTable walk_table_avx2;

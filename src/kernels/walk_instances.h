@@ -4,26 +4,26 @@
  * once; everything else it compiles has internal linkage, so the widths
  * never mix.
  */
-#define NO_IMPORT_ARRAY
 #include "replace_walk.h"
 
 /* Declared extern first: a namespace-scope const is otherwise local. */
 extern const WalkTable WALK_TABLE;
-const WalkTable WALK_TABLE = {
-    WALK_TARGET,
-    {
-        walk<double, MatchEqual>,    /* WALK_F64_EQUAL */
-        walk<double, MatchNan>,      /* WALK_F64_NAN */
-        walk<float, MatchEqual>,     /* WALK_F32_EQUAL */
-        walk<float, MatchNan>,       /* WALK_F32_NAN */
-        walk<uint8_t, MatchEqual>,   /* WALK_BITS8_EQUAL */
-        walk<uint16_t, MatchEqual>,  /* WALK_BITS16_EQUAL */
-        walk<uint32_t, MatchEqual>,  /* WALK_BITS32_EQUAL */
-        walk<uint64_t, MatchEqual>,  /* WALK_BITS64_EQUAL */
-        walk<uint8_t, MatchMasked>,  /* WALK_BITS8_MASKED */
-        walk<uint16_t, MatchMasked>, /* WALK_BITS16_MASKED */
-        walk<uint32_t, MatchMasked>, /* WALK_BITS32_MASKED */
-        walk<uint64_t, MatchMasked>, /* WALK_BITS64_MASKED */
-    },
-};
+/* Both walks of each kind, in WalkKind's order. */
+#define WALKS(w)                                                              \
+    {                                                                         \
+        w<double, MatchEqual>,    /* WALK_F64_EQUAL */                        \
+        w<double, MatchNan>,      /* WALK_F64_NAN */                          \
+        w<float, MatchEqual>,     /* WALK_F32_EQUAL */                        \
+        w<float, MatchNan>,       /* WALK_F32_NAN */                          \
+        w<uint8_t, MatchEqual>,   /* WALK_BITS8_EQUAL */                      \
+        w<uint16_t, MatchEqual>,  /* WALK_BITS16_EQUAL */                     \
+        w<uint32_t, MatchEqual>,  /* WALK_BITS32_EQUAL */                     \
+        w<uint64_t, MatchEqual>,  /* WALK_BITS64_EQUAL */                     \
+        w<uint8_t, MatchMasked>,  /* WALK_BITS8_MASKED */                     \
+        w<uint16_t, MatchMasked>, /* WALK_BITS16_MASKED */                    \
+        w<uint32_t, MatchMasked>, /* WALK_BITS32_MASKED */                    \
+        w<uint64_t, MatchMasked>, /* WALK_BITS64_MASKED */                    \
+    }
+
+const WalkTable WALK_TABLE = {WALK_TARGET, WALKS(walk), WALKS(walk_copy)};
 static_assert(WALK_KINDS == 12, "one walk per kind");

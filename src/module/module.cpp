@@ -3,9 +3,8 @@
  * single-phase init that imports NumPy's C API and interns the keyword names.
  * All state is process-wide and lives until the process ends.
  */
-#include "../numpy_api.h"
 #include "entry.h"
-#include "../kernels/kernels.h"
+#include "native_module.h"
 
 /* Exported (the build hides everything else by default). */
 extern "C" {
@@ -119,15 +118,10 @@ static struct PyModuleDef dozudiror_module_def = {
 PyMODINIT_FUNC
 PyInit_dozudiror(void)
 {
-    PyObject *m = PyModule_Create(&dozudiror_module_def);
+    PyObject *m = native_module_create(&dozudiror_module_def);
     if (m == NULL) {
         return NULL;
     }
-    if (import_numpy() < 0) {
-        Py_DECREF(m);
-        return NULL;
-    }
-    kernels_init();
     pystr_a = PyUnicode_InternFromString("a");
     pystr_old = PyUnicode_InternFromString("old");
     pystr_new = PyUnicode_InternFromString("new");

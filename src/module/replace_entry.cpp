@@ -6,16 +6,10 @@
  * All arguments are borrowed.  From the array test on, the call holds one
  * reference of its own to `a`, released exactly once on every path.
  */
-#define NO_IMPORT_ARRAY
-#include "../numpy_api.h"
 #include "entry.h"
 #include "../kernels/kernels.h"
 #include "../reference/reference.h"
 #include "../scalar/scalar.h"
-
-/* Type number 7 goes to the 64-bit kernel and 5 to the 32-bit one. */
-static_assert(sizeof(long) == 8, "the platform's long must be 64 bits");
-static_assert(sizeof(int) == 4, "the platform's int must be 32 bits");
 
 /* Looks up one keyword; on a miss raises TypeError `missing`.
    Returns a borrowed reference, or NULL with the exception set. */
@@ -78,6 +72,24 @@ parse_replace_args(PyObject *args, PyObject *kwargs, PyObject **a,
     return 0;
 }
 
+/* Whether the native loops serve `a` here rather than the reference module:
+   float64, float32, and the C long and int types, in native byte order.
+   The loop itself is chosen by the element's kind and size, so a 32-bit
+   long takes the 32-bit loop. */
+static bool
+served_natively(PyArrayObject *a)
+{
+    switch (PyArray_TYPE(a)) {
+    case NPY_DOUBLE:
+    case NPY_FLOAT:
+    case NPY_LONG:
+    case NPY_INT:
+        return PyArray_DESCR(a)->byteorder != NPY_OPPBYTE;
+    default:
+        return false;
+    }
+}
+
 /* Chooses what serves the call.  `a`, `old`, `new`, args and kwargs are
    borrowed; args and kwargs travel unchanged to the reference module.
    Returns a new reference, or NULL with an exception set. */
@@ -109,27 +121,10 @@ replace_dispatch(PyObject *args, PyObject *kwargs, PyObject *a, PyObject *old,
     }
 
     /* The conversions may have run Python code (__float__) that changed
-       the array's dtype, so byte order and type are both read afresh. */
-    const int route =
-        PyArray_DESCR(arr)->byteorder == NPY_OPPBYTE ? -1 : PyArray_TYPE(arr);
-    PyObject *result;
-    switch (route) {
-    case NPY_DOUBLE:
-        result = replace_f64(arr, &old_s, &new_s);
-        break;
-    case NPY_FLOAT:
-        result = replace_f32(arr, &old_s, &new_s);
-        break;
-    case NPY_LONG:
-        result = replace_i64(arr, &old_s, &new_s);
-        break;
-    case NPY_INT:
-        result = replace_i32(arr, &old_s, &new_s);
-        break;
-    default:
-        result = call_reference("replace", args, kwargs);
-        break;
-    }
+       the array's dtype, so the route is read afresh. */
+    PyObject *result = served_natively(arr)
+                           ? replace_numeric(arr, &old_s, &new_s, walk_table)
+                           : call_reference("replace", args, kwargs);
     Py_DECREF(arr);
     return result;
 }

@@ -9,8 +9,8 @@
  * All arguments are borrowed; a call holds one reference of its own to the
  * array while it works.
  */
-#include "../numpy_api.h"
 #include "../kernels/kernels.h"
+#include "../module/native_module.h"
 #include "../kernels/walk.h"
 
 #include <string.h>
@@ -159,15 +159,10 @@ add_widths(PyObject *m)
 PyMODINIT_FUNC
 PyInit__reference_loops(void)
 {
-    PyObject *m = PyModule_Create(&reference_loops_module_def);
+    PyObject *m = native_module_create(&reference_loops_module_def);
     if (m == NULL) {
         return NULL;
     }
-    if (import_numpy() < 0) {
-        Py_DECREF(m);
-        return NULL;
-    }
-    kernels_init();
     if (add_widths(m) < 0) {
         Py_DECREF(m);
         return NULL;

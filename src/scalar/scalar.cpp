@@ -4,7 +4,6 @@
  * scalars for the integer loops; and the test that a scalar is exactly a
  * value of a given integer type.
  */
-#define NO_IMPORT_ARRAY
 #include "scalar.h"
 
 #include <string.h>

@@ -1,0 +1,13 @@
+/*
+ * What the processor this process runs on can execute: the one question
+ * the choice of width asks.  Answered by cpu_x86.cpp on x86-64 and by
+ * cpu_any.cpp on every other platform, where only the baseline is built.
+ */
+#ifndef FENNICK_KERNELS_CPU_H
+#define FENNICK_KERNELS_CPU_H
+
+/* Whether this processor, and the operating system for the registers it
+   must save, run the build of the walks named `name`. */
+bool cpu_runs(const char *name);
+
+#endif /* FENNICK_KERNELS_CPU_H */

@@ -1,0 +1,44 @@
+/*
+ * The vector builds an x86-64 processor runs: CPUID says what the
+ * processor has, XGETBV which registers the operating system saves.
+ */
+#include <cpuid.h>
+#include <stdint.h>
+#include <string.h>
+
+#include "cpu.h"
+
+/* The register state the operating system saves (XCR0). */
+static uint64_t
+saved_state(void)
+{
+    uint32_t lo, hi;
+    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    return ((uint64_t)hi << 32) | lo;
+}
+
+bool
+cpu_runs(const char *name)
+{
+    if (strcmp(name, "baseline") == 0) {
+        return true;
+    }
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE)
+        || !(c & bit_AVX)) {
+        return false;
+    }
+    const uint64_t state = saved_state();
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
+        return false;
+    }
+    const bool avx2 = (state & 0x6) == 0x6 /* XMM and YMM */
+                      && (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2);
+    if (strcmp(name, "avx2") == 0) {
+        return avx2;
+    }
+    const bool avx512 = (state & 0xe6) == 0xe6 /* and opmask, ZMM */
+                        && (b & bit_AVX512F) && (b & bit_AVX512BW)
+                        && (b & bit_AVX512VL);
+    return strcmp(name, "avx512") == 0 && avx2 && avx512;
+}

@@ -1,0 +1,91 @@
+/*
+ * Vector primitives for AArch64 (ASIMD, which every such processor has):
+ * 16-byte vectors of the compiler's generic kind, with NEON's horizontal
+ * operations for the questions a mask answers.  No masked loads or stores,
+ * no gathers.
+ *
+ *     V, M, kLanes, load, splat_bits, equal, unordered, bit_and
+ *             as in simd_vector_ext.h
+ *     any     whether a lane of M is set (a horizontal maximum)
+ *     lanes   M as a bit per lane (each lane's weight, summed across)
+ *     store_where
+ *             `value` into the lanes of M, one scalar store per lane
+ *     store_block
+ *             the same for four vectors from p, one loop over their lanes
+ *     kMaskedTail, kGather, kCheapMaskedStores
+ *             false: a run's last elements go one at a time, strided runs
+ *             load element by element, and a vector without a match
+ *             stores nothing
+ */
+#ifndef FENNICK_KERNELS_SIMD_NEON_H
+#define FENNICK_KERNELS_SIMD_NEON_H
+
+#include <arm_neon.h>
+
+#include "simd_vector_ext.h"
+
+namespace {
+
+template <typename T>
+struct Simd : VectorExt<T, 16> {
+    typedef VectorExt<T, 16> Base;
+    typedef typename Base::V V;
+    typedef typename Base::M M;
+    static constexpr bool kMaskedTail = false;
+    static constexpr bool kGather = false;
+    static constexpr bool kCheapMaskedStores = false;
+
+    /* The mask as NEON's own unsigned vector type, bit for bit. */
+    template <typename U>
+    static U
+    as(M m)
+    {
+        U u;
+        memcpy(&u, &m, sizeof u);
+        return u;
+    }
+    static bool
+    any(M m)
+    {
+        return vmaxvq_u32(as<uint32x4_t>(m)) != 0;
+    }
+    static uint64_t
+    lanes(M m)
+    {
+        switch (sizeof(T)) {
+        case 1: {
+            static const uint8_t w[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                          1, 2, 4, 8, 16, 32, 64, 128};
+            const uint8x16_t b = vandq_u8(as<uint8x16_t>(m), vld1q_u8(w));
+            return vaddv_u8(vget_low_u8(b))
+                   | (uint64_t)vaddv_u8(vget_high_u8(b)) << 8;
+        }
+        case 2: {
+            static const uint16_t w[8] = {1, 2, 4, 8, 16, 32, 64, 128};
+            return vaddvq_u16(vandq_u16(as<uint16x8_t>(m), vld1q_u16(w)));
+        }
+        case 4: {
+            static const uint32_t w[4] = {1, 2, 4, 8};
+            return vaddvq_u32(vandq_u32(as<uint32x4_t>(m), vld1q_u32(w)));
+        }
+        default: {
+            static const uint64_t w[2] = {1, 2};
+            return vaddvq_u64(vandq_u64(as<uint64x2_t>(m), vld1q_u64(w)));
+        }
+        }
+    }
+    static void
+    store_where(char *p, M m, V, T value)
+    {
+        store_lanes<T>(p, (npy_intp)sizeof(T), lanes(m), value);
+    }
+    static void
+    store_block(char *p, const M m[4], V, T value)
+    {
+        store_block_lanes<Simd>(p, m, value);
+    }
+};
+
+}  // namespace
+
+#endif /* FENNICK_KERNELS_SIMD_NEON_H */

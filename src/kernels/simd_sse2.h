@@ -1,0 +1,88 @@
+/*
+ * Vector primitives for baseline x86-64 (SSE2): 16-byte vectors of the
+ * compiler's generic kind, no masked loads or stores, no gathers.
+ *
+ *     V, M, kLanes, load, splat_bits, equal, unordered, bit_and
+ *             as in simd_vector_ext.h; equal of 64-bit integers built
+ *             from 32-bit compares
+ *     any     whether a lane of M is set
+ *     lanes   M as a bit per lane
+ *     store_where
+ *             `value` into the lanes of M, one scalar store per lane
+ *     store_block
+ *             the same for four vectors from p, one loop over their lanes
+ *     kMaskedTail, kGather, kCheapMaskedStores
+ *             false: a run's last elements go one at a time, strided runs
+ *             load element by element, and a vector without a match
+ *             stores nothing
+ */
+#ifndef FENNICK_KERNELS_SIMD_SSE2_H
+#define FENNICK_KERNELS_SIMD_SSE2_H
+
+#include <immintrin.h>
+
+#include "simd_vector_ext.h"
+
+namespace {
+
+template <typename T>
+struct Simd : VectorExt<T, 16> {
+    typedef VectorExt<T, 16> Base;
+    typedef typename Base::V V;
+    typedef typename Base::M M;
+    static constexpr bool kMaskedTail = false;
+    static constexpr bool kGather = false;
+    static constexpr bool kCheapMaskedStores = false;
+
+    static M
+    equal(V a, V b)
+    {
+#ifndef __SSE4_1__
+        if (!kIsFloat<T> && sizeof(T) == 8) {
+            /* No 64-bit integer equality before SSE4.1 (GCC would fall
+               back to scalar compares): compare the 32-bit halves and
+               let each half's mask require the other's. */
+            typedef int32_t H __attribute__((vector_size(16)));
+            const H e = (H)a == (H)b;
+            const H s = (H)_mm_shuffle_epi32((__m128i)e, 0xb1);
+            return (M)(e & s);
+        }
+#endif
+        return Base::equal(a, b);
+    }
+    static bool
+    any(M m)
+    {
+        return _mm_movemask_epi8((__m128i)m) != 0;
+    }
+    static uint64_t
+    lanes(M m)
+    {
+        switch (sizeof(T)) {
+        case 1:
+            return (uint32_t)_mm_movemask_epi8((__m128i)m);
+        case 2:
+            return (uint32_t)_mm_movemask_epi8(
+                       _mm_packs_epi16((__m128i)m, (__m128i)m))
+                   & 0xffu;
+        case 4:
+            return (uint32_t)_mm_movemask_ps((__m128)m);
+        default:
+            return (uint32_t)_mm_movemask_pd((__m128d)m);
+        }
+    }
+    static void
+    store_where(char *p, M m, V, T value)
+    {
+        store_lanes<T>(p, (npy_intp)sizeof(T), lanes(m), value);
+    }
+    static void
+    store_block(char *p, const M m[4], V, T value)
+    {
+        store_block_lanes<Simd>(p, m, value);
+    }
+};
+
+}  // namespace
+
+#endif /* FENNICK_KERNELS_SIMD_SSE2_H */
