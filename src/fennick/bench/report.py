@@ -186,7 +186,7 @@ def print_widths(results, widths):
         print(
             f"\n  {w:20}"
             + "".join(
-                f"{f'{n:.0e} /inpl':>11} {'/read':>6} {'ns/st':>6}"
+                f"{f'{n:.0e} /inpl':>13} {'/read':>6} {'ns/st':>6}"
                 for n in sizes
             )
         )
@@ -199,9 +199,9 @@ def print_widths(results, widths):
                 for r in rs:
                     stored = r and r.get(f"{w} ns/stored")
                     line += (
-                        f"{'':25}"
+                        f"{'':27}"
                         if r is None
-                        else f"{r[f'{w}/inplace']:11.2f} "
+                        else f"{r[f'{w}/inplace']:13.2f} "
                         f"{r[f'{w}/readonly']:6.2f} "
                         + (f"{stored:6.2f}" if stored else f"{'':6}")
                     )

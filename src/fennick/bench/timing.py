@@ -22,7 +22,7 @@ MODES = {
     "default": {"repeat": 11, "sample_ms": 0.5, "case_s": 0.4},
     "quick": {"repeat": 5, "sample_ms": 0.2, "case_s": 0.1},
 }
-MIN_REPEAT = 3
+MIN_REPEAT = 5
 
 
 def make_calls(stmt, nan_old):
