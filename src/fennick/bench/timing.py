@@ -15,8 +15,8 @@ import numpy as np
 
 from fennick.bench.competitors import changes_array, namespace
 
-# `case_s` bounds the sampling time of one case, but every competitor gets
-# MIN_REPEAT samples.
+# `case_s` bounds the sampling time of one case, `repeat` the samples of a
+# competitor, but every competitor gets MIN_REPEAT samples.
 MODES = {
     "full": {"repeat": 21, "sample_ms": 1.0, "case_s": 1.5},
     "default": {"repeat": 11, "sample_ms": 0.5, "case_s": 0.4},
@@ -76,20 +76,22 @@ def calibrate(run, a, old, new, target_ns):
 
 def time_case(a, old, new, timed, mode):
     """Median time per call (ns) of every competitor of `timed` (name ->
-    statement) on `a`, with their samples interleaved."""
-    runs, round_ns = [], 0
+    statement) on `a`, with their samples interleaved.  Each competitor
+    gets an equal share of the case's sampling time, so that the fast ones
+    (fennick, the bounds) get more samples than slow idioms on large
+    arrays; every one gets at least MIN_REPEAT."""
+    runs, quota = [], {}
+    share_ns = mode["case_s"] * 1e9 / len(timed)
     for name, stmt in timed.items():
         run, once = make_calls(stmt, old != old)
         if changes_array(name):
             check(name, once, a, old, new)
         pairs, ns = calibrate(run, a, old, new, mode["sample_ms"] * 1e6)
         runs.append((name, run, pairs))
-        round_ns += ns
-    repeat = min(
-        mode["repeat"], max(MIN_REPEAT, int(mode["case_s"] * 1e9 / round_ns))
-    )
+        quota[name] = min(mode["repeat"], max(MIN_REPEAT, int(share_ns / ns)))
     samples = {name: [] for name, _, _ in runs}
-    for r in range(repeat):
+    for r in range(max(quota.values())):
         for name, run, pairs in runs[r % len(runs) :] + runs[: r % len(runs)]:
-            samples[name].append(sample(run, a, old, new, pairs))
+            if len(samples[name]) < quota[name]:
+                samples[name].append(sample(run, a, old, new, pairs))
     return {name: statistics.median(s) for name, s in samples.items()}
