@@ -548,3 +548,22 @@ def python(session):
     test_wheel(
         session, built, f"python {version} numpy {oldest}", numpy=oldest
     )
+
+
+@nox.session
+def docs(session):
+    """The documentation site builds from docs/ with no warning, and every
+    example in its pages and in the public docstrings passes as a
+    doctest."""
+    session.install(".[docs]", env={"PIP_DISABLE_PIP_VERSION_CHECK": "1"})
+    out = "docs/_build"
+    for builder, fresh in (("html", ["-E"]), ("doctest", [])):
+        # One doctree cache: the doctest build reuses what the HTML build
+        # read, and -E keeps a stale cache from hiding a warning.
+        args = ["-W", "--keep-going", *fresh, "-b", builder]
+        args += ["-d", f"{out}/doctrees", "docs", f"{out}/{builder}"]
+        session.run("sphinx-build", *args)
+
+
+# .ci/run runs the sessions listed above; the site is one of them.
+nox.options.sessions.append("docs")

@@ -32,10 +32,13 @@ def test_replace_examples_pass():
     assert {"array([1, 2, 3])", "array([1., 2., 0.])"} <= shown
 
 
-def test_replace_parallel_examples_pass():
-    examples = run_examples(fennick.replace_parallel)
+@pytest.mark.parametrize(
+    "func", [fennick.replace_parallel, fennick.replace_many]
+)
+def test_examples_call_their_function(func):
+    examples = run_examples(func)
     assert (
-        sum("fennick.replace_parallel(" in ex.source for ex in examples) >= 2
+        sum(f"fennick.{func.__name__}(" in ex.source for ex in examples) >= 2
     )
 
 

@@ -10,7 +10,7 @@ import numpy as np
 from dask.base import tokenize
 
 import fennick
-from fennick._scalars import settle
+from fennick._reference_loops import settle
 
 __all__ = ["replace"]
 
@@ -67,9 +67,13 @@ def replace(x, old, new):
     """
     if not isinstance(x, da.Array):
         raise TypeError(f"x must be a dask array, not {type(x).__name__}")
+    # Plain numbers make a graph that any worker can unpickle, and run a
+    # user's conversion once; other kinds get the scalars as they are.
+    empty = np.empty(0, x.dtype)
+    settled = settle(empty, old, new)
+    if settled is not NotImplemented:
+        old, new = settled
     # Raises now, with replace's own error, what every block would raise.
-    fennick.replace(np.empty(0, x.dtype), old, new)
-    # Plain numbers make a graph that any worker can unpickle.
-    old, new = settle(x.dtype, old, new)
+    fennick.replace(empty, old, new)
     name = f"fennick-replace-{tokenize(x, old, new)}"
     return x.map_blocks(_replaced_copy, old, new, dtype=x.dtype, name=name)

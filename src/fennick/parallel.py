@@ -5,11 +5,11 @@ pieces run at once."""
 import operator
 import os
 import threading
-from concurrent.futures import ThreadPoolExecutor
+from concurrent.futures import ThreadPoolExecutor, wait
 
 import numpy as np
 
-from fennick._scalars import settle
+from fennick._reference_loops import settle
 from fennick._split import distinct_elements, split
 from fennick.dozudiror import replace
 
@@ -33,6 +33,13 @@ MAX_DEFAULT_WORKERS = 8
 # and text, whose comparison on NumPy 1 sets warning filters) take one
 # call, so that an error is raised before anything is written.
 _THREADED_KINDS = "biufcmMV"
+
+# Scalars whose conversion and comparison run no code of the user's, so
+# that every piece reads them alike.  settle reduces any number to these
+# for bool, integer and float arrays; in the other kinds (complex,
+# date-time, records) the pieces compare the scalars themselves, and a
+# call with any other scalar is not cut.
+_INERT_TYPES = (int, float, bool, complex, str, bytes)
 
 
 def usable_cores():
@@ -58,11 +65,25 @@ def _threads(workers):
     return workers
 
 
+def _pieces(a, threads):
+    """How many pieces `a` is cut into; below 2, it takes one call."""
+    if a.ndim == 0:
+        return 1
+    return min(threads, a.size * a.itemsize // MIN_PIECE_BYTES)
+
+
 def _can_split(a):
     return (
         a.dtype.kind in _THREADED_KINDS
         and not a.dtype.hasobject
         and distinct_elements(a)
+    )
+
+
+def _inert(x):
+    tp = type(x)
+    return tp in _INERT_TYPES or (
+        isinstance(x, np.generic) and tp.__module__ == "numpy"
     )
 
 
@@ -119,34 +140,50 @@ def replace_parallel(a, old, new, *, workers=None):
     array([ 0,  1, -1,  3])
     """
     threads = _threads(workers)
-    if not isinstance(a, np.ndarray) or a.ndim == 0:
+    if not isinstance(a, np.ndarray) or _pieces(a, threads) < 2:
         return replace(a, old, new)  # a non-array: replace's own TypeError
-    pieces = min(threads, a.size * a.itemsize // MIN_PIECE_BYTES)
+    # The scalars are converted once, first, with replace's own errors:
+    # a user's __float__ runs here and nowhere else, so whatever it does
+    # to `a` is done before the view below is taken.
+    settled = settle(a, old, new)
+    if settled is not NotImplemented:
+        old, new = settled
+    elif not (_inert(old) and _inert(new)):
+        return replace(a, old, new)
     # A plain view: no subclass indexing runs, and writes land in `a`.
     plain = np.ndarray.view(a, np.ndarray)
+    pieces = _pieces(plain, threads)  # the conversion may have resized `a`
     if pieces < 2 or not _can_split(plain):
         return replace(a, old, new)
 
     # An empty view of the same dtype, byte order and flags goes through
     # every check of the scalars and of writeability, and writes nothing.
     replace(plain[(slice(0, 0),) * plain.ndim], old, new)
-    # The view's dtype is its own: a __float__ that changes a.dtype during
-    # the checks does not reach it.
-    old, new = settle(plain.dtype, old, new)
 
     views = split(plain, pieces)
     pool = _pool(len(views) - 1)
-    futures = [pool.submit(replace, v, old, new) for v in views[1:]]
-    replace(views[0], old, new)  # the calling thread takes a piece too
+    mine, futures = views[:1], []  # the calling thread takes a piece too
+    for v in views[1:]:
+        try:
+            futures.append(pool.submit(replace, v, old, new))
+        except RuntimeError:  # no new work once the interpreter exits
+            mine.append(v)
+    try:
+        for v in mine:
+            replace(v, old, new)
+    finally:
+        wait(futures)  # no piece runs on after the call
     for f in futures:
-        f.result()  # raises what a piece raised
+        f.result()  # raises what the first failed piece raised
     return a
 
 
 # One pool for the process, grown when a call needs more threads: starting
 # threads for every call costs a quarter of a millisecond, as long as
 # replacing several megabytes.  A forked child starts a pool of its own,
-# since the parent's threads do not exist there.
+# since the parent's threads do not exist there.  A smaller pool is never
+# shut down, since another call may hold it and be about to submit: it is
+# only dropped, and its idle threads exit once it is garbage-collected.
 _pool_lock = threading.Lock()
 _pool_state = {"pool": None, "size": 0, "pid": None}
 
@@ -156,8 +193,6 @@ def _pool(threads):
     with _pool_lock:
         state = _pool_state
         if state["pid"] != os.getpid() or state["size"] < threads:
-            if state["pool"] is not None and state["pid"] == os.getpid():
-                state["pool"].shutdown(wait=False)
             state.update(
                 pool=ThreadPoolExecutor(threads, thread_name_prefix="fennick"),
                 size=threads,

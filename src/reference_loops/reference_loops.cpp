@@ -4,10 +4,11 @@
  * 8 to 64 bits, float16, and data in non-native byte order), built from
  * the same kernels and planned by the same rules.  fennick.slow calls
  * replace first and keeps its NumPy code for whatever this returns
- * NotImplemented for.
+ * NotImplemented for.  settle converts the scalars once, by the same
+ * rules, for fennick.parallel and fennick.dask.
  *
- * All arguments are borrowed; a call holds one reference of its own to the
- * array while it works.
+ * All arguments are borrowed; a replacement holds one reference of its own
+ * to the array while it works.
  */
 #include "../kernels/kernels.h"
 #include "../module/native_module.h"
@@ -29,8 +30,8 @@ replace_with_table(const WalkTable *table, PyObject *a, PyObject *old,
     Py_INCREF(arr); /* held until the walk has returned */
     Scalar old_s, new_s;
     PyObject *result = NULL;
-    if (scalar_from_object(old, &old_s, "`old` must be a number") == 0
-        && scalar_from_object(new_, &new_s, "`new` must be a number") == 0) {
+    if (scalar_from_object(old, &old_s, ScalarName{"old", -1}) == 0
+        && scalar_from_object(new_, &new_s, ScalarName{"new", -1}) == 0) {
         /* A __float__ may have changed the array's dtype. */
         if (replace_serves(arr)) {
             result = replace_numeric(arr, &old_s, &new_s, table);
@@ -51,6 +52,73 @@ replace(PyObject *Py_UNUSED(self), PyObject *const *args, Py_ssize_t nargs)
         return NULL;
     }
     return replace_with_table(walk_table, args[0], args[1], args[2]);
+}
+
+/* Whether settle serves arrays of `kind`: those whose every route reads a
+   scalar only as its exact integer value or its double. */
+static bool
+settles_kind(char kind)
+{
+    return kind == 'b' || kind == 'i' || kind == 'u' || kind == 'f';
+}
+
+/* `obj`, read as `s`, as a plain int or float that the loops read as they
+   read `s` in an array of `kind`: an int's exact value for bool and
+   integer arrays, else the double.  Returns a new reference, or NULL with
+   an exception set. */
+static PyObject *
+settled_number(PyObject *obj, const Scalar *s, char kind)
+{
+    if (kind == 'f' || !s->is_integer) {
+        return PyFloat_FromDouble(s->value);
+    }
+    if (PyLong_Check(obj)) {
+        /* An int of the exact type with the same value; for a subclass
+           none of its own methods run. */
+        return PyNumber_Index(obj);
+    }
+    /* A NumPy integer, which always fits in 64 bits. */
+    if (s->negative) {
+        return PyLong_FromLongLong((long long)(0 - s->magnitude));
+    }
+    return PyLong_FromUnsignedLongLong(s->magnitude);
+}
+
+static PyObject *
+settle(PyObject *Py_UNUSED(self), PyObject *const *args, Py_ssize_t nargs)
+{
+    if (nargs != 3) {
+        PyErr_SetString(PyExc_TypeError, "settle takes (a, old, new)");
+        return NULL;
+    }
+    PyObject *a = args[0];
+    if (!PyArray_Check(a)
+        || !settles_kind(PyArray_DESCR((PyArrayObject *)a)->kind)) {
+        Py_RETURN_NOTIMPLEMENTED;
+    }
+    Scalar old_s, new_s;
+    if (scalar_from_object(args[1], &old_s, ScalarName{"old", -1}) < 0
+        || scalar_from_object(args[2], &new_s, ScalarName{"new", -1}) < 0) {
+        return NULL;
+    }
+    /* A __float__ may have changed the array's dtype. */
+    const char kind = PyArray_DESCR((PyArrayObject *)a)->kind;
+    if (!settles_kind(kind)) {
+        Py_RETURN_NOTIMPLEMENTED;
+    }
+    PyObject *old = settled_number(args[1], &old_s, kind);
+    if (old == NULL) {
+        return NULL;
+    }
+    PyObject *new_ = settled_number(args[2], &new_s, kind);
+    if (new_ == NULL) {
+        Py_DECREF(old);
+        return NULL;
+    }
+    PyObject *pair = PyTuple_Pack(2, old, new_);
+    Py_DECREF(old);
+    Py_DECREF(new_);
+    return pair;
 }
 
 /* The builds this processor runs, widest first; at most three exist. */
@@ -95,6 +163,19 @@ PyDoc_STRVAR(
     "other argument return NotImplemented.");
 
 PyDoc_STRVAR(
+    settle_doc,
+    "settle(a, old, new)\n"
+    "--\n"
+    "\n"
+    "Convert `old` and `new` as replace does (the same errors, `old` first)\n"
+    "and return them as a pair of plain ints or floats that replace reads\n"
+    "alike in `a`, an array of bool, integers or floats: an int's exact "
+    "value\n"
+    "for bool and integer arrays, else the float.  Calls that hand the\n"
+    "scalars to replace many times then run a user's conversion once.  For\n"
+    "any other argument return NotImplemented, converting nothing.");
+
+PyDoc_STRVAR(
     replace_with_doc,
     "replace_with(width, a, old, new)\n"
     "--\n"
@@ -107,6 +188,7 @@ static PyMethodDef reference_loops_methods[] = {
      replace_doc},
     {"replace_with", (PyCFunction)(void (*)(void))replace_with, METH_FASTCALL,
      replace_with_doc},
+    {"settle", (PyCFunction)(void (*)(void))settle, METH_FASTCALL, settle_doc},
     {NULL, NULL, 0, NULL} /* sentinel */
 };
 
