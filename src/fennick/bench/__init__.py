@@ -14,7 +14,11 @@ none, one block, runs, every element); on it, in one process and in
 interleaved samples, so that machine drift hits every competitor alike,
 are timed:
 
-- ``fennick``: ``replace(a, old, new)``;
+- ``fennick``: ``replace(a, old, new)``, or on cases of several olds
+  ``replace_many(a, olds, new)`` (three olds, one new) and
+  ``replace_many(a, olds, news)`` (16 pairs), against idioms of their own
+  (``np.isin`` masks, every old's mask before any write, ``np.select``)
+  and, for one new, a ``replace`` call per old;
 - the idioms: ``a[a == old] = new``, ``np.putmask(a, a == old, new)`` and
   ``np.copyto(a, new, where=(a == old))``, with ``np.isnan(a)`` as the mask
   for a NaN ``old``; the fastest of the three is "the best idiom";

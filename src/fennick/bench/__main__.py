@@ -10,7 +10,14 @@ import numpy as np
 
 import fennick.bench
 from fennick import _reference_loops
-from fennick.bench.cases import DTYPES, LAYOUTS, MATCHES, make_case, plan
+from fennick.bench.cases import (
+    CALLS,
+    DTYPES,
+    LAYOUTS,
+    MATCHES,
+    make_case,
+    plan,
+)
 from fennick.bench.competitors import competitors, numba_version
 from fennick.bench.goals import figures, headline
 from fennick.bench.report import (
@@ -92,6 +99,12 @@ def parse_args(argv=None):
         "elements (with --sizes: of every case), comma-separated, from "
         + ",".join(MATCHES).replace("%", "%%"),
     )
+    p.add_argument(
+        "--calls",
+        type=lambda s: s.split(","),
+        help="the calls of replace_many timed (with --sizes: of every case; "
+        "replace alone by default), comma-separated, from " + ",".join(CALLS),
+    )
     p.add_argument("--repeat", type=int, help="most samples per competitor")
     p.add_argument("--sample-ms", type=float, help="length of one sample")
     args = p.parse_args(argv)
@@ -99,6 +112,7 @@ def parse_args(argv=None):
         ("dtypes", DTYPES),
         ("layouts", LAYOUTS),
         ("patterns", MATCHES),
+        ("calls", CALLS),
     ):
         if not set(getattr(args, name) or ()) <= set(known):
             p.error(f"--{name} takes some of: {', '.join(known)}")
@@ -115,21 +129,19 @@ def run_cases(cases, widths, mode, show_rows):
     gc_was_enabled = gc.isenabled()
     gc.disable()
     try:
-        for i, (dtype, layout, size, match) in enumerate(cases):
+        for i, case in enumerate(cases):
             if progress:
                 sys.stderr.write(
-                    f"\r[{i + 1}/{len(cases)}] {dtype} {layout} "
-                    f"{size} {match} ...   \033[K"
+                    f"\r[{i + 1}/{len(cases)}] {' '.join(map(str, case))}"
+                    " ...   \033[K"
                 )
                 sys.stderr.flush()
-            a, old, new, matches = make_case(dtype, layout, size, match, rng)
-            times = time_case(a, old, new, competitors(a, old, widths), mode)
+            a, forth, back, matches = make_case(case, rng)
+            timed = competitors(a, case.call, forth[0], widths)
+            times = time_case(a, forth, back, timed, mode)
             r = {
-                "dtype": dtype,
-                "layout": layout,
-                "size": size,
+                **case._asdict(),
                 "elements": int(a.size),
-                "match": match,
                 "matches": matches,
                 "times_ns": times,
                 **figures(times, ("fennick", *widths), matches),

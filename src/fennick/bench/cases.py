@@ -1,12 +1,14 @@
-"""What is timed on: element types, layouts, patterns of matches, and the
-plan of cases for a run.
+"""What is timed on: element types, layouts, patterns of matches, calls,
+and the plan of cases for a run.
 
-A case is (dtype, layout, size, match): an array of about `size` elements
-of one element type, seen through one layout, in which the elements that
-`match` picks hold `old`.
+A case is (dtype, layout, size, match, call): an array of about `size`
+elements of one element type, seen through one layout, in which the
+elements that `match` picks hold `old` (one of the olds of a call of
+replace_many), replaced by `call`.
 """
 
 import math
+from collections import namedtuple
 
 import numpy as np
 
@@ -163,24 +165,52 @@ PATTERNS = (*CLUSTERED, "1%", *STORES)  # timed on 1-d arrays of 1e6, 1e7
 
 OLD, NEW = 1, 2
 
+# The calls: replace(a, old, new), and replace_many with k olds, as a list
+# of olds and one new (several nodata sentinels), or as pairs of an old and
+# its new (a remap of class codes, here a cycle among the olds).
+CALLS = {"replace": (1, False), "3 olds": (3, False), "16 pairs": (16, True)}
+MANY = ("3 olds", "16 pairs")
 
-def make_case(dtype, layout, size, match, rng):
-    """The view of one case with `old` where `match` puts it, the scalars
-    (old, new) as Python numbers, and the number of matches."""
-    dtype = np.dtype(dtype)
-    view = LAYOUTS[layout][1](size, dtype, rng)
+Case = namedtuple("Case", "dtype layout size match call", defaults=["replace"])
+
+
+def _number(dtype, x):
+    return x if dtype.kind == "b" else float(x) if dtype.kind == "f" else x
+
+
+def _calls(dtype, call, nan_old):
+    """The arguments (old, new) of a call and of the call after it that
+    puts the matches back, so that every call finds its matches again."""
+    k, pairwise = CALLS[call]
+    if dtype.kind == "b":  # only True matches; it stays True
+        return (True, True), (True, True)
+    old = math.nan if nan_old else OLD
+    if k == 1:
+        old, new = _number(dtype, old), _number(dtype, NEW)
+        return (old, new), (new, old)
+    # olds that no noise value (3..99) equals, and that int8 holds
+    olds = [_number(dtype, x) for x in (old, *range(100, 99 + k))]
+    if pairwise:  # a cycle: olds[i] -> olds[i + 1]
+        news = olds[1:] + olds[:1]
+        return (olds, news), (news, olds)
+    new = _number(dtype, NEW)
+    return (olds, new), ([new, *olds[1:]], olds[0])
+
+
+def make_case(case, rng):
+    """The view of one case with its olds where `case.match` puts them, the
+    arguments of the timed call and of the call that undoes it (see
+    _calls), and the number of matches."""
+    dtype = np.dtype(case.dtype)
+    view = LAYOUTS[case.layout][1](case.size, dtype, rng)
     values = _noise(view.shape, dtype, rng)
-    pattern, share = MATCHES[match]
+    pattern, share = MATCHES[case.match]
     hits = pattern(view.size, share, rng).reshape(view.shape)
-    old = math.nan if match.startswith("NaN") else OLD
-    values[hits] = old
+    forth, back = _calls(dtype, case.call, case.match.startswith("NaN"))
+    olds = np.array(forth[0], dtype).ravel()  # one or k
+    values[hits] = olds[rng.integers(len(olds), size=np.count_nonzero(hits))]
     view[...] = values
-    matches = int(np.count_nonzero(hits))
-    if dtype.kind == "b":
-        return view, True, True, matches  # only True matches; it stays True
-    if dtype.kind == "f":
-        return view, float(old), float(NEW), matches
-    return view, OLD, NEW, matches
+    return view, forth, back, int(np.count_nonzero(hits))
 
 
 # What each scope of run times: the default takes a few minutes, --quick
@@ -194,6 +224,8 @@ SCOPES = {
         "grid dtypes": (*NATIVE, "int16", "uint8", "bool", ">i2"),
         "patterns": (10**6,),
         "pattern dtypes": ("float64", "float32", "int16", "uint8"),
+        "many": (10**5,),
+        "many layouts": ("1-d",),
     },
     "default": {
         "tiny": (1, 10),
@@ -203,6 +235,8 @@ SCOPES = {
         "grid dtypes": DTYPES,
         "patterns": (10**6, 10**7),
         "pattern dtypes": (*NATIVE, "int16", "uint8"),
+        "many": (10**5, 10**6),
+        "many layouts": ("1-d",),
     },
     "full": {
         "tiny": (1, 10, 100),
@@ -212,6 +246,8 @@ SCOPES = {
         "grid dtypes": DTYPES,
         "patterns": (10**6, 10**7),
         "pattern dtypes": DTYPES,
+        "many": (10**5, 10**6, 10**7),
+        "many layouts": ("1-d", "x[::2]", "2-d F"),
     },
 }
 
@@ -226,7 +262,7 @@ def _kept(matches, dtype):
 
 
 def plan(args):
-    """The cases to time, as (dtype, layout, size, match) tuples."""
+    """The cases to time."""
     dtypes = [d for d in DTYPES if d in args.dtypes]
     native = [d for d in dtypes if d in NATIVE]
     other = [d for d in dtypes if d not in NATIVE]
@@ -235,11 +271,13 @@ def plan(args):
 
     if args.sizes:  # exactly what was asked for
         return [
-            (d, lay, n, m)
+            Case(d, lay, n, m, call)
             for d in dtypes
             for lay in layouts
             for n in args.sizes
             for m in _kept(args.patterns or shares, d)
+            for call in args.calls or ("replace",)
+            if call == "replace" or (d != "bool" and not m.startswith("NaN"))
         ]
     scope = SCOPES[
         "full" if args.full else "quick" if args.quick else "default"
@@ -250,22 +288,22 @@ def plan(args):
     cases = []
     # tiny arrays, natively and through the reference module
     cases += [
-        (d, lay, n, "1%")
+        Case(d, lay, n, "1%")
         for d in native
         for lay in one_d
         for n in scope["tiny"]
     ]
-    cases += [(d, lay, 10, "1%") for d in other for lay in one_d]
+    cases += [Case(d, lay, 10, "1%") for d in other for lay in one_d]
     # contiguous arrays in cache, and at the speed of memory
     cases += [
-        (d, lay, n, m)
+        Case(d, lay, n, m)
         for d in native
         for lay in contiguous
         for n in scope["contiguous"]
         for m in _kept(shares, d)
     ]
     cases += [
-        (d, lay, n, m)
+        Case(d, lay, n, m)
         for d in native
         for lay in one_d
         for n in big
@@ -273,7 +311,7 @@ def plan(args):
     ]
     # the patterns of real data, where memory bounds the loops
     cases += [
-        (d, lay, n, m)
+        Case(d, lay, n, m)
         for d in dtypes
         if d in scope["pattern dtypes"]
         for lay in one_d
@@ -283,15 +321,24 @@ def plan(args):
     # every element type against every layout
     grid_shares = ("1%", "50%") if args.full else ("1%",)
     cases += [
-        (d, lay, n, m)
+        Case(d, lay, n, m)
         for d in dtypes
         if d in scope["grid dtypes"]
         for lay in layouts
         for n in scope["grid"]
         for m in grid_shares
     ]
-    # A family of replace_many cases (several olds per call) goes here:
-    # its own plan and make_case filling each old, its competitors (the
-    # idioms with an np.isin mask) and goals of its own.
+    # several olds in one call of replace_many
+    cases += [
+        Case(d, lay, n, m, call)
+        for d in dtypes
+        if d in scope["pattern dtypes"]
+        for lay in layouts
+        if lay in scope["many layouts"]
+        for n in scope["many"]
+        for m in ("1%", "50%")
+        for call in args.calls or MANY
+        if call != "replace" and d != "bool"
+    ]
     seen = set()
     return [c for c in cases if not (c in seen or seen.add(c))]

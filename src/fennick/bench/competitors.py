@@ -9,13 +9,36 @@ import functools
 
 import numpy as np
 
-from fennick import _reference_loops, replace
+from fennick import _reference_loops, replace, replace_many
+from fennick.bench.cases import CALLS
 
 # The idioms; the fastest of them is "the best idiom".
 IDIOMS = {
     "a[a==old]=new": "a[{mask}] = {new}",
     "putmask": "putmask(a, {mask}, {new})",
     "copyto": "copyto(a, {new}, where={mask})",
+}
+# replace_many(a, olds, new), and the idioms for a list of olds and one new
+MANY_OLDS = {
+    "fennick": "replace_many(a, {old}, {new})",
+    "a[isin(a,olds)]=new": "a[isin(a, {old})] = {new}",
+    "putmask isin": "putmask(a, isin(a, {old}), {new})",
+    "replace each old": "for o in {old}: replace(a, o, {new})",
+}
+# replace_many(a, olds, news), and the idioms for pairs of an old and its
+# new, which find every match before they write one
+MANY_PAIRS = {
+    "fennick": "replace_many(a, {old}, {new})",
+    "masks, then writes": (
+        "for m, n in [(a == o, n) for o, n in zip({old}, {new})]: a[m] = n"
+    ),
+    "select": (
+        "a[...] = select([a == o for o in {old}], array({new}, a.dtype), a)"
+    ),
+}
+ALL_IDIOMS = {*IDIOMS, *MANY_OLDS, *MANY_PAIRS} - {
+    "fennick",
+    "replace each old",
 }
 # NumPy's loops that read and write every element in place, by dtype kind;
 # the fastest is "inplace".  Each timed pair of calls restores the array.
@@ -76,11 +99,15 @@ def namespace():
     """The names the statements use."""
     return {
         "replace": replace,
+        "replace_many": replace_many,
         "replace_with": _reference_loops.replace_with,
         "numba_loop": numba_loop(),
         "putmask": np.putmask,
         "copyto": np.copyto,
         "isnan": np.isnan,
+        "isin": np.isin,
+        "select": np.select,
+        "array": np.array,
         "multiply": np.multiply,
         "negative": np.negative,
         "bitwise_not": np.bitwise_not,
@@ -102,10 +129,15 @@ def numba_serves(a, old):
     )
 
 
-def competitors(a, old, widths=()):
-    """name -> statement for the case of array `a`: fennick, the loops of
-    each of `widths` (through replace_with), the idioms, the numba loop
-    and the bounds."""
+def competitors(a, call, old, widths=()):
+    """name -> statement for the case of array `a` and `call`: fennick,
+    the loops of each of `widths` (through replace_with, for replace), the
+    idioms, the numba loop and the bounds."""
+    if call != "replace":
+        timed = dict(MANY_PAIRS if CALLS[call][1] else MANY_OLDS)
+        if a.size > TIMED_IDIOMS_UP_TO:
+            timed = {"fennick": timed["fennick"]}
+        return {**timed, **INPLACE[a.dtype.kind], **READONLY}
     timed = {"fennick": "replace(a, {old}, {new})"}
     for width in widths:
         timed[width] = f"replace_with({width!r}, a, {{old}}, {{new}})"

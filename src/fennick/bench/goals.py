@@ -16,6 +16,7 @@ from fennick.bench.cases import (
     CONTIGUOUS,
     DTYPES,
     LAYOUTS,
+    MANY,
     NAMED,
     NARROW,
     NATIVE,
@@ -24,22 +25,26 @@ from fennick.bench.cases import (
     STORES,
     WIDE,
 )
-from fennick.bench.competitors import IDIOMS, INPLACE_NAMES, READONLY
+from fennick.bench.competitors import ALL_IDIOMS, INPLACE_NAMES, READONLY
 
 
 def figures(times, subjects, matches):
     """The figures of one case: the bounds ("inplace", "readonly"), the
     best idiom's name, and for each of `subjects` (fennick, widths) its
     time over the bounds, the idioms' and numba's time over its own, and
-    its time per stored element."""
+    its time per stored element; for replace_many with one new, the
+    time of one replace call per old over fennick's."""
     r = {
         "inplace": min(t for k, t in times.items() if k in INPLACE_NAMES),
         "readonly": min(times[k] for k in READONLY),
     }
-    best = min(IDIOMS, key=times.get) if "putmask" in times else None
+    idioms = [k for k in times if k in ALL_IDIOMS]
+    best = min(idioms, key=times.get) if idioms else None
     if best:
         r["best_idiom"] = best
-    for s in subjects:
+    if "replace each old" in times:
+        r["each/fennick"] = times["replace each old"] / times["fennick"]
+    for s in (s for s in subjects if s in times):
         t = times[s]
         r[f"{s}/inplace"] = t / r["inplace"]
         r[f"{s}/readonly"] = t / r["readonly"]
@@ -55,26 +60,32 @@ def figures(times, subjects, matches):
 
 def add_share_ratio(results):
     """fennick's time with 50% matches over its time with 1%, per array."""
-    times = {
-        (r["dtype"], r["layout"], r["size"], r["match"]): r["times_ns"][
-            "fennick"
-        ]
-        for r in results
-    }
+
+    def key(r, match):
+        return (r["dtype"], r["layout"], r["size"], match, r["call"])
+
+    times = {key(r, r["match"]): r["times_ns"]["fennick"] for r in results}
     for r in results:
-        low = times.get((r["dtype"], r["layout"], r["size"], "1%"))
+        low = times.get(key(r, "1%"))
         if r["match"] == "50%" and low:
             r["fennick 50%/1%"] = r["times_ns"]["fennick"] / low
 
 
 def _sel(
-    dtypes=NATIVE, layouts=None, lo=0, hi=math.inf, matches=RANDOM, match=None
+    dtypes=NATIVE,
+    layouts=None,
+    lo=0,
+    hi=math.inf,
+    matches=RANDOM,
+    match=None,
+    calls=("replace",),
 ):
     """Which cases a goal holds for."""
 
     def keep(r):
         return (
             r["dtype"] in dtypes
+            and (calls is None or r["call"] in calls)
             and (layouts is None or r["layout"] in layouts)
             and lo <= r["size"] <= hi
             and (matches is None or r["match"] in matches)
@@ -238,6 +249,25 @@ GOALS = [
         _sel(dtypes=DTYPES, matches=None),
         per_width=True,
     ),
+    # replace_many: several olds in one pass
+    Goal(
+        "replace_many from 1e5",
+        "idiom/fennick",
+        ">= 2",
+        _sel(dtypes=DTYPES, lo=10**5, calls=MANY),
+    ),
+    Goal(
+        "replace_many, 3 olds, from 1e5",
+        "each/fennick",
+        ">= 1",
+        _sel(dtypes=DTYPES, lo=10**5, calls=MANY),
+    ),
+    Goal(
+        "replace_many from 1e6",
+        "fennick/inplace",
+        "report",
+        _sel(dtypes=DTYPES, lo=10**6, calls=MANY),
+    ),
 ]
 
 
@@ -247,7 +277,8 @@ def _passes(value, target):
 
 
 def label(r):
-    return f"{r['dtype']} {r['layout']} {r['size']:.0e} {r['match']}"
+    call = "" if r["call"] == "replace" else f", {r['call']}"
+    return f"{r['dtype']} {r['layout']} {r['size']:.0e} {r['match']}{call}"
 
 
 def headline(results, subjects=("fennick",)):
@@ -300,6 +331,7 @@ def grid(results):
             "idiom/fennick" not in r
             or r["size"] < 10**3
             or r["match"] not in RANDOM
+            or r["call"] != "replace"
         ):
             continue
         key = (r["dtype"], LAYOUTS[r["layout"]][0])

@@ -30,6 +30,7 @@ def plot(results, path):
                     r
                     for r in results
                     if r["layout"] == "1-d"
+                    and r["call"] == "replace"
                     and r["dtype"] == dtype
                     and r["match"] == share
                     and "best_idiom" in r

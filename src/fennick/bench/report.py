@@ -31,6 +31,11 @@ columns of the per-case rows (--full):
              every element once
   f/bound    fennick's time over the faster of inplace and readonly
   numba/f    the numba loop's time over fennick's (1-d arrays)
+replace_many: "3 olds" replaces a list of three olds with one new, "16
+pairs" each of 16 olds with its own new; the idioms are a[np.isin(a, olds)]
+= new and np.putmask with that mask, or for pairs every old's mask found
+before any is written, and np.select; "each/fennick" is the time of one
+replace call per old over replace_many's.
 matches: 1%, 50%, 90% of the elements at random; none; one block of 30%;
 runs of 64 to 1024 matches covering 5% or 90%; every element; NaN: `old` is
 NaN.
@@ -94,7 +99,7 @@ def fmt_time(ns):
 
 
 ROW_HEADER = (
-    f"{'dtype':9} {'layout':22} {'size':>9} {'match':9} "
+    f"{'dtype':9} {'layout':22} {'size':>9} {'match':18} "
     f"{'fennick':>9} {'/elem':>9} {'idiom':>9} {'inplace':>9} "
     f"{'readonly':>9} {'idiom/f':>8} {'f/inpl':>7} {'f/bound':>7} "
     f"{'numba/f':>7}"
@@ -104,8 +109,9 @@ ROW_HEADER = (
 def row(r):
     t = r["times_ns"]
     idiom = t[r["best_idiom"]] if "best_idiom" in r else math.nan
+    match = r["match"] + ("" if r["call"] == "replace" else f", {r['call']}")
     return (
-        f"{r['dtype']:9} {r['layout']:22} {r['size']:>9} {r['match']:9} "
+        f"{r['dtype']:9} {r['layout']:22} {r['size']:>9} {match:18} "
         + " ".join(
             f"{fmt_time(v):>9}"
             for v in (
@@ -170,6 +176,7 @@ def print_widths(results, widths):
         (r["dtype"], r["match"], r["size"]): r
         for r in results
         if r["layout"] == "1-d"
+        and r["call"] == "replace"
         and r["size"] >= 10**6
         and r["match"] in PATTERNS
         and f"{widths[0]}/inplace" in r
