@@ -291,8 +291,12 @@ def lint(session):
     session.install(".", "dask[array]", env=PIP_ENV)
     for name in (
         "fennick.replace",
+        "fennick.replace_many",
         "fennick.replace_parallel",
+        "fennick.replace_many_parallel",
         "fennick.dask.replace",
+        "fennick.dask.replace_many",
+        "fennick.slow.replace",
     ):
         session.run("python", "-m", "numpydoc", "validate", name)
 

@@ -152,6 +152,89 @@ replace_with(PyObject *Py_UNUSED(self), PyObject *const *args,
     return NULL;
 }
 
+/* The tuple `items`, each converted (a failure names it `what[i]`, or
+   `what` when `indexed` is false) and settled for arrays of `a`'s kind,
+   into *out (a new tuple).  A 1-d numeric array of items is its own
+   settled form.  Returns 1, 0 when `a`'s kind is not (or no longer) one
+   that settles, or -1 with an exception set. */
+static int
+settle_items(PyArrayObject *a, PyObject *items, const char *what, bool indexed,
+             PyObject **out)
+{
+    if (!PyTuple_Check(items)) {
+        *out = Py_NewRef(items);
+        return 1;
+    }
+    const Py_ssize_t n = PyTuple_GET_SIZE(items);
+    Scalar *scalars = (Scalar *)PyMem_Malloc(sizeof(Scalar) * (size_t)(n + 1));
+    if (scalars == NULL) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    int status = 1;
+    for (Py_ssize_t i = 0; i < n && status == 1; i++) {
+        if (scalar_from_object(PyTuple_GET_ITEM(items, i), &scalars[i],
+                               ScalarName{what, indexed ? i : -1})
+            < 0) {
+            status = -1;
+        }
+    }
+    /* A __float__ may have changed the array's dtype. */
+    const char kind = PyArray_DESCR(a)->kind;
+    if (status == 1 && !settles_kind(kind)) {
+        status = 0;
+    }
+    *out = status == 1 ? PyTuple_New(n) : NULL;
+    if (status == 1 && *out == NULL) {
+        status = -1;
+    }
+    for (Py_ssize_t i = 0; i < n && status == 1; i++) {
+        PyObject *number =
+            settled_number(PyTuple_GET_ITEM(items, i), &scalars[i], kind);
+        if (number == NULL) {
+            Py_CLEAR(*out);
+            status = -1;
+            break;
+        }
+        PyTuple_SET_ITEM(*out, i, number);
+    }
+    PyMem_Free(scalars);
+    return status;
+}
+
+static PyObject *
+settle_many(PyObject *Py_UNUSED(self), PyObject *const *args, Py_ssize_t nargs)
+{
+    if (nargs != 4) {
+        PyErr_SetString(PyExc_TypeError,
+                        "settle_many takes (a, olds, news, pairwise)");
+        return NULL;
+    }
+    const int pairwise = PyObject_IsTrue(args[3]);
+    if (pairwise < 0) {
+        return NULL;
+    }
+    if (!PyArray_Check(args[0])
+        || !settles_kind(PyArray_DESCR((PyArrayObject *)args[0])->kind)) {
+        Py_RETURN_NOTIMPLEMENTED;
+    }
+    PyArrayObject *a = (PyArrayObject *)args[0];
+    PyObject *olds = NULL, *news = NULL, *result = NULL;
+    int status = settle_items(a, args[1], "old", true, &olds);
+    if (status == 1) {
+        status = settle_items(a, args[2], "new", pairwise, &news);
+    }
+    if (status == 1) {
+        result = PyTuple_Pack(3, olds, news, args[3]);
+    }
+    else if (status == 0) {
+        result = Py_NewRef(Py_NotImplemented);
+    }
+    Py_XDECREF(olds);
+    Py_XDECREF(news);
+    return result;
+}
+
 PyDoc_STRVAR(
     replace_doc,
     "replace(a, old, new)\n"
@@ -183,12 +266,24 @@ PyDoc_STRVAR(
     "Like replace, with the loops built for `width` (one of `widths`), so\n"
     "that the builds can be compared with each other.");
 
+PyDoc_STRVAR(
+    settle_many_doc,
+    "settle_many(a, olds, news, pairwise)\n"
+    "--\n"
+    "\n"
+    "settle for fennick.replace_many's tuples of scalars (a failed\n"
+    "conversion names its item, `old[2]`): (olds, news, pairwise) with\n"
+    "plain numbers, a 1-d numeric array staying as it is, or NotImplemented\n"
+    "for arrays other than bool, integers or floats.");
+
 static PyMethodDef reference_loops_methods[] = {
     {"replace", (PyCFunction)(void (*)(void))replace, METH_FASTCALL,
      replace_doc},
     {"replace_with", (PyCFunction)(void (*)(void))replace_with, METH_FASTCALL,
      replace_with_doc},
     {"settle", (PyCFunction)(void (*)(void))settle, METH_FASTCALL, settle_doc},
+    {"settle_many", (PyCFunction)(void (*)(void))settle_many, METH_FASTCALL,
+     settle_many_doc},
     {NULL, NULL, 0, NULL} /* sentinel */
 };
 
