@@ -43,14 +43,18 @@ _THREADED_KINDS = "biufcmMV"
 _INERT_TYPES = (int, float, bool, complex, str, bytes)
 
 
+def usable_cores():
+    """The number of cores this process may run on."""
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except AttributeError:  # not on every platform
+        return os.cpu_count() or 1
+
+
 def default_workers():
     """The number of cores this process may run on, at most
     MAX_DEFAULT_WORKERS."""
-    try:
-        cores = len(os.sched_getaffinity(0))
-    except AttributeError:  # not on every platform
-        cores = os.cpu_count() or 1
-    return max(1, min(cores, MAX_DEFAULT_WORKERS))
+    return min(usable_cores(), MAX_DEFAULT_WORKERS)
 
 
 def _threads(workers):

@@ -10,6 +10,7 @@ __all__ = ["replace_parallel", "replace_many_parallel"]
 MIN_PIECE_BYTES: int
 MAX_DEFAULT_WORKERS: int
 
+def usable_cores() -> int: ...
 def default_workers() -> int: ...
 def replace_parallel(
     a: _ArrayT,
