@@ -291,8 +291,12 @@ def lint(session):
     session.install(".", "dask[array]", env=PIP_ENV)
     for name in (
         "fennick.replace",
+        "fennick.replace_many",
         "fennick.replace_parallel",
+        "fennick.replace_many_parallel",
         "fennick.dask.replace",
+        "fennick.dask.replace_many",
+        "fennick.slow.replace",
     ):
         session.run("python", "-m", "numpydoc", "validate", name)
 
@@ -548,3 +552,22 @@ def python(session):
     test_wheel(
         session, built, f"python {version} numpy {oldest}", numpy=oldest
     )
+
+
+@nox.session
+def docs(session):
+    """The documentation site builds from docs/ with no warning, and every
+    example in its pages and in the public docstrings passes as a
+    doctest."""
+    session.install(".[docs]", env={"PIP_DISABLE_PIP_VERSION_CHECK": "1"})
+    out = "docs/_build"
+    for builder, fresh in (("html", ["-E"]), ("doctest", [])):
+        # One doctree cache: the doctest build reuses what the HTML build
+        # read, and -E keeps a stale cache from hiding a warning.
+        args = ["-W", "--keep-going", *fresh, "-b", builder]
+        args += ["-d", f"{out}/doctrees", "docs", f"{out}/{builder}"]
+        session.run("sphinx-build", *args)
+
+
+# .ci/run runs the sessions listed above; the site is one of them.
+nox.options.sessions.append("docs")

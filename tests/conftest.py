@@ -1,8 +1,10 @@
-"""Shared helpers for the tests of fennick.dozudiror.replace.
+"""Shared helpers for the tests of fennick.
 
 The oracle below restates the behaviour of ``replace`` with plain NumPy
 masks; the buffer helpers place arrays inside larger byte regions so that a
-test can prove no byte outside an array (or view) was written.
+test can prove no byte outside an array (or view) was written.  Around
+them: the messages, inputs, bit tables and fills that several test files
+use.
 """
 
 import contextlib
@@ -12,6 +14,8 @@ import numpy as np
 import pytest
 
 from fennick.dozudiror import replace
+
+NAN, INF = float("nan"), float("inf")
 
 # The four element types served by native loops: float64, float32 and the
 # platform's long (64-bit) and int (32-bit).
@@ -26,18 +30,14 @@ def int_range(dtype):
 
 INT_RANGE = {d: int_range(d) for d in (np.dtype("l"), np.dtype("i"))}
 
-BITS = {1: np.uint8, 2: np.uint16, 4: np.uint32, 8: np.uint64}
+# --- messages -------------------------------------------------------------
 
+NOT_ARRAY = "works in place so input must be an array, not (e.g.) a list"
+OLD_NUMBER = "`old` must be a number"
+NEW_NUMBER = "`new` must be a number"
 OLD_CAST = "Cannot safely cast `old` to int"
 NEW_CAST = "Cannot safely cast `new` to int"
-
-
-def pytest_configure(config):
-    config.addinivalue_line(
-        "markers",
-        "reference_module: the outcome depends on fennick.slow, which serves "
-        "arrays that no native loop handles",
-    )
+READ_ONLY = "assignment destination is read-only"
 
 
 @contextlib.contextmanager
@@ -48,21 +48,115 @@ def raises_msg(exc_type, message):
     assert str(info.value) == message
 
 
-def nan_from_bits(bits, dtype=np.float64):
-    """A NaN (or any value) of `dtype` with the given bit pattern."""
+# --- inputs ---------------------------------------------------------------
+
+# Things that are not arrays, by name.
+NON_ARRAYS = {
+    "list": [0.0, 1.0],
+    "tuple": (0.0, 1.0),
+    "float": 0.0,
+    "int": 3,
+    "None": None,
+}
+
+
+def frozen(values):
+    """A read-only copy of `values`."""
+    a = np.array(values, copy=True)
+    a.setflags(write=False)
+    return a
+
+
+def frozen_view(values):
+    """A reversed, strided view of a read-only copy."""
+    return frozen(np.repeat(values, 2))[::-2]
+
+
+def broadcast(values):
+    """`values` seen four times over: read-only, as broadcasts are."""
+    return np.broadcast_to(values, (4,) + values.shape)
+
+
+def over_bytes(values):
+    """A copy of `values` over a bytes object, which is never writeable."""
+    return np.frombuffer(values.tobytes(), values.dtype)
+
+
+READ_ONLY_MAKERS = [frozen, frozen_view, broadcast, over_bytes]
+
+
+class IntSub(int):
+    """An int whose float conversion disagrees with its value."""
+
+    def __float__(self):
+        return 0.5
+
+
+class Index:
+    """A number only through __index__."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+# --- bits -----------------------------------------------------------------
+
+BITS = {1: np.uint8, 2: np.uint16, 4: np.uint32, 8: np.uint64}
+
+# NaNs of every kind, by element size: quiet, negative, signalling,
+# negative signalling, payload-carrying, all ones, negative all ones, and
+# a signalling one with a high payload bit.
+NAN_BITS = {
+    8: [
+        0x7FF8000000000000,
+        0xFFF8000000000000,
+        0x7FF0000000000001,
+        0xFFF0000000000001,
+        0x7FF8DEADBEEF0001,
+        0x7FFFFFFFFFFFFFFF,
+        0xFFFFFFFFFFFFFFFF,
+        0x7FF4000000000000,
+    ],
+    4: [
+        0x7FC00000,
+        0xFFC00000,
+        0x7F800001,
+        0xFF800001,
+        0x7FC0BEEF,
+        0x7FFFFFFF,
+        0xFFFFFFFF,
+        0x7FA00000,
+    ],
+    2: [0x7E00, 0xFE00, 0x7C01, 0xFC01, 0x7E55, 0x7FFF, 0xFFFF, 0x7D00],
+}
+
+
+def from_bits(bits, dtype=np.float64):
+    """The value (or array, for a list) of `dtype` with the given bit
+    pattern(s), NaN payloads included."""
     dtype = np.dtype(dtype)
     return np.array(bits, BITS[dtype.itemsize]).view(dtype)[()]
 
 
 def float_from_bits(bits):
     """A Python float with the given 64-bit pattern (payload kept)."""
-    return float(nan_from_bits(bits, np.float64))
+    return float(from_bits(bits, np.float64))
 
 
-def bits_of(a):
-    """The raw bits of a float or int array, as unsigned integers."""
+def bits_of(a, native=False):
+    """The bits of a float or int array as unsigned integers: as stored, or
+    with `native` of its values in native byte order, so that a
+    byte-swapped array and a native one compare."""
+    if native:
+        a = a.astype(a.dtype.newbyteorder("="))
     a = np.ascontiguousarray(a)
     return a.view(BITS[a.dtype.itemsize])
+
+
+# --- the oracle -----------------------------------------------------------
 
 
 def exact_value(value):
@@ -142,6 +236,9 @@ def guard_value(dtype, old):
     return np.dtype(dtype).type(0) if value is None else value
 
 
+# --- buffers --------------------------------------------------------------
+
+
 def aligned_buffer(nbytes, align=64, misalign=0):
     """A uint8 array of `nbytes` whose data starts `misalign` bytes past an
     `align`-byte boundary."""
@@ -204,23 +301,6 @@ class Guard:
         assert changed.size == 0, f"bytes outside the view changed: {changed}"
 
 
-def fill_pattern(view, old, seed=0):
-    """Fill `view` with a mix of `old` and other values, NaN and -0.0
-    included for floats; roughly half the elements hold `old`."""
-    dtype = view.dtype
-    old_item = as_element(dtype, old)
-    if old_item is None or (dtype.kind == "i" and math.isnan(float(old))):
-        old_item = dtype.type(2)
-    if dtype.kind == "f":
-        others = np.array([1, 3, 0, -0.0, np.nan, np.inf, -1], dtype)
-    else:
-        others = np.array([1, 3, 0, -1], dtype)
-    rng = np.random.default_rng(seed)
-    values = rng.choice(others, size=view.shape)
-    values[rng.random(view.shape) < 0.5] = old_item
-    view[...] = values
-
-
 def assert_same(actual, wanted, loose_nan_at=None):
     """`actual` equals `wanted` bit for bit.
 
@@ -264,3 +344,114 @@ def check_replace(view, old, new, guard=None, run=None):
         assert_same(view, wanted, loose)
     if guard is not None:
         guard.check()
+
+
+# --- fills ----------------------------------------------------------------
+
+
+def fill_pattern(view, old, seed=0):
+    """Fill `view` with a mix of `old` and other values, NaN and -0.0
+    included for floats; roughly half the elements hold `old`."""
+    dtype = view.dtype
+    old_item = as_element(dtype, old)
+    if old_item is None or (dtype.kind == "i" and math.isnan(float(old))):
+        old_item = dtype.type(2)
+    if dtype.kind == "f":
+        others = np.array([1, 3, 0, -0.0, np.nan, np.inf, -1], dtype)
+    else:
+        others = np.array([1, 3, 0, -1], dtype)
+    rng = np.random.default_rng(seed)
+    values = rng.choice(others, size=view.shape)
+    values[rng.random(view.shape) < 0.5] = old_item
+    view[...] = values
+
+
+# Edge values of each float size: zeros, infinities, NAN_BITS, the smallest
+# and largest finite magnitudes, 1 and its successor.
+EDGE_BITS = {
+    8: [
+        0x0000000000000000,
+        0x8000000000000000,
+        0x7FF0000000000000,
+        0xFFF0000000000000,
+        *NAN_BITS[8],
+        0x0000000000000001,
+        0x7FEFFFFFFFFFFFFF,
+        0x3FF0000000000000,
+        0x3FF0000000000001,
+    ],
+    4: [
+        0x00000000,
+        0x80000000,
+        0x7F800000,
+        0xFF800000,
+        *NAN_BITS[4],
+        0x00000001,
+        0x7F7FFFFF,
+        0x3F800000,
+        0x3F800001,
+    ],
+    2: [
+        0x0000,
+        0x8000,
+        0x7C00,
+        0xFC00,
+        *NAN_BITS[2],
+        0x0001,
+        0x7BFF,
+        0x3C00,
+        0x3C01,
+    ],
+}
+
+
+def float_pool(dtype):
+    native = dtype.newbyteorder("=")
+    edges = from_bits(EDGE_BITS[dtype.itemsize], native)
+    pool = np.concatenate([edges, np.array([-1, 2, 0.1, -2.5], native)])
+    return pool.astype(dtype)
+
+
+def int_pool(dtype):
+    if dtype.kind == "b":  # bytes other than 0 and 1 are true as well
+        return np.array([0, 1, 1, 2, 255], np.uint8).view(bool)
+    lo, hi = int_range(dtype)
+    values = [
+        0,
+        1,
+        2,
+        lo,
+        hi,
+        lo + 1,
+        hi - 1,
+        2**31 - 1,
+        -(2**31),
+        2**53,
+        2**53 + 1,
+        2**63 - 1024,
+        2**32 + 2,
+        -1,
+        200,
+        2**15,
+    ]
+    return np.array([v for v in values if lo <= v <= hi], dtype)
+
+
+def fill_from_pool(view, olds, seed):
+    """Fill `view` from its element type's pool and the values `olds` take
+    there (as many of those as of the pool, so that matches are common);
+    assigned through the bits so NaN payloads arrive intact.  A NaN old
+    adds nothing: the pool has NaNs of every kind."""
+    dtype = view.dtype
+    pool = float_pool(dtype) if dtype.kind == "f" else int_pool(dtype)
+    held = [as_element(dtype, old) for old in olds]
+    held = [
+        v
+        for v in held
+        if v is not None and not (dtype.kind == "f" and math.isnan(v))
+    ]
+    if held:
+        more = np.resize(np.array(held, dtype), max(len(pool), len(held)))
+        pool = np.concatenate([pool, more])
+    bits = np.random.default_rng(seed).choice(bits_of(pool), size=view.shape)
+    view.view(bits.dtype)[...] = bits

@@ -1,62 +1,73 @@
 """The benchmarks run end to end on a tiny set of cases.
 
 Speed is never asserted here: only that every competitor is checked and
-timed, and that the table, headline ratios and JSON come out.
+timed, that the patterns of matches are what they say, and that the table,
+goals and JSON come out.
 """
 
 import importlib.util
 import io
 import json
 
-from fennick import bench, bench_parallel
+import numpy as np
+import pytest
+
+from fennick import _reference_loops
+from fennick.bench import __main__ as cli
+from fennick.bench import cases, goals, parallel
 
 
 def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
     out = tmp_path / "bench.json"
-    assert (
-        bench.main(
-            [
-                "--sizes",
-                "40",
-                "--dtypes",
-                "float32,>i2",
-                "--layouts",
-                "1-d|x[::-1]",
-                "--repeat",
-                "1",
-                "--sample-ms",
-                "0.2",
-                "--json",
-                str(out),
-            ]
-        )
-        == 0
-    )
+    argv = ["--sizes", "40", "--dtypes", "float32,>i2", "--layouts"]
+    argv += ["1-d|x[::-1]", "--patterns", "50%,runs 90%", "--widths"]
+    argv += ["--calls", ",".join(cases.CALLS), "--repeat", "1"]
+    argv += ["--sample-ms", "0.2", "--json", str(out)]
+    assert cli.main(argv) == 0
     printed = capsys.readouterr().out
     assert "vector width: " in printed and "Goals" in printed
 
     data = json.loads(out.read_text())
     assert data["machine"]["width"] in data["machine"]["widths"]
-    cases = {(r["dtype"], r["layout"], r["match"]) for r in data["results"]}
-    assert len(cases) == 2 * 2 * 2  # 1% and 50% of each
+    ran = {
+        (r["dtype"], r["layout"], r["match"], r["call"])
+        for r in data["results"]
+    }
+    assert len(ran) == 2 * 2 * 2 * len(cases.CALLS)
+    numba = importlib.util.find_spec("numba") is not None
     for r in data["results"]:
-        assert {"fennick", "putmask", "max"} <= set(r["times_ns"])
+        timed = {"fennick", "max"}
+        if r["call"] == "replace":
+            timed |= {"putmask", *_reference_loops.widths}
+            native = numba and r["dtype"] != ">i2"
+            assert ("numba" in r["times_ns"]) == native
+        assert timed <= set(r["times_ns"]) and "best_idiom" in r
         assert all(t > 0 for t in r["times_ns"].values())
+
+
+@pytest.mark.parametrize("match", list(cases.MATCHES))
+def test_patterns_cover_their_share(match):
+    rng = np.random.default_rng(1)
+    case = cases.Case("float64", "1-d", 10**6, match, "3 olds")
+    a, (olds, _), _, matches = cases.make_case(case, rng)
+    hits = np.isin(a, olds) | np.isnan(a)  # any of the olds
+    assert matches == np.count_nonzero(hits)
+    assert matches / a.size == pytest.approx(cases.MATCHES[match][1], abs=0.02)
+    if match.startswith("runs"):  # at least 64 long, but the cut last one
+        edges = np.diff(hits, prepend=False, append=False).nonzero()[0]
+        assert (edges[1::2] - edges[::2])[:-1].min() >= cases.RUN[0]
 
 
 def test_default_plan_reaches_every_goal():
     # Every goal has cases in the default run (nothing timed here).
-    cases = [
-        dict(zip(("dtype", "layout", "size", "match"), c, strict=True))
-        for c in bench.plan(bench.parse_args([]))
-    ]
-    for desc, _, _, keep in bench.GOALS:
-        assert any(keep(c) for c in cases), desc
+    planned = [c._asdict() for c in cases.plan(cli.parse_args([]))]
+    for goal in goals.GOALS:
+        assert any(goal.keep(c) for c in planned), goal.desc
 
 
 def test_parallel_tiny_run_checks_and_times_every_competitor():
     out = io.StringIO()
-    rows = bench_parallel.run(size=5000, rounds=1, workers=[1, 2], out=out)
+    rows = parallel.run(size=5000, rounds=1, workers=[1, 2], out=out)
     names = [
         "replace",
         "replace_parallel workers=1",

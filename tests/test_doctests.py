@@ -32,18 +32,27 @@ def test_replace_examples_pass():
     assert {"array([1, 2, 3])", "array([1., 2., 0.])"} <= shown
 
 
-def test_replace_parallel_examples_pass():
-    examples = run_examples(fennick.replace_parallel)
+@pytest.mark.parametrize(
+    "func",
+    [
+        fennick.replace_parallel,
+        fennick.replace_many,
+        fennick.replace_many_parallel,
+    ],
+)
+def test_examples_call_their_function(func):
+    examples = run_examples(func)
     assert (
-        sum("fennick.replace_parallel(" in ex.source for ex in examples) >= 2
+        sum(f"fennick.{func.__name__}(" in ex.source for ex in examples) >= 2
     )
 
 
-def test_dask_replace_examples_pass():
+@pytest.mark.parametrize("name", ["replace", "replace_many"])
+def test_dask_examples_pass(name):
     pytest.importorskip("dask.array")
     import fennick.dask
 
+    func = getattr(fennick.dask, name)
     assert any(
-        "fennick.dask.replace(" in ex.source
-        for ex in run_examples(fennick.dask.replace)
+        f"fennick.dask.{name}(" in ex.source for ex in run_examples(func)
     )

@@ -5,45 +5,27 @@ float32."""
 import numpy as np
 import pytest
 
-from conftest import bits_of, check_replace, float_from_bits, nan_from_bits
+from conftest import (
+    NAN_BITS,
+    bits_of,
+    check_replace,
+    float_from_bits,
+    from_bits,
+)
 from fennick.dozudiror import replace
 
 FLOATS = [np.float64, np.float32]
 FLOAT_IDS = ["f8", "f4"]
-
-# Quiet, negative, signalling and payload-carrying NaNs.
-NAN_BITS = {
-    np.float64: [
-        0x7FF8000000000000,
-        0xFFF8000000000000,
-        0x7FF0000000000001,
-        0xFFF0000000000001,
-        0x7FF8DEADBEEF0001,
-        0x7FFFFFFFFFFFFFFF,
-        0xFFFFFFFFFFFFFFFF,
-        0x7FF4000000000000,
-    ],
-    np.float32: [
-        0x7FC00000,
-        0xFFC00000,
-        0x7F800001,
-        0xFF800001,
-        0x7FC0BEEF,
-        0x7FFFFFFF,
-        0xFFFFFFFF,
-        0x7FA00000,
-    ],
-}
 
 
 def with_nans(dtype, n=21):
     """n elements: the NaNs of NAN_BITS spread among ordinary values."""
     x = np.arange(n, dtype=dtype) - 3
     x[-1] = np.inf
-    nans = NAN_BITS[dtype]
+    nans = NAN_BITS[np.dtype(dtype).itemsize]
     positions = np.linspace(0, n - 2, len(nans)).astype(int)
     for pos, bits in zip(positions, nans, strict=True):
-        x[pos] = nan_from_bits(bits, dtype)
+        x[pos] = from_bits(bits, dtype)
     return x, positions
 
 

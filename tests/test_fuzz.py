@@ -15,15 +15,23 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import fennick.slow
-from conftest import Guard, expected
+from conftest import (
+    INF,
+    NAN,
+    NEW_NUMBER,
+    NON_ARRAYS,
+    NOT_ARRAY,
+    OLD_NUMBER,
+    READ_ONLY,
+    Guard,
+    Index,
+    IntSub,
+    expected,
+)
 from fennick.dozudiror import replace
 
 DOCUMENTED = (TypeError, ValueError, RuntimeError)
 NATIVE = {np.dtype(c).num for c in "dfli"}
-NAN, INF = float("nan"), float("inf")
-OLD_NAN, NEW_NAN = "`old` must be a number", "`new` must be a number"
-READ_ONLY = "assignment destination is read-only"
-NOT_ARRAY = "works in place so input must be an array, not (e.g.) a list"
 RECORD = np.dtype([("x", "<i4"), ("y", ">f8")])
 
 
@@ -38,14 +46,9 @@ def Float(result):
     return type("Float", (), {"__float__": convert})()
 
 
-def Index(value):
-    return type("Index", (), {"__index__": lambda self: value})()
-
-
 # A float subclass converts by its stored value, an int subclass by its own
 # __float__.
 FloatSub = type("FloatSub", (float,), {"__float__": lambda self: 12345.0})
-IntSub = type("IntSub", (int,), {"__float__": lambda self: 0.5})
 
 
 def _narrowed(element, v):  # overflow warnings are ignored by the test
@@ -245,16 +248,9 @@ def arrays(draw, old):
     return flat, region
 
 
-NON_ARRAYS = st.sampled_from(
-    [
-        [1.0, 2.0],
-        (1.0, 2.0),
-        1.5,
-        None,
-        "abc",
-        np.float64(1.0),
-        memoryview(bytes(16)),
-    ]
+# The shared non-arrays, and a few that look more like one.
+ANY_NON_ARRAY = st.sampled_from(
+    [*NON_ARRAYS.values(), "abc", np.float64(1.0), memoryview(bytes(16))]
 )
 KEYWORDS = ["a", "old", "new", "extra", "A", "olds", "new_"]
 
@@ -264,7 +260,7 @@ def calls(draw):
     (old, old_d), (new, new_d) = draw(SCALARS), draw(SCALARS)
     extra = draw(SCALARS)[0]
     a, region = draw(
-        NON_ARRAYS.map(lambda a: (a, None))
+        ANY_NON_ARRAY.map(lambda a: (a, None))
         if draw(st.integers(0, 9)) == 0
         else arrays(old_d)
     )
@@ -347,7 +343,7 @@ def test_hostile_calls(call):
     elif not is_array:
         predicted = TypeError(NOT_ARRAY)
     elif native and (old is None or new is None):
-        predicted = TypeError(OLD_NAN if old is None else NEW_NAN)
+        predicted = TypeError(OLD_NUMBER if old is None else NEW_NUMBER)
     elif native and a.dtype.num in NATIVE:
         # Integer loops take ints and NumPy integers by their own value.
         exact = (int, np.integer)

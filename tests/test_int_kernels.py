@@ -5,28 +5,34 @@ their double); everything else is refused before the array is touched."""
 import numpy as np
 import pytest
 
-from conftest import INT_RANGE, NEW_CAST, OLD_CAST, check_replace, raises_msg
+from conftest import (
+    INF,
+    INT_RANGE,
+    NAN,
+    NEW_CAST,
+    OLD_CAST,
+    IntSub,
+    check_replace,
+    raises_msg,
+)
 from fennick.dozudiror import replace
 
 I8, I4 = np.dtype("l"), np.dtype("i")
 INTS = [I8, I4]
 INT_IDS = ["i8", "i4"]
-nan, inf = float("nan"), float("inf")
-# An int whose __float__ says otherwise: the integer loops use its value.
-IntSub = type("IntSub", (int,), {"__float__": lambda self: 0.5})
 
 BAD_EITHER = [
     (2.5, 0, OLD_CAST),
     (-0.5, 0, OLD_CAST),
     (1.5, 2.5, OLD_CAST),
-    (inf, 0, OLD_CAST),
-    (-inf, 0, OLD_CAST),
-    (1e300, nan, OLD_CAST),
+    (INF, 0, OLD_CAST),
+    (-INF, 0, OLD_CAST),
+    (1e300, NAN, OLD_CAST),
     (0, 2.5, NEW_CAST),
     (0, 1e-300, NEW_CAST),
-    (1, nan, NEW_CAST),
-    (1, inf, NEW_CAST),
-    (1, -inf, NEW_CAST),
+    (1, NAN, NEW_CAST),
+    (1, INF, NEW_CAST),
+    (1, -INF, NEW_CAST),
 ]
 BAD_I4 = [
     (3e9, 0, OLD_CAST),
@@ -69,10 +75,10 @@ def test_inexact_scalars_are_refused(dtype, old, new, message):
 
 
 @pytest.mark.parametrize("dtype", INTS, ids=INT_IDS)
-@pytest.mark.parametrize("new", [5, 2.5, inf, -inf, nan, 1e300, 2**64])
+@pytest.mark.parametrize("new", [5, 2.5, INF, -INF, NAN, 1e300, 2**64])
 def test_nan_old_is_a_no_op(dtype, new):
     x = np.array([0, 1, 2, 3, 0, 1, 2, 3, 0], dtype)
-    assert replace(x, nan, new) is x
+    assert replace(x, NAN, new) is x
     np.testing.assert_array_equal(x, [0, 1, 2, 3, 0, 1, 2, 3, 0])
 
 

@@ -6,27 +6,38 @@ too, and records every array handed to replace, so each test sees which
 path a call took."""
 
 import re
+import sys
+import threading
 from fractions import Fraction
 from itertools import combinations
 
 import numpy as np
 import pytest
 
-from fennick import parallel, replace, replace_parallel
-
-NAN = float("nan")
+from conftest import NAN, IntSub, broadcast, frozen
+from fennick import (
+    parallel,
+    replace,
+    replace_many,
+    replace_many_parallel,
+    replace_parallel,
+)
 
 
 @pytest.fixture
 def pieces(monkeypatch):
     seen = []
 
-    def spy(a, old, new):
-        seen.append(a)
-        return replace(a, old, new)
+    def spy(work):
+        def run(a, *args):
+            seen.append(a)
+            return work(a, *args)
+
+        return run
 
     monkeypatch.setattr(parallel, "MIN_PIECE_BYTES", 1)
-    monkeypatch.setattr(parallel, "replace", spy)
+    monkeypatch.setattr(parallel, "replace", spy(parallel.replace))
+    monkeypatch.setattr(parallel, "_many", spy(parallel._many))
     return seen
 
 
@@ -64,9 +75,20 @@ def assert_disjoint_cover(views, a):
     assert not any(np.shares_memory(v, w) for v, w in combinations(views, 2))
 
 
+# Each call of the parallel functions and what it must equal: olds that are
+# not in the data (99) leave replace_many's result as replace's.
+CALLS = {
+    "replace": lambda a, old, new, **kw: replace_parallel(a, old, new, **kw),
+    "replace_many": lambda a, old, new, **kw: replace_many_parallel(
+        a, [old, 99], new, **kw
+    ),
+}
+
+
+@pytest.mark.parametrize("call", CALLS.values(), ids=CALLS)
 @pytest.mark.parametrize("dtype", ["f8", "i4", "i2", ">f8"])
 @pytest.mark.parametrize("make", LAYOUTS.values(), ids=LAYOUTS)
-def test_same_result_as_replace_and_the_idiom(pieces, make, dtype):
+def test_same_result_as_replace_and_the_idiom(pieces, make, dtype, call):
     a = make(dtype)
     swaps = [(3, -1), (NAN, 7)] if a.dtype.kind == "f" else [(3, -1)]
     for old, new in swaps:
@@ -74,7 +96,7 @@ def test_same_result_as_replace_and_the_idiom(pieces, make, dtype):
         replace(wanted, old, new)
         idiom[np.isnan(idiom) if old != old else idiom == old] = new
         pieces.clear()
-        assert replace_parallel(a, old, new, workers=3) is a
+        assert call(a, old, new, workers=3) is a
         np.testing.assert_array_equal(a, wanted)
         np.testing.assert_array_equal(a, idiom)
         if a.size > 1:  # cut in three, after a check on an empty view
@@ -83,13 +105,6 @@ def test_same_result_as_replace_and_the_idiom(pieces, make, dtype):
             assert_disjoint_cover(pieces[1:], a)
         else:
             assert one_call(pieces, a)
-
-
-class Odd(int):
-    """An int whose float conversion disagrees with its value."""
-
-    def __float__(self):
-        return 0.5
 
 
 BIG = [2**53, 2**53 + 1, 2**62 + 1, 0, 7]
@@ -101,9 +116,10 @@ BIG = [2**53, 2**53 + 1, 2**62 + 1, 0, 7]
         ("l", BIG, np.int64(2**53 + 1), -1),  # exact, not through a double
         (">i8", BIG, 2**62 + 1, np.uint8(7)),
         ("d", BIG, 2**53 + 1, 0),  # through the nearest double
-        ("d", [3, 0.5, 0], Odd(3), 9),  # float arrays read __float__
+        ("d", [3, 0.5, 0], IntSub(3), 9),  # float arrays read __float__
         ("f", [0.1, 0.2, 0], Fraction(1, 10), np.float32(5)),
         ("i2", [3, 1, 0], np.uint8(3), True),
+        ("i2", [-5, 1, 0], np.timedelta64(-5), IntSub(-1)),  # signed; exact
         ("?", [True, False], 1, False),
         ("c16", [3, 1.5, 0], 3, np.float16(1.5)),
     ],
@@ -119,11 +135,6 @@ def test_scalars_of_every_kind_mean_what_they_mean_to_replace(
     assert len(pieces) == 4
 
 
-def frozen(a):
-    a.setflags(write=False)
-    return a
-
-
 @pytest.mark.parametrize(
     "dtype, old, new, make",
     [
@@ -136,7 +147,7 @@ def frozen(a):
         (">f8", "1", 0, np.copy),
         ("d", 1, 2, frozen),
         ("i", 2.5, 0, frozen),  # the cast error comes first
-        ("i2", 1, 2, lambda a: np.broadcast_to(a, (3,) + a.shape)),
+        ("i2", 1, 2, broadcast),
         ("d", 1, 2, list),
     ],
 )
@@ -157,6 +168,34 @@ def test_errors_are_replaces_and_come_before_any_write(
     assert all(v is a or np.size(v) == 0 for v in pieces)
 
 
+@pytest.mark.parametrize(
+    "dtype, old, new",
+    [
+        ("i4", {1: 2, 2: 1}, None),  # simultaneous
+        ("f8", [NAN, 3, IntSub(4)], [0, NAN, 8]),
+        ("i2", [1, 70000], 0),
+        ("i2", [1, 2], [0, "x"]),
+        ("f8", [0.0, -0.0], [1, 2]),
+        ("c16", [1, 2 + 0j], [2, 1]),  # the reference module's masks
+    ],
+)
+def test_replace_many_results_and_errors_are_replace_manys(
+    pieces, dtype, old, new
+):
+    args = (old,) if new is None else (old, new)
+    a, wanted = data(600, dtype), data(600, dtype)
+    try:
+        replace_many(wanted, *args)
+    except Exception as error:
+        with pytest.raises(type(error), match=re.escape(str(error))):
+            replace_many_parallel(a, *args, workers=3)
+        assert all(np.size(v) == 0 for v in pieces)  # only the checks ran
+    else:
+        assert replace_many_parallel(a, *args, workers=3) is a
+        assert len(pieces) == 4
+    np.testing.assert_array_equal(a, wanted)
+
+
 class Counted:
     """A number that counts its conversions."""
 
@@ -173,7 +212,108 @@ def test_a_users_number_is_converted_once_for_all_pieces(pieces):
     wanted = replace(a.copy(), 3, -1)
     replace_parallel(a, old, -1, workers=8)
     np.testing.assert_array_equal(a, wanted)
-    assert len(pieces) == 9 and old.calls <= 2  # the checks, then settling
+    assert len(pieces) == 9 and old.calls == 1  # once, before the checks
+
+
+class Meddling(int):
+    """An int whose float conversion first calls `act` with the number of
+    conversions so far."""
+
+    def __new__(cls, value, act):
+        self = super().__new__(cls, value)
+        self.act, self.calls = act, 0
+        return self
+
+    def __float__(self):
+        self.calls += 1
+        self.act(self.calls)
+        return float(int(self))
+
+
+ACTS = {
+    **{
+        f"fails on call {n}": lambda a, calls, n=n: calls == n and 1 / 0
+        for n in range(1, 5)
+    },
+    "makes the array read-only": lambda a, calls: a.setflags(write=False),
+    "resizes the array": lambda a, calls: a.resize(10, refcheck=False),
+}
+
+
+@pytest.mark.parametrize("dtype", ["l", "d", ">i2"])
+@pytest.mark.parametrize("act", ACTS.values(), ids=ACTS)
+def test_a_number_is_converted_before_the_array_is_looked_at(
+    pieces, dtype, act
+):
+    # Whatever its conversion does, a call does what one replace call does:
+    # it converts once, then writes everything or raises having written
+    # nothing, and never writes through a view of memory since freed.
+    def run(call):
+        a = data(600, dtype)
+        old = Meddling(3, lambda calls: act(a, calls))
+        try:
+            call(a, old, -1)
+        except Exception as exc:
+            return a, old.calls, (type(exc), str(exc))
+        return a, old.calls, None
+
+    a, calls, error = run(lambda *args: replace_parallel(*args, workers=3))
+    wanted, wanted_calls, wanted_error = run(replace)
+    assert (calls, error) == (wanted_calls, wanted_error)
+    np.testing.assert_array_equal(a, wanted)
+
+
+def test_calls_that_grow_the_pool_at_once_all_finish(monkeypatch):
+    # A pool is never shut down while a call may hold it.  The race needs
+    # calls to overlap, so the round is repeated with a fresh pool each
+    # time; in every round every call must replace all of its array.
+    def fresh_pool():
+        state = {"pool": None, "size": 0, "pid": None}
+        monkeypatch.setattr(parallel, "_pool_state", state)
+
+    fresh_pool()
+    pool = parallel._pool(1)
+    parallel._pool(2)
+    assert pool.submit(int).result() == 0
+    monkeypatch.setattr(parallel, "MIN_PIECE_BYTES", 1 << 12)
+    workers = [2, 5, 8, 3, 4, 6]
+    wanted = replace(data(1 << 15, "d"), 3, -1)
+    saved = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    try:
+        for _ in range(20):
+            fresh_pool()
+            arrays = [data(1 << 15, "d") for _ in workers]
+            errors = []
+            barrier = threading.Barrier(len(workers))
+
+            def call(a, w, errors=errors, barrier=barrier):
+                barrier.wait()
+                try:
+                    replace_parallel(a, 3, -1, workers=w)
+                except Exception as exc:
+                    errors.append(exc)
+
+            threads = [
+                threading.Thread(target=call, args=(a, w))
+                for a, w in zip(arrays, workers, strict=True)
+            ]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+            assert errors == []
+            for a in arrays:
+                np.testing.assert_array_equal(a, wanted)
+    finally:
+        sys.setswitchinterval(saved)
+    # A pool that takes no more work, as at interpreter exit, leaves its
+    # pieces to the calling thread.
+    pool.shutdown()
+    monkeypatch.setattr(parallel, "_pool", lambda threads: pool)
+    a = data(1 << 15, "d")
+    replace_parallel(a, 3, -1, workers=4)
+    np.testing.assert_array_equal(a, wanted)
 
 
 @pytest.mark.parametrize(

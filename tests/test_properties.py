@@ -2,8 +2,6 @@
 edge values included, and writes nothing outside the view; so does every
 vector width of the loops, for every numeric element type."""
 
-import math
-
 import numpy as np
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -11,98 +9,20 @@ from hypothesis.extra.numpy import array_shapes
 from numpy.lib.stride_tricks import as_strided
 
 from conftest import (
-    BITS,
+    EDGE_BITS,
     NATIVE_DTYPES,
     Guard,
-    as_element,
-    bits_of,
     check_replace,
+    fill_from_pool,
     float_from_bits,
+    float_pool,
     guard_value,
+    int_pool,
     int_range,
     placed,
 )
 from fennick import _reference_loops
 from fennick.dozudiror import replace
-
-F8_EDGE_BITS = [
-    0x0000000000000000,
-    0x8000000000000000,  # +0, -0
-    0x7FF0000000000000,
-    0xFFF0000000000000,  # +inf, -inf
-    0x7FF8000000000000,
-    0xFFF8000000000000,  # quiet NaNs
-    0x7FF0000000000001,
-    0x7FF8DEADBEEF0001,  # signalling, payload
-    0x0000000000000001,
-    0x7FEFFFFFFFFFFFFF,  # smallest, largest
-    0x3FF0000000000000,
-    0x3FF0000000000001,  # 1 and its successor
-]
-F4_EDGE_BITS = [
-    0x00000000,
-    0x80000000,
-    0x7F800000,
-    0xFF800000,
-    0x7FC00000,
-    0xFFC00000,
-    0x7F800001,
-    0x7FC0BEEF,
-    0x00000001,
-    0x7F7FFFFF,
-    0x3F800000,
-    0x3F800001,
-]
-F2_EDGE_BITS = [
-    0x0000,
-    0x8000,
-    0x7C00,
-    0xFC00,
-    0x7E00,
-    0xFE00,
-    0x7C01,
-    0x7E55,
-    0x0001,
-    0x7BFF,
-    0x3C00,
-    0x3C01,
-]
-EDGE_BITS = {8: F8_EDGE_BITS, 4: F4_EDGE_BITS, 2: F2_EDGE_BITS}
-
-
-def float_pool(dtype):
-    native = dtype.newbyteorder("=")
-    edges = np.array(EDGE_BITS[dtype.itemsize], BITS[dtype.itemsize]).view(
-        native
-    )
-    pool = np.concatenate([edges, np.array([-1, 2, 0.1, -2.5], native)])
-    return pool.astype(dtype)
-
-
-def int_pool(dtype):
-    if dtype.kind == "b":  # bytes other than 0 and 1 are true as well
-        return np.array([0, 1, 1, 2, 255], np.uint8).view(bool)
-    lo, hi = int_range(dtype)
-    values = [
-        0,
-        1,
-        2,
-        lo,
-        hi,
-        lo + 1,
-        hi - 1,
-        2**31 - 1,
-        -(2**31),
-        2**53,
-        2**53 + 1,
-        2**63 - 1024,
-        2**32 + 2,
-        -1,
-        200,
-        2**15,
-    ]
-    return np.array([v for v in values if lo <= v <= hi], dtype)
-
 
 # Scalars at or past the edges of what the integer types hold exactly.
 INEXACT = [
@@ -125,7 +45,7 @@ def scalars(dtype):
     """Values for `old` and `new`: mostly ones the element type can hold."""
     if dtype.kind == "f":
         pool = [float(v) for v in float_pool(dtype)]
-        edge = st.sampled_from(F8_EDGE_BITS).map(float_from_bits)
+        edge = st.sampled_from(EDGE_BITS[8]).map(float_from_bits)
         return st.one_of(
             edge,
             st.sampled_from(pool),
@@ -177,20 +97,6 @@ def random_view(draw, base):
     return view.transpose(draw(st.permutations(range(view.ndim))))
 
 
-def fill_from_pool(view, old, seed):
-    """Fill `view` from the element pool plus `old` itself, so that matches
-    are common; assigned through the bits so NaN payloads arrive intact."""
-    dtype = view.dtype
-    pool = float_pool(dtype) if dtype.kind == "f" else int_pool(dtype)
-    old_item = as_element(dtype, old)
-    if old_item is not None and not (
-        dtype.kind == "f" and math.isnan(old_item)
-    ):
-        pool = np.concatenate([pool, np.full(len(pool), old_item, dtype)])
-    bits = np.random.default_rng(seed).choice(bits_of(pool), size=view.shape)
-    view.view(bits.dtype)[...] = bits
-
-
 # Values of `new` whose bits are easy to lose on the way to memory.
 FRAGILE = [
     -0.0,
@@ -236,7 +142,7 @@ def test_every_width_agrees_with_oracle(data):
     order = draw(st.sampled_from("CF"))
     old, new, region, base = scalars_and_region(draw, dtype, shape, order)
     view = random_view(draw, base)
-    fill_from_pool(view, old, draw(st.integers(0, 2**32 - 1)))
+    fill_from_pool(view, [old], draw(st.integers(0, 2**32 - 1)))
     start = region.copy()
     runs = {
         w: lambda w=w: _reference_loops.replace_with(w, view, old, new)
@@ -258,5 +164,5 @@ def test_contiguous_runs_agree_with_oracle(data):
     shape = draw(st.sampled_from([(n,), (2, n), (n, 3)]))
     order = draw(st.sampled_from("CF"))
     old, new, region, view = scalars_and_region(draw, dtype, shape, order)
-    fill_from_pool(view, old, draw(st.integers(0, 2**32 - 1)))
+    fill_from_pool(view, [old], draw(st.integers(0, 2**32 - 1)))
     check_replace(view, old, new, Guard(region, view))

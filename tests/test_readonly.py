@@ -9,33 +9,16 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import NATIVE_DTYPES, OLD_CAST, raises_msg
+from conftest import (
+    NATIVE_DTYPES,
+    OLD_CAST,
+    READ_ONLY,
+    READ_ONLY_MAKERS,
+    frozen,
+    raises_msg,
+)
 from fennick import _reference_loops
 from fennick.dozudiror import replace
-
-READ_ONLY = "assignment destination is read-only"
-
-
-def frozen(values):
-    a = values.copy()
-    a.setflags(write=False)
-    return a
-
-
-def frozen_view(values):
-    return frozen(np.repeat(values, 2))[::-2]
-
-
-def broadcast(values):
-    return np.broadcast_to(values, (4,) + values.shape)
-
-
-def over_bytes(values):
-    return np.frombuffer(values.tobytes(), values.dtype)
-
-
-MAKERS = [frozen, frozen_view, broadcast, over_bytes]
-
 
 CASES = [
     (dtype, old)
@@ -44,7 +27,7 @@ CASES = [
 ]
 
 
-@pytest.mark.parametrize("make", MAKERS, ids=lambda f: f.__name__)
+@pytest.mark.parametrize("make", READ_ONLY_MAKERS, ids=lambda f: f.__name__)
 @pytest.mark.parametrize(
     "dtype, old", CASES, ids=[f"{d.char}-{o}" for d, o in CASES]
 )
@@ -73,7 +56,6 @@ def test_cast_error_is_reported_before_read_only(dtype):
         replace(a, 2.5, 0)
 
 
-@pytest.mark.reference_module
 @pytest.mark.parametrize("dtype", [">f8", ">i4", "h"])
 def test_read_only_through_the_reference_module(dtype):
     a = frozen(np.array([0, 1, 0, 2], dtype))

@@ -17,31 +17,14 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import fennick
+from conftest import INF, NAN, Index, bits_of
 from fennick import slow
 
-NAN = float("nan")
-INF = float("inf")
 NATIVE = ["f8", "f4", "l", "i4"]  # type numbers 12, 11, 7, 5
-
-
-class Index:
-    """A number only through __index__."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 def swapped(x):
     return x.astype(x.dtype.newbyteorder(">"))
-
-
-def bits(x):
-    """The stored values, native order, as unsigned integers (NaN-exact)."""
-    x = np.ascontiguousarray(x).astype(x.dtype.newbyteorder("="))
-    return x.view(f"u{x.dtype.itemsize}")
 
 
 def outcome(x, old, new):
@@ -140,7 +123,9 @@ def test_byte_swapped_agrees_with_native(code, old, new):
     native = sample(code)
     big = swapped(native)
     assert outcome(big, old, new) == outcome(native, old, new)
-    np.testing.assert_array_equal(bits(big), bits(native))
+    np.testing.assert_array_equal(
+        bits_of(big, native=True), bits_of(native, native=True)
+    )
 
 
 @pytest.mark.parametrize("code", NATIVE)
@@ -148,11 +133,11 @@ def test_byte_swapped_agrees_with_native(code, old, new):
 def test_read_only_agrees_with_native(code, old, new):
     native = sample(code)
     big = swapped(native)
-    before = bits(native)
+    before = bits_of(native, native=True)
     native.flags.writeable = big.flags.writeable = False
     assert outcome(big, old, new) == outcome(native, old, new)
-    np.testing.assert_array_equal(bits(big), before)
-    np.testing.assert_array_equal(bits(native), before)
+    np.testing.assert_array_equal(bits_of(big, native=True), before)
+    np.testing.assert_array_equal(bits_of(native, native=True), before)
 
 
 @pytest.mark.parametrize("code", NATIVE)
@@ -173,7 +158,9 @@ def test_layouts_agree_with_native(code, view):
     big = swapped(native)
     old = native[1, 2].item()
     assert outcome(view(big), old, 5) == outcome(view(native), old, 5)
-    np.testing.assert_array_equal(bits(big), bits(native))
+    np.testing.assert_array_equal(
+        bits_of(big, native=True), bits_of(native, native=True)
+    )
 
 
 VALUE = st.one_of(
@@ -192,7 +179,9 @@ def test_random_calls_agree_with_native(code, picks, old, new):
     native = sample(code)[picks]
     big = swapped(native)
     assert outcome(big, old, new) == outcome(native, old, new)
-    np.testing.assert_array_equal(bits(big), bits(native))
+    np.testing.assert_array_equal(
+        bits_of(big, native=True), bits_of(native, native=True)
+    )
 
 
 # Every integer width, the native ones and byte-swapped ones included.
@@ -218,9 +207,26 @@ def numpy_integer(v):
     return np.int64(v) if v < 2**63 else np.uint64(v)
 
 
+def timedelta(v):
+    """A timedelta64 (a signed integer) where one holds `v`; its minimum
+    is NaT, not a number."""
+    return np.timedelta64(v) if -(2**63) < v < 2**63 else numpy_integer(v)
+
+
+class NanInt(int):
+    """An int whose float conversion is NaN: its own value still counts."""
+
+    def __float__(self):
+        return NAN
+
+
 @pytest.mark.parametrize("code", INTEGERS)
-@pytest.mark.parametrize("form", [int, numpy_integer], ids=["int", "numpy"])
-def test_integer_sentinels_are_exact_on_every_width(code, form):
+@pytest.mark.parametrize(
+    "form",
+    [int, numpy_integer, timedelta, NanInt],
+    ids=["int", "numpy", "timedelta", "nan-float"],
+)
+def test_integer_sentinels_are_exact_in_every_integer_type(code, form):
     info = np.iinfo(code)
     for v in sorted({info.min, info.max, *SENTINELS}):
         x = np.array([info.min, 5, info.max, 5], code)
@@ -329,6 +335,10 @@ def test_bool():
     fennick.replace(x, NAN, 0)
     assert x.all()
     fennick.replace(x, True, 0.0)
+    assert not x.any()
+    fennick.replace(x, NanInt(0), NanInt(1))  # ints by their own value
+    assert x.all()
+    fennick.replace(x, NanInt(1), NanInt(0))
     assert not x.any()
     with pytest.raises(TypeError, match="^`old` must be a number$"):
         fennick.replace(x, "0", 1)

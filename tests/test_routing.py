@@ -5,10 +5,14 @@ import numpy as np
 import pytest
 
 import fennick.slow
-from conftest import NATIVE_DTYPES, NATIVE_IDS, raises_msg
+from conftest import (
+    NATIVE_DTYPES,
+    NATIVE_IDS,
+    NON_ARRAYS,
+    NOT_ARRAY,
+    raises_msg,
+)
 from fennick.dozudiror import replace
-
-NOT_ARRAY = "works in place so input must be an array, not (e.g.) a list"
 
 
 class Recorder:
@@ -34,11 +38,7 @@ def reference(monkeypatch):
 # --- the array test -------------------------------------------------------
 
 
-@pytest.mark.parametrize(
-    "a",
-    [[0.0, 1.0], (0.0, 1.0), 0.0, 3, None],
-    ids=["list", "tuple", "float", "int", "None"],
-)
+@pytest.mark.parametrize("a", NON_ARRAYS.values(), ids=NON_ARRAYS)
 @pytest.mark.parametrize("old", [0, "x"], ids=["old-ok", "old-bad"])
 def test_non_arrays_are_refused(a, old, reference):
     with raises_msg(TypeError, NOT_ARRAY):
@@ -239,7 +239,6 @@ def test_reference_function_is_looked_up_on_every_call(monkeypatch):
     assert len(first.calls) == len(second.calls) == 1
 
 
-@pytest.mark.reference_module
 @pytest.mark.parametrize(
     "dtype", ["b", "h", "B", "H", "I", "e", "q", ">f8", ">f4", ">i8", ">i4"]
 )

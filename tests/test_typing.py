@@ -22,6 +22,7 @@ def test_stubs_and_marker_ship_with_the_package():
         "py.typed",
         "dozudiror.pyi",
         "slow.pyi",
+        "many.pyi",
         "parallel.pyi",
         "dask.pyi",
     ):

@@ -17,3 +17,6 @@ _ArrayT = TypeVar("_ArrayT", bound=np.ndarray[Any, Any])
 _Number: TypeAlias = SupportsFloat | SupportsIndex
 
 def replace(a: _ArrayT, old: _Number, new: _Number) -> _ArrayT: ...
+def _replace_many(
+    a: _ArrayT, olds: tuple[Any, ...], news: tuple[Any, ...], pairwise: bool
+) -> _ArrayT: ...

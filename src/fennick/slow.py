@@ -21,6 +21,8 @@ from fennick._reference_loops import replace as _replace_numeric
 
 __all__ = ["replace"]
 
+_NOT_AN_ARRAY = "works in place so input must be an array, not (e.g.) a list"
+
 
 def _as_double(x):
     """Convert like CPython's PyFloat_AsDouble, which the native module uses.
@@ -61,15 +63,14 @@ def _as_complex(x):
 def _convert(conv, old, new):
     # Both scalars are converted before anything else, `old` first, and the
     # converter's own error is replaced by a fixed message.
+    return _convert_one(conv, old, "`old`"), _convert_one(conv, new, "`new`")
+
+
+def _convert_one(conv, x, name):
     try:
-        old = conv(old)
+        return conv(x)
     except Exception:
-        raise TypeError("`old` must be a number") from None
-    try:
-        new = conv(new)
-    except Exception:
-        raise TypeError("`new` must be a number") from None
-    return old, new
+        raise TypeError(f"{name} must be a number") from None
 
 
 def _is_float_nan(x):
@@ -87,7 +88,7 @@ def _as_object(x):
     return box
 
 
-def _as_element(dtype, new):
+def _as_element(dtype, new, name="`new`"):
     """`new` as one element of `dtype`, so that a value the array cannot
     hold is refused before anything is written."""
     if dtype.kind == "O":
@@ -96,7 +97,7 @@ def _as_element(dtype, new):
         return np.asarray(new, dtype=dtype)
     except Exception as exc:
         raise ValueError(
-            f"cannot store `new` in elements of dtype {dtype}"
+            f"cannot store {name} in elements of dtype {dtype}"
         ) from exc
 
 
@@ -128,7 +129,7 @@ def _text_mask(arr, old):
     return mask
 
 
-def _generic_mask(arr, old):
+def _generic_mask(arr, old, name="`old`"):
     """Elementwise ``arr == old`` by NumPy's rules, as a bool array."""
     kind = arr.dtype.kind
     try:
@@ -147,11 +148,11 @@ def _generic_mask(arr, old):
         mask = np.asarray(mask)
     except Exception as exc:
         raise TypeError(
-            f"cannot compare elements of dtype {arr.dtype} with `old`"
+            f"cannot compare elements of dtype {arr.dtype} with {name}"
         ) from exc
     if mask.dtype != np.bool_ or mask.shape != arr.shape:
         raise TypeError(
-            f"cannot compare elements of dtype {arr.dtype} with `old`"
+            f"cannot compare elements of dtype {arr.dtype} with {name}"
         )
     return mask
 
@@ -163,14 +164,49 @@ def replace(a, old, new):
     element (in object arrays, every float or NumPy floating NaN), integer
     arrays require `old` and `new` to be exact values of the element type,
     and the array itself is returned.
+
+    Parameters
+    ----------
+    a : numpy.ndarray
+        The array to change in place.
+    old, new : scalar
+        As for ``fennick.replace``.  Numeric arrays take numbers; other
+        arrays take whatever NumPy compares with, and stores in, their
+        elements.
+
+    Returns
+    -------
+    numpy.ndarray
+        `a` itself.
+
+    Raises
+    ------
+    TypeError
+        If `a` is not an array, if `old` or `new` is not a number where
+        one is needed, or if NumPy cannot compare the elements with `old`.
+    ValueError
+        If an integer array cannot hold `old` or `new`, if `new` does not
+        convert to the element type, or if `a` is read-only.
+
+    See Also
+    --------
+    fennick.replace : The native entry point, which hands this function
+        every array it has no native loop for.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import fennick.slow
+    >>> fennick.slow.replace(np.array(["ab", "c"]), "ab", "z")
+    array(['z', 'c'], dtype='<U2')
+    >>> fennick.slow.replace(np.array([1, 0, 1], dtype=np.int8), 1, 5)
+    array([5, 0, 5], dtype=int8)
     """
     done = _replace_numeric(a, old, new)
     if done is not NotImplemented:
         return done
     if not isinstance(a, np.ndarray):
-        raise TypeError(
-            "works in place so input must be an array, not (e.g.) a list"
-        )
+        raise TypeError(_NOT_AN_ARRAY)
     # Work on a plain view so that subclass operators cannot interfere;
     # it shares memory with `a`, so writes land in `a`.
     arr = a.view(np.ndarray)
@@ -207,4 +243,88 @@ def replace(a, old, new):
     elif kind in "fc":
         mask = arr == old
     arr[mask] = new
+    return a
+
+
+def _same_new(x, y):
+    """Whether two news (element scalars or 0-d arrays) store the same."""
+    if isinstance(x, np.ndarray) and x.dtype.kind == "O":
+        x, y = x[()], y[()]
+        return x is y or bool(x == y)
+    return np.asarray(x).tobytes() == np.asarray(y).tobytes()
+
+
+def _float_masks(arr, olds, news, pairwise):
+    """Masks and news of long double and complex arrays, which compare
+    the olds rounded to the element type as ``replace`` does; olds of the
+    same element value (all NaNs are one) must have the same new."""
+    kind = arr.dtype.kind
+    conv = _as_double if kind == "f" else _as_complex
+    olds = [_convert_one(conv, o, f"`old[{i}]`") for i, o in enumerate(olds)]
+    scalar = arr.dtype.type
+    with np.errstate(all="ignore"):
+        news = [
+            scalar(
+                _convert_one(conv, n, f"`new[{i}]`" if pairwise else "`new`")
+            )
+            for i, n in enumerate(news)
+        ]
+        if not pairwise:
+            news = news * len(olds)
+        first, masks = {}, []
+        for i, old in enumerate(olds):
+            if np.isnan(old):
+                key, mask = "nan", np.isnan(arr)
+            else:
+                key = scalar(old) + 0  # -0.0 and 0.0 match alike
+                mask = arr == key
+            j = first.setdefault(key, i)
+            if not _same_new(news[j], news[i]):
+                raise ValueError(
+                    f"`old[{j}]` and `old[{i}]` match the same elements but "
+                    "their news differ"
+                )
+            masks.append(mask)
+    return masks, news
+
+
+def _replace_many(a, olds, news, pairwise):
+    """``fennick.replace_many`` for arrays the native loops do not serve
+    (long double, complex, text, date-time, object and record arrays),
+    through NumPy masks, every one computed before anything is written.
+
+    `olds` and `news` are tuples or 1-d arrays: ``olds[i]`` becomes
+    ``news[i]`` when `pairwise`, else ``news[0]``.
+    """
+    if not isinstance(a, np.ndarray):
+        raise TypeError(_NOT_AN_ARRAY)
+    if len(olds) == 0:
+        return a
+    arr = a.view(np.ndarray)
+    if arr.dtype.kind in "fc":
+        masks, news = _float_masks(arr, olds, news, pairwise)
+    else:
+        masks = [
+            _generic_mask(arr, o, f"`old[{i}]`") for i, o in enumerate(olds)
+        ]
+        news = [
+            _as_element(arr.dtype, n, f"`new[{i}]`" if pairwise else "`new`")
+            for i, n in enumerate(news)
+        ]
+        if not pairwise:
+            news = news * len(olds)
+        # Olds that match the same element must agree on its new.
+        for i in range(len(olds)):
+            for j in range(i):
+                if (masks[i] & masks[j]).any() and not _same_new(
+                    news[i], news[j]
+                ):
+                    raise ValueError(
+                        f"`old[{j}]` and `old[{i}]` match the same elements "
+                        "but their news differ"
+                    )
+    if not arr.flags.writeable:
+        raise ValueError("assignment destination is read-only")
+    for mask, new in zip(masks, news, strict=True):
+        arr[mask] = new
     return a

@@ -1,4 +1,6 @@
-"""Pure-Python reference implementations of fennick's native functions."""
+"""Reference implementations of fennick's native functions: the native
+loops of fennick._reference_loops for numeric element types, NumPy masks
+for the rest."""
 
 from typing import SupportsComplex, SupportsFloat, SupportsIndex, TypeAlias
 

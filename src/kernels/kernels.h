@@ -41,4 +41,12 @@ bool replace_serves(PyArrayObject *a);
 PyObject *replace_numeric(PyArrayObject *a, const Scalar *old_s,
                           const Scalar *new_s, const WalkTable *table);
 
+/* Replaces olds[i] by news[pairwise ? i : 0], for every i < n, in `a`
+   (as replace_numeric), every element compared with the olds as it was
+   before the call.  Returns `a` with a new reference, or NULL with an
+   exception set before anything was written. */
+PyObject *replace_many_numeric(PyArrayObject *a, npy_intp n,
+                               const Scalar *olds, const Scalar *news,
+                               bool pairwise, const WalkTable *table);
+
 #endif /* FENNICK_KERNELS_KERNELS_H */

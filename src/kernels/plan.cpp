@@ -9,18 +9,21 @@
  *       `old` every pattern with all exponent bits set and a nonzero
  *       fraction, any other `old` only its own bits.
  *   integers of 8 to 64 bits: `old` and `new` must be exactly values of
- *       the type; a NaN `old` matches nothing and the call does nothing.
+ *       the type (an int or NumPy integer by its own value, any other
+ *       number when integral); a NaN `old` matches nothing and the call
+ *       does nothing.
  *   bool: `old` of 0 matches false, of 1 every nonzero byte (as NumPy
  *       reads a bool), anything else nothing; `new` is stored as its truth.
+ *       Ints and NumPy integers count by their own value here too.
  *
  * Byte-swapped data is compared and written in its own byte order: the
  * patterns are swapped instead of the array.
  */
 #include "plan.h"
 
-#include "kernels.h"
-
 #include <string.h>
+
+#include "kernels.h"
 
 /* The fields of an IEEE float of `size` bytes. */
 struct FloatLayout {
@@ -117,8 +120,7 @@ swap_bytes(uint64_t bits, npy_intp size)
     }
 }
 
-/* The bit walk for elements of `size` bytes. */
-static WalkKind
+WalkKind
 bits_walk(npy_intp size, bool masked)
 {
     const int log2_size = size == 1 ? 0 : size == 2 ? 1 : size == 4 ? 2 : 3;
@@ -126,91 +128,107 @@ bits_walk(npy_intp size, bool masked)
                       + log2_size);
 }
 
-static void
-set_masked(MatchPattern *s, uint64_t and_mask, uint64_t and_bits,
-           uint64_t not_mask, uint64_t not_bits)
+static bool
+is_nan(const Scalar *s)
 {
-    s->and_mask = and_mask;
-    s->and_bits = and_bits;
-    s->not_mask = not_mask;
-    s->not_bits = not_bits;
+    return s->value != s->value;
 }
 
-static PlanOutcome
-plan_float(npy_intp size, bool swapped, const Scalar *old_s,
-           const Scalar *new_s, ReplacePlan *plan)
+ElementType
+element_type(PyArrayObject *a)
 {
-    MatchPattern *s = &plan->pattern;
-    const bool nan_old = old_s->value != old_s->value;
-    s->new_bits = float_from_double(new_s->value, size);
-    if (!nan_old) {
-        s->old_bits = float_from_double(old_s->value, size);
-    }
-    if (!swapped && size != 2) {
-        plan->walk = size == 8 ? (nan_old ? WALK_F64_NAN : WALK_F64_EQUAL)
-                               : (nan_old ? WALK_F32_NAN : WALK_F32_EQUAL);
-        return PLAN_WALK;
-    }
-    const FloatLayout f = float_layout(size);
-    const bool zero_old = !nan_old && (s->old_bits & ~f.sign) == 0;
-    plan->walk = bits_walk(size, nan_old || zero_old);
-    if (nan_old) {
-        set_masked(s, f.exponent, f.exponent, f.fraction, 0);
-    }
-    else if (zero_old) {
-        set_masked(s, f.exponent | f.fraction, 0, 0, 1);
-    }
-    if (swapped) {
-        s->old_bits = swap_bytes(s->old_bits, size);
-        s->new_bits = swap_bytes(s->new_bits, size);
-        s->and_mask = swap_bytes(s->and_mask, size);
-        s->and_bits = swap_bytes(s->and_bits, size);
-        s->not_mask = swap_bytes(s->not_mask, size);
-        s->not_bits = swap_bytes(s->not_bits, size);
-    }
-    return PLAN_WALK;
+    const PyArray_Descr *descr = PyArray_DESCR(a);
+    return {descr->kind, PyArray_ITEMSIZE(a), descr->byteorder == NPY_OPPBYTE};
 }
 
-static PlanOutcome
-plan_integer(npy_intp size, bool is_signed, bool swapped, const Scalar *old_s,
-             const Scalar *new_s, ReplacePlan *plan)
+int
+plan_old(const ElementType &e, const Scalar *old_s, ScalarName name,
+         uint64_t *bits)
 {
-    if (old_s->value != old_s->value) {
-        return PLAN_RETURN; /* `new` is never looked at */
+    *bits = 0;
+    switch (e.kind) {
+    case 'f': {
+        if (is_nan(old_s)) {
+            return OLD_NAN;
+        }
+        const uint64_t b = float_from_double(old_s->value, e.size);
+        *bits = e.swapped ? swap_bytes(b, e.size) : b;
+        return (b & ~float_layout(e.size).sign) == 0 ? OLD_ZERO : OLD_BITS;
     }
-    MatchPattern *s = &plan->pattern;
-    if (!scalar_as_integer(old_s, (int)size, is_signed, &s->old_bits)) {
-        PyErr_SetString(PyExc_ValueError, "Cannot safely cast `old` to int");
-        return PLAN_RAISE;
+    case 'b': {
+        bool zero, one;
+        if (old_s->is_integer) {
+            const bool small = old_s->fits_64 && !old_s->negative;
+            zero = small && old_s->magnitude == 0;
+            one = small && old_s->magnitude == 1;
+        }
+        else {
+            zero = old_s->value == 0.0;
+            one = old_s->value == 1.0;
+        }
+        return zero ? OLD_BITS : one ? OLD_NONZERO : OLD_NOTHING;
     }
-    if (!scalar_as_integer(new_s, (int)size, is_signed, &s->new_bits)) {
-        PyErr_SetString(PyExc_ValueError, "Cannot safely cast `new` to int");
-        return PLAN_RAISE;
+    default:
+        if (!old_s->is_integer && is_nan(old_s)) {
+            return OLD_SKIP;
+        }
+        if (!scalar_as_integer(old_s, (int)e.size, e.kind == 'i', bits)) {
+            scalar_raise(PyExc_ValueError, "Cannot safely cast ", name,
+                         " to int");
+            return -1;
+        }
+        *bits = e.swapped ? swap_bytes(*bits, e.size) : *bits;
+        return OLD_BITS;
     }
-    if (swapped) {
-        s->old_bits = swap_bytes(s->old_bits, size);
-        s->new_bits = swap_bytes(s->new_bits, size);
-    }
-    plan->walk = bits_walk(size, false);
-    return PLAN_WALK;
 }
 
-static PlanOutcome
-plan_bool(const Scalar *old_s, const Scalar *new_s, ReplacePlan *plan)
+int
+plan_new(const ElementType &e, const Scalar *new_s, ScalarName name,
+         uint64_t *bits)
 {
-    MatchPattern *s = &plan->pattern;
-    s->new_bits = new_s->value != 0.0; /* NaN is true */
-    if (old_s->value == 0.0) {
-        plan->walk = WALK_BITS8_EQUAL;
-        s->old_bits = 0;
-        return PLAN_WALK;
+    switch (e.kind) {
+    case 'f':
+        *bits = float_from_double(new_s->value, e.size);
+        break;
+    case 'b':
+        /* NaN is true */
+        *bits = new_s->is_integer ? !new_s->fits_64 || new_s->magnitude != 0
+                                  : new_s->value != 0.0;
+        return 0;
+    default:
+        if (!scalar_as_integer(new_s, (int)e.size, e.kind == 'i', bits)) {
+            scalar_raise(PyExc_ValueError, "Cannot safely cast ", name,
+                         " to int");
+            return -1;
+        }
+        break;
     }
-    if (old_s->value == 1.0) {
-        plan->walk = WALK_BITS8_MASKED;
-        set_masked(s, 0, 0, 0xff, 0); /* any nonzero byte */
-        return PLAN_WALK;
+    *bits = e.swapped ? swap_bytes(*bits, e.size) : *bits;
+    return 0;
+}
+
+void
+class_pattern(const ElementType &e, OldClass c, MatchPattern *p)
+{
+    const FloatLayout f = float_layout(e.size);
+    uint64_t and_mask = 0, and_bits = 0, not_mask = 0, not_bits = 1;
+    if (c == OLD_NAN) {
+        /* exponent all ones, fraction not zero */
+        and_mask = and_bits = f.exponent;
+        not_mask = f.fraction;
+        not_bits = 0;
     }
-    return PLAN_CHECK_ONLY;
+    else if (c == OLD_ZERO) {
+        and_mask = f.exponent | f.fraction; /* the sign is free */
+    }
+    else { /* OLD_NONZERO */
+        not_mask = 0xff;
+        not_bits = 0;
+    }
+    p->and_mask = e.swapped ? swap_bytes(and_mask, e.size) : and_mask;
+    p->and_bits = e.swapped ? swap_bytes(and_bits, e.size) : and_bits;
+    p->not_mask = e.swapped ? swap_bytes(not_mask, e.size) : not_mask;
+    p->not_bits = e.swapped ? swap_bytes(not_bits, e.size) : not_bits;
 }
 
 bool
@@ -234,17 +252,32 @@ PlanOutcome
 plan_replace(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
              ReplacePlan *plan)
 {
-    const PyArray_Descr *descr = PyArray_DESCR(a);
-    const npy_intp size = PyArray_ITEMSIZE(a);
-    const bool swapped = descr->byteorder == NPY_OPPBYTE;
-    plan->pattern = MatchPattern{0, 0, 0, 0, 1, 0};
-    switch (descr->kind) {
-    case 'b':
-        return plan_bool(old_s, new_s, plan);
-    case 'f':
-        return plan_float(size, swapped, old_s, new_s, plan);
-    default:
-        return plan_integer(size, descr->kind == 'i', swapped, old_s, new_s,
-                            plan);
+    const ElementType e = element_type(a);
+    MatchPattern *s = &plan->pattern;
+    *s = MatchPattern{0, 0, 0, 0, 1, 0};
+    const int c = plan_old(e, old_s, ScalarName{"old", -1}, &s->old_bits);
+    if (c < 0) {
+        return PLAN_RAISE;
     }
+    if (c == OLD_SKIP) {
+        return PLAN_RETURN; /* `new` is never looked at */
+    }
+    if (plan_new(e, new_s, ScalarName{"new", -1}, &s->new_bits) < 0) {
+        return PLAN_RAISE;
+    }
+    if (c == OLD_NOTHING) {
+        return PLAN_CHECK_ONLY;
+    }
+    if (e.kind == 'f' && !e.swapped && e.size != 2) {
+        /* The processor's own compares: IEEE equality takes both zeros. */
+        const bool nan = c == OLD_NAN;
+        plan->walk = e.size == 8 ? (nan ? WALK_F64_NAN : WALK_F64_EQUAL)
+                                 : (nan ? WALK_F32_NAN : WALK_F32_EQUAL);
+        return PLAN_WALK;
+    }
+    plan->walk = bits_walk(e.size, c != OLD_BITS);
+    if (c != OLD_BITS) {
+        class_pattern(e, (OldClass)c, s);
+    }
+    return PLAN_WALK;
 }

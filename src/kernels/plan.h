@@ -23,12 +23,63 @@ enum PlanOutcome {
                         walk nothing: no element can match */
     PLAN_RETURN,     /* return the array at once (a NaN `old` in an
                         integer array: `new` is not even looked at) */
+    PLAN_WALK_MANY,  /* refuse a read-only array, else walk several olds */
 };
+
+/* An array's elements as the planning sees them. */
+struct ElementType {
+    char kind;     /* 'b', 'i', 'u' or 'f' */
+    npy_intp size; /* bytes */
+    bool swapped;  /* stored in the other byte order */
+};
+
+ElementType element_type(PyArrayObject *a);
+
+/* Which elements an `old` matches. */
+enum OldClass {
+    OLD_SKIP,    /* a NaN `old` for integers: none, and its `new` is not
+                    looked at */
+    OLD_NOTHING, /* none (a bool `old` other than 0 and 1) */
+    OLD_BITS,    /* those whose bits are `bits` (never a float zero or
+                    NaN) */
+    OLD_ZERO,    /* float zeros of either sign (`bits`: the rounded `old`) */
+    OLD_NAN,     /* every float NaN */
+    OLD_NONZERO, /* every bool byte other than 0 */
+};
+
+/* Classifies `old_s` for elements of type `e`, with `bits` in the
+   elements' own byte order; `name` names the scalar in an error.  Returns
+   an OldClass, or -1 with ValueError set when an integer type cannot hold
+   it exactly. */
+int plan_old(const ElementType &e, const Scalar *old_s, ScalarName name,
+             uint64_t *bits);
+
+/* `new_s` as the bits to store in elements of type `e`.  Returns 0, or -1
+   with ValueError set. */
+int plan_new(const ElementType &e, const Scalar *new_s, ScalarName name,
+             uint64_t *bits);
+
+/* The bit walk for elements of `size` bytes: equal bits, or a masked
+   test. */
+WalkKind bits_walk(npy_intp size, bool masked);
+
+/* The masked test of an OLD_ZERO, OLD_NAN or OLD_NONZERO class in `p`. */
+void class_pattern(const ElementType &e, OldClass c, MatchPattern *p);
 
 /* Plans replacing `old_s` by `new_s` in `a` (borrowed), an array that
    replace_serves (kernels.h).  Raises ValueError when an integer type cannot hold a
    scalar exactly, `old` first. */
 PlanOutcome plan_replace(PyArrayObject *a, const Scalar *old_s,
                          const Scalar *new_s, ReplacePlan *plan);
+
+/* Walks `it` by `plan` with the walks of `table`, the interpreter lock
+   released.  Returns 0, or -1 with MemoryError set (no copy of an
+   overlapping view could be made; nothing was written). */
+int walk_planned(ElemIter *it, npy_intp itemsize, const ReplacePlan *plan,
+                 const WalkTable *table);
+
+/* Refuses a read-only array (ValueError "assignment destination is
+   read-only").  Returns 0, or -1 with the exception set. */
+int require_writeable(PyArrayObject *a);
 
 #endif /* FENNICK_KERNELS_PLAN_H */

@@ -9,10 +9,7 @@
 #include "kernels.h"
 #include "plan.h"
 
-/* Walks `it` by `plan` with the walks of `table`, the interpreter lock
-   released.  Returns 0, or -1 with MemoryError set (no copy of an
-   overlapping view could be made; nothing was written). */
-static int
+int
 walk_planned(ElemIter *it, npy_intp itemsize, const ReplacePlan *plan,
              const WalkTable *table)
 {
@@ -36,6 +33,15 @@ walk_planned(ElemIter *it, npy_intp itemsize, const ReplacePlan *plan,
     return 0;
 }
 
+int
+require_writeable(PyArrayObject *a)
+{
+    if (PyArray_ISWRITEABLE(a)) {
+        return 0;
+    }
+    return PyArray_FailUnlessWriteable(a, "assignment destination");
+}
+
 PyObject *
 replace_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
                 const WalkTable *table)
@@ -48,8 +54,7 @@ replace_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
     if (outcome != PLAN_RETURN) {
         /* Refused even when nothing would match; errors in `old` and
            `new` come first. */
-        if (!PyArray_ISWRITEABLE(a)
-            && PyArray_FailUnlessWriteable(a, "assignment destination") < 0) {
+        if (require_writeable(a) < 0) {
             return NULL;
         }
     }

@@ -19,4 +19,9 @@ extern PyObject *pystr_new;
    Returns a new reference, or NULL with an exception set. */
 PyObject *replace_entry(PyObject *self, PyObject *args, PyObject *kwargs);
 
+/* The "_replace_many" method (fast call): borrows its arguments.  Returns a
+   new reference, or NULL with an exception set. */
+PyObject *replace_many_entry(PyObject *self, PyObject *const *args,
+                             Py_ssize_t nargs);
+
 #endif /* FENNICK_MODULE_ENTRY_H */

@@ -95,9 +95,21 @@ PyDoc_STRVAR(
     ">>> a\n"
     "array([1., 2., 0.])\n");
 
+PyDoc_STRVAR(
+    replace_many_doc,
+    "_replace_many(a, olds, news, pairwise)\n"
+    "--\n"
+    "\n"
+    "The native work of fennick.replace_many, whose forms have been turned\n"
+    "into tuples: olds[i] becomes news[i] when `pairwise`, else news[0].\n"
+    "Numeric arrays are replaced natively, every other array by\n"
+    "fennick.slow._replace_many.  Returns `a`.");
+
 static PyMethodDef dozudiror_methods[] = {
     {"replace", (PyCFunction)(void (*)(void))replace_entry,
      METH_VARARGS | METH_KEYWORDS, replace_doc},
+    {"_replace_many", (PyCFunction)(void (*)(void))replace_many_entry,
+     METH_FASTCALL, replace_many_doc},
     {NULL, NULL, 0, NULL} /* sentinel */
 };
 

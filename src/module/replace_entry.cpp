@@ -114,8 +114,8 @@ replace_dispatch(PyObject *args, PyObject *kwargs, PyObject *a, PyObject *old,
     }
 
     Scalar old_s, new_s;
-    if (scalar_from_object(old, &old_s, "`old` must be a number") < 0
-        || scalar_from_object(new_, &new_s, "`new` must be a number") < 0) {
+    if (scalar_from_object(old, &old_s, ScalarName{"old", -1}) < 0
+        || scalar_from_object(new_, &new_s, ScalarName{"new", -1}) < 0) {
         Py_DECREF(arr);
         return NULL;
     }

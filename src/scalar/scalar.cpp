@@ -57,7 +57,9 @@ read_long(PyObject *obj, Scalar *out)
     return 0;
 }
 
-/* A NumPy integer scalar's stored value, read from its data.
+/* A NumPy integer scalar's stored value, read from its data.  Signedness
+   comes from the scalar's type: timedelta64 is a signed integer, though
+   its type number is not among those PyTypeNum_ISSIGNED knows.
    Returns 0, or -1 with an exception set. */
 static int
 read_numpy_integer(PyObject *obj, Scalar *out)
@@ -67,8 +69,8 @@ read_numpy_integer(PyObject *obj, Scalar *out)
         return -1;
     }
     const npy_intp size = PyDataType_ELSIZE(descr);
-    const bool is_signed = PyTypeNum_ISSIGNED(descr->type_num);
     Py_DECREF(descr);
+    const bool is_signed = PyArray_IsScalar(obj, SignedInteger);
     if (size < 1 || size > 8) {
         out->is_integer = false; /* no such integer type today */
         return 0;
@@ -89,8 +91,29 @@ read_numpy_integer(PyObject *obj, Scalar *out)
     return 0;
 }
 
+void
+scalar_raise(PyObject *type, const char *before, ScalarName name,
+             const char *after)
+{
+    if (name.index < 0) {
+        PyErr_Format(type, "%s`%s`%s", before, name.what, after);
+    }
+    else {
+        PyErr_Format(type, "%s`%s[%zd]`%s", before, name.what,
+                     (Py_ssize_t)name.index, after);
+    }
+}
+
+void
+scalar_from_integer(bool negative, uint64_t magnitude, Scalar *s)
+{
+    /* As the interpreter converts an int: to the nearest double. */
+    s->value = negative ? -(double)magnitude : (double)magnitude;
+    set_exact(s, negative, magnitude);
+}
+
 int
-scalar_from_object(PyObject *obj, Scalar *out, const char *message)
+scalar_from_object(PyObject *obj, Scalar *out, ScalarName name)
 {
     out->is_integer = false;
     if (PyFloat_CheckExact(obj)) {
@@ -104,7 +127,7 @@ scalar_from_object(PyObject *obj, Scalar *out, const char *message)
         value = PyLong_AsDouble(obj);
     }
     else if (is_complex(obj)) {
-        PyErr_SetString(PyExc_TypeError, message);
+        scalar_raise(PyExc_TypeError, "", name, " must be a number");
         return -1;
     }
     else {
@@ -113,7 +136,7 @@ scalar_from_object(PyObject *obj, Scalar *out, const char *message)
     if (value == -1.0 && PyErr_Occurred()) {
         /* KeyboardInterrupt and the like are not a bad number. */
         if (PyErr_ExceptionMatches(PyExc_Exception)) {
-            PyErr_SetString(PyExc_TypeError, message);
+            scalar_raise(PyExc_TypeError, "", name, " must be a number");
         }
         return -1;
     }
@@ -126,7 +149,7 @@ scalar_from_object(PyObject *obj, Scalar *out, const char *message)
         status = read_numpy_integer(obj, out);
     }
     if (status < 0 && PyErr_ExceptionMatches(PyExc_Exception)) {
-        PyErr_SetString(PyExc_TypeError, message);
+        scalar_raise(PyExc_TypeError, "", name, " must be a number");
     }
     return status;
 }

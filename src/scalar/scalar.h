@@ -22,11 +22,25 @@ struct Scalar {
     uint64_t magnitude; /* |exact value| when fits_64 */
 };
 
+/* How a message names a scalar: "`old`", or "`old[2]`" for index 2. */
+struct ScalarName {
+    const char *what;
+    npy_intp index; /* -1 for none */
+};
+
+/* Raises `type` with the message "<before><name><after>". */
+void scalar_raise(PyObject *type, const char *before, ScalarName name,
+                  const char *after);
+
 /* Converts `obj` (borrowed) as the interpreter converts to float, reading
    any `__float__` once; complex numbers are refused.  On failure replaces
-   the conversion's own error with TypeError `message` (an interrupt or other
-   non-Exception passes through).  Returns 0, or -1 with an exception set. */
-int scalar_from_object(PyObject *obj, Scalar *out, const char *message);
+   the conversion's own error with TypeError "<name> must be a number" (an
+   interrupt or other non-Exception passes through).  Returns 0, or -1 with
+   an exception set. */
+int scalar_from_object(PyObject *obj, Scalar *out, ScalarName name);
+
+/* `s` for an integer read exactly: negative, with |value| `magnitude`. */
+void scalar_from_integer(bool negative, uint64_t magnitude, Scalar *s);
 
 /* The bits of `s` as an integer of `size` bytes (1, 2, 4 or 8; two's
    complement when `is_signed`), in the low bytes of *bits.  An exact

@@ -29,5 +29,10 @@ celsius = np.array([-273.15, 20.0]).view(Celsius)
 assert_type(fennick.replace(celsius, -273.15, np.nan), Celsius)
 assert_type(fennick.replace_parallel(x, 0, 3), npt.NDArray[np.float64])
 assert_type(fennick.replace_parallel(celsius, 0, np.nan, workers=2), Celsius)
+assert_type(
+    fennick.replace_many(x, [0, -999], np.nan), npt.NDArray[np.float64]
+)
+assert_type(fennick.replace_many(celsius, {0: 1.0, 1: 2.0}), Celsius)
+assert_type(fennick.replace_many(i, (1, 2), [3, 4]), npt.NDArray[np.int16])
 assert float(fennick.replace(np.zeros(4), 0, 1).sum()) == 4.0
 version: str = fennick.__version__

@@ -1,0 +1,44 @@
+"""Times fennick.replace against the NumPy code a user would write instead.
+
+``python -m fennick.bench`` (a few minutes; ``--quick`` under a minute)
+prints which vector width served the run, a table of the goals fennick is
+built to meet, each with its measured ratio and a pass or miss mark, and a
+grid of every numeric element type against every layout family.  ``--full``
+times more sizes and shares of matches and prints a row per case;
+``--widths`` times the loops of every width this processor runs on the same
+arrays and prints a table per width; ``--help`` explains every column.
+
+Every case is an array of one element type, layout, size and pattern of
+matching elements (random shares, and the clustered matches of real data:
+none, one block, runs, every element); on it, in one process and in
+interleaved samples, so that machine drift hits every competitor alike,
+are timed:
+
+- ``fennick``: ``replace(a, old, new)``, or on cases of several olds
+  ``replace_many(a, olds, new)`` (three olds, one new) and
+  ``replace_many(a, olds, news)`` (16 pairs), against idioms of their own
+  (``np.isin`` masks, every old's mask before any write, ``np.select``)
+  and, for one new, a ``replace`` call per old;
+- the idioms: ``a[a == old] = new``, ``np.putmask(a, a == old, new)`` and
+  ``np.copyto(a, new, where=(a == old))``, with ``np.isnan(a)`` as the mask
+  for a NaN ``old``; the fastest of the three is "the best idiom";
+- ``numba``, on 1-d arrays where numba is installed: an ``@njit`` loop
+  ``for i in range(n): if a[i] == old: a[i] = new``, compiled before it is
+  timed;
+- ``inplace``: NumPy's fastest loop that reads and writes every element in
+  place (``np.negative(a, out=a)``, ``np.bitwise_not`` for unsigned types,
+  or ``np.multiply(a, 1, out=a)``; ``np.logical_not`` or ``np.bitwise_not``
+  for bool);
+- ``readonly``: NumPy's fastest loop that only reads every element (the
+  faster of ``np.max(a)`` and ``np.count_nonzero(a)``).
+
+Each timed call does real work: calls alternate ``(old, new)`` and
+``(new, old)``, so every call finds its matches again.  The results of
+every competitor that replaces are checked once before they are timed.
+Times are medians of repeated samples.  numba and the plot are optional
+(``pip install fennick[bench]``), and so is dask for ``--parallel``.
+
+The package, a file per job: ``cases`` (element types, layouts, patterns,
+the plan), ``competitors``, ``timing``, ``goals``, ``report``, ``plot``,
+``parallel`` (threads and dask) and the command line in ``__main__``.
+"""

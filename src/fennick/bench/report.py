@@ -1,0 +1,215 @@
+"""What a run prints: the machine, a row per case (--full), the goals with
+pass or MISS marks, the grid of element types against layout families,
+and with --widths a table per width."""
+
+import math
+import platform
+
+import numpy as np
+
+from fennick import _reference_loops
+from fennick.bench.cases import DTYPES, FAMILIES, PATTERNS
+from fennick.bench.goals import grid, headline
+from fennick.parallel import usable_cores
+
+COLUMNS = """\
+columns of the per-case rows (--full):
+  fennick    time of one replace(a, old, new) call
+  /elem      that time divided by the number of elements
+  idiom      time of the best (fastest) of a[a == old] = new,
+             np.putmask(a, a == old, new) and np.copyto(a, new,
+             where=a == old) (np.isnan(a) as the mask for a NaN old)
+  inplace    NumPy's fastest loop that reads and writes every element in
+             place: np.negative (np.bitwise_not for unsigned) or
+             np.multiply(a, 1) with out=a (np.logical_not or
+             np.bitwise_not for bool)
+  readonly   NumPy's fastest loop that only reads every element: np.max or
+             np.count_nonzero
+  idiom/f    best idiom's time over fennick's: how many times faster
+             fennick is than the NumPy code a user would write
+  f/inpl     fennick's time over inplace: below 1, faster than writing
+             every element once
+  f/bound    fennick's time over the faster of inplace and readonly
+  numba/f    the numba loop's time over fennick's (1-d arrays)
+replace_many: "3 olds" replaces a list of three olds with one new, "16
+pairs" each of 16 olds with its own new; the idioms are a[np.isin(a, olds)]
+= new and np.putmask with that mask, or for pairs every old's mask found
+before any is written, and np.select; "each/fennick" is the time of one
+replace call per old over replace_many's.
+matches: 1%, 50%, 90% of the elements at random; none; one block of 30%;
+runs of 64 to 1024 matches covering 5% or 90%; every element; NaN: `old` is
+NaN.
+goals: each compares a figure with its target over a set of cases and marks
+the worst case pass or MISS ("report": shown, not judged); "fennick
+50%/1%" is fennick's time with half the elements matching over its time
+with 1%; "ns/stored" is the time per element replaced.  With --widths,
+"avx2/inplace" and the like are the figures of that width's loops (called
+through fennick._reference_loops.replace_with), one row per width.  The
+grid gives, per element type and layout family, the worst idiom/fennick
+from 1e5 elements.
+"""
+
+
+def machine(numba):
+    cpu = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo") as f:
+            cpu = next(
+                line.split(":", 1)[1].strip()
+                for line in f
+                if line.startswith("model name")
+            )
+    except (OSError, StopIteration):
+        pass
+    return {
+        "cpu": cpu,
+        "cores": usable_cores(),
+        "system": platform.platform(),
+        "python": platform.python_version(),
+        "numpy": np.__version__,
+        "numba": numba,
+        "width": _reference_loops.width,
+        "widths": list(_reference_loops.widths),
+    }
+
+
+def print_machine(info, cases, mode, widths):
+    print(
+        f"fennick.bench on {info['cpu']} ({info['cores']} cores), "
+        f"{info['system']}, Python {info['python']}, NumPy {info['numpy']}, "
+        + (
+            f"numba {info['numba']}"
+            if info["numba"]
+            else "no numba (pip install fennick[bench])"
+        )
+    )
+    print(
+        f"vector width: {info['width']} (this processor runs: "
+        f"{', '.join(info['widths'])}); {cases} cases, median of up "
+        f"to {mode['repeat']} samples of about {mode['sample_ms']:g} ms"
+        + (f"; every width timed: {', '.join(widths)}" if widths else "")
+    )
+
+
+def fmt_time(ns):
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("us", 1e3)):
+        if ns >= scale:
+            return f"{ns / scale:.3g} {unit}"
+    return f"{ns:.3g} ns"
+
+
+ROW_HEADER = (
+    f"{'dtype':9} {'layout':22} {'size':>9} {'match':18} "
+    f"{'fennick':>9} {'/elem':>9} {'idiom':>9} {'inplace':>9} "
+    f"{'readonly':>9} {'idiom/f':>8} {'f/inpl':>7} {'f/bound':>7} "
+    f"{'numba/f':>7}"
+)
+
+
+def row(r):
+    t = r["times_ns"]
+    idiom = t[r["best_idiom"]] if "best_idiom" in r else math.nan
+    match = r["match"] + ("" if r["call"] == "replace" else f", {r['call']}")
+    return (
+        f"{r['dtype']:9} {r['layout']:22} {r['size']:>9} {match:18} "
+        + " ".join(
+            f"{fmt_time(v):>9}"
+            for v in (
+                t["fennick"],
+                t["fennick"] / max(1, r["elements"]),
+                idiom,
+                r["inplace"],
+                r["readonly"],
+            )
+        )
+        + f" {r.get('idiom/fennick', math.nan):8.2f}"
+        f" {r['fennick/inplace']:7.2f} {r['fennick/bound']:7.2f}"
+        f" {r.get('numba/fennick', math.nan):7.2f}"
+    )
+
+
+def print_goals(results, subjects):
+    print("\nGoals (worst case of this run; median over its cases)")
+    print(
+        f"  {'cases':36} {'figure':18} {'target':>8} {'worst':>7} "
+        f"{'median':>7}  mark   worst case"
+    )
+    for desc, key, target, worst, case, median, passed in headline(
+        results, subjects
+    ):
+        if worst is None:
+            print(f"  {desc:36} {key:18} {target:>8} {'n/a':>7} {'':>7}  -")
+            continue
+        mark = "-" if passed is None else "pass" if passed else "MISS"
+        print(
+            f"  {desc:36} {key:18} {target:>8} {worst:7.2f} {median:7.2f}"
+            f"  {mark:5}  {case}"
+        )
+    cells = grid(results)
+    if not cells:
+        return
+    print(
+        "\nidiom/fennick by element type and layout family: the worst case "
+        "from 1e5 elements\n(target >= 1.5; '!' marks a miss, or a case "
+        "below 1.0 from 1e3)"
+    )
+    print(f"  {'dtype':9}" + "".join(f"{f:>12}" for f in FAMILIES))
+    for dtype in DTYPES:
+        line = []
+        for family in FAMILIES:
+            big, small = cells.get((dtype, family), (math.inf, math.inf))
+            if big == math.inf and small == math.inf:
+                line.append(f"{'':>12}")
+                continue
+            shown = big if big != math.inf else small
+            miss = big < 1.5 or small < 1.0
+            line.append(f"{shown:11.2f}{'!' if miss else ' '}")
+        if any(cell.strip() for cell in line):
+            print(f"  {dtype:9}" + "".join(line))
+
+
+def print_widths(results, widths):
+    """A table per width of its loops on the 1-d patterns from 1e6
+    elements: time over the in-place loop and over the read-only loop, and
+    the time per stored element."""
+    cases = {
+        (r["dtype"], r["match"], r["size"]): r
+        for r in results
+        if r["layout"] == "1-d"
+        and r["call"] == "replace"
+        and r["size"] >= 10**6
+        and r["match"] in PATTERNS
+        and f"{widths[0]}/inplace" in r
+    }
+    sizes = sorted({n for _, _, n in cases})
+    if not sizes:
+        return
+    print(
+        "\nEvery width on 1-d arrays: its loops' time over NumPy's in-place "
+        "loop (/inpl)\nand read-only loop (/read), and per element stored "
+        "(ns/st)"
+    )
+    for w in widths:
+        print(
+            f"\n  {w:20}"
+            + "".join(
+                f"{f'{n:.0e} /inpl':>13} {'/read':>6} {'ns/st':>6}"
+                for n in sizes
+            )
+        )
+        for dtype in DTYPES:
+            for match in PATTERNS:
+                rs = [cases.get((dtype, match, n)) for n in sizes]
+                if not any(rs):
+                    continue
+                line = f"  {dtype:9} {match:10}"
+                for r in rs:
+                    stored = r and r.get(f"{w} ns/stored")
+                    line += (
+                        f"{'':27}"
+                        if r is None
+                        else f"{r[f'{w}/inplace']:13.2f} "
+                        f"{r[f'{w}/readonly']:6.2f} "
+                        + (f"{stored:6.2f}" if stored else f"{'':6}")
+                    )
+                print(line.rstrip())

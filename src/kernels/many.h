@@ -1,0 +1,67 @@
+/*
+ * Several olds in one pass: the plan of a replace_many call, and the walks
+ * that carry it out.  Shared by the kernels' units only.
+ *
+ * Every old becomes exact bit patterns of the element (a float zero both
+ * of its patterns) and at most one masked class (every float NaN, or every
+ * nonzero bool), each with its new.  Patterns are unique and never match
+ * the same element, so each element takes at most one new, chosen by its
+ * value before the call.
+ */
+#ifndef FENNICK_KERNELS_MANY_H
+#define FENNICK_KERNELS_MANY_H
+
+#include "plan.h"
+
+/* Up to this many patterns are compared a vector at a time; more go
+   through a lookup. */
+#define MANY_FEW 8
+
+struct ManyPlan {
+    npy_intp size;      /* element bytes */
+    npy_intp count;     /* exact patterns */
+    uint64_t *old_bits; /* count of them, in the elements' own byte order,
+                           in the order the olds came; owned */
+    uint64_t *new_bits; /* new_bits[i] replaces old_bits[i]; owned */
+    bool has_class;
+    MatchPattern klass; /* the masked class's test and new_bits */
+    void *lookup;       /* the patterns' lookup once built, or NULL; owned */
+};
+
+/* Plans replacing olds[i] by news[pairwise ? i : 0] (i < n) in `a`.  Old
+   errors come before new errors, and both before a conflict (two olds of
+   the same elements with different news).  Returns PLAN_WALK with
+   `single` filled when one walk of replace does the job, PLAN_WALK_MANY
+   with `many` filled (free it with many_plan_free), or another outcome. */
+PlanOutcome plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds,
+                      const Scalar *news, bool pairwise, ReplacePlan *single,
+                      ManyPlan *many);
+
+void many_plan_free(ManyPlan *plan);
+
+/* An empty lookup for up to `capacity` patterns of `size` bytes: a table
+   over every value for 8- and 16-bit elements, a hash of the patterns for
+   wider ones.  Returns NULL when memory runs out. */
+void *lookup_new(npy_intp size, npy_intp capacity);
+
+/* Adds `old_bits` -> `new_bits` unless `old_bits` is there already, in
+   which case *known gets its new; a hash may move to a bigger record.
+   Returns 1 when added, 0 when there already, -1 when memory ran out. */
+int lookup_add(void **lookup, npy_intp size, uint64_t old_bits,
+               uint64_t new_bits, uint64_t *known);
+
+/* Adds the masked class `klass` (a table folds it in; a hash tests it
+   apart and ignores this). */
+void lookup_add_class(void *lookup, npy_intp size, const MatchPattern &klass);
+
+/* Builds the lookup of `plan` from its patterns and class, if it has none
+   yet.  Call with the interpreter lock held.  Returns 0, or -1 with
+   MemoryError set. */
+int many_lookup_build(ManyPlan *plan);
+
+/* Replaces through the lookup, element by element, comparing each element
+   with its value in `before` (a copy of the bytes from the first run's
+   start) when that is not NULL, else with the element itself. */
+void many_lookup_walk(ElemIter *it, const ManyPlan *plan, const char *before);
+
+#endif /* FENNICK_KERNELS_MANY_H */

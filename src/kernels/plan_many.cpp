@@ -1,0 +1,218 @@
+/*
+ * Planning a replace_many call: each old classified and each new converted
+ * as replace does it, then the olds turned into unique exact patterns and
+ * at most one masked class, with the conflicts between them found before
+ * anything is written.  Many olds are deduplicated through the lookup that
+ * the walk will use, so it is built once.
+ */
+#include "many.h"
+
+/* Up to this many patterns are deduplicated by comparing each with those
+   before it. */
+#define FEW_PATTERNS 24
+
+static void
+conflict(npy_intp first, npy_intp second)
+{
+    PyErr_Format(PyExc_ValueError,
+                 "`old[%zd]` and `old[%zd]` match the same elements but "
+                 "their news differ",
+                 (Py_ssize_t)first, (Py_ssize_t)second);
+}
+
+/* -0.0 in a float of type `e`: the sign bit, which a swapped float keeps
+   in its first byte. */
+static uint64_t
+negative_zero(const ElementType &e)
+{
+    return e.swapped ? 0x80 : (uint64_t)1 << (8 * e.size - 1);
+}
+
+/* The unique patterns, in the order the olds came. */
+struct Patterns {
+    npy_intp count;
+    uint64_t *old_bits, *new_bits;
+    npy_intp *position; /* of the first old with the pattern */
+    void *lookup;       /* deduplicates when there are many, else NULL */
+    npy_intp size;
+};
+
+/* Adds old i's pattern.  Returns 0, or -1 with ValueError set when an
+   earlier old has the pattern with another new. */
+static int
+add_pattern(Patterns *p, uint64_t old_bits, uint64_t new_bits, npy_intp i)
+{
+    uint64_t known = new_bits;
+    bool added = true;
+    if (p->lookup != NULL) {
+        const int status =
+            lookup_add(&p->lookup, p->size, old_bits, new_bits, &known);
+        if (status < 0) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        added = status > 0;
+    }
+    else {
+        for (npy_intp k = 0; k < p->count && added; k++) {
+            added = p->old_bits[k] != old_bits;
+            known = p->new_bits[k];
+        }
+    }
+    if (added) {
+        p->old_bits[p->count] = old_bits;
+        p->new_bits[p->count] = new_bits;
+        p->position[p->count++] = i;
+        return 0;
+    }
+    if (known == new_bits) {
+        return 0;
+    }
+    npy_intp first = 0;
+    while (p->old_bits[first] != old_bits) {
+        first++;
+    }
+    conflict(p->position[first], i);
+    return -1;
+}
+
+PlanOutcome
+plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
+          bool pairwise, ReplacePlan *single, ManyPlan *many)
+{
+    const ElementType e = element_type(a);
+    const size_t most = (size_t)(2 * n + 1); /* a float zero: 2 patterns */
+    Patterns p = {0, NULL, NULL, NULL, NULL, e.size};
+    p.old_bits = (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * most);
+    p.new_bits = (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * most);
+    p.position = (npy_intp *)PyMem_Malloc(sizeof(npy_intp) * most);
+    uint64_t *bits =
+        (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * (size_t)(2 * n + 1));
+    uint64_t *new_of = bits + n; /* each old's new */
+    signed char *classes = (signed char *)PyMem_Malloc((size_t)n + 1);
+    PlanOutcome outcome = PLAN_RAISE;
+    npy_intp class_position = -1, kept = 0;
+    uint64_t class_new = 0, one_new = 0;
+    OldClass class_kind = OLD_NOTHING;
+    if (p.old_bits == NULL || p.new_bits == NULL || p.position == NULL
+        || bits == NULL || classes == NULL) {
+        PyErr_NoMemory();
+        goto done;
+    }
+
+    for (npy_intp i = 0; i < n; i++) {
+        const int c = plan_old(e, &olds[i], ScalarName{"old", i}, &bits[i]);
+        if (c < 0) {
+            goto done;
+        }
+        classes[i] = (signed char)c;
+        kept += c != OLD_SKIP;
+    }
+    if (kept == 0) {
+        outcome = PLAN_RETURN; /* no old, or NaNs for integers only */
+        goto done;
+    }
+    if (!pairwise
+        && plan_new(e, &news[0], ScalarName{"new", -1}, &one_new) < 0) {
+        goto done;
+    }
+    if (2 * n > FEW_PATTERNS) {
+        p.lookup = lookup_new(e.size, n);
+        if (p.lookup == NULL) {
+            PyErr_NoMemory();
+            goto done;
+        }
+    }
+    for (npy_intp i = 0; i < n; i++) {
+        new_of[i] = one_new;
+        if (pairwise && classes[i] != OLD_SKIP
+            && plan_new(e, &news[i], ScalarName{"new", i}, &new_of[i]) < 0) {
+            goto done;
+        }
+    }
+    for (npy_intp i = 0; i < n; i++) {
+        const int c = classes[i];
+        const uint64_t new_bits = new_of[i];
+        if (c == OLD_BITS) {
+            if (add_pattern(&p, bits[i], new_bits, i) < 0) {
+                goto done;
+            }
+        }
+        else if (c == OLD_ZERO) {
+            /* Both zeros, whichever the old was. */
+            if (add_pattern(&p, 0, new_bits, i) < 0
+                || add_pattern(&p, negative_zero(e), new_bits, i) < 0) {
+                goto done;
+            }
+        }
+        else if (c == OLD_NAN || c == OLD_NONZERO) {
+            if (class_position >= 0 && class_new != new_bits) {
+                conflict(class_position, i);
+                goto done;
+            }
+            if (class_position < 0) {
+                class_position = i;
+                class_new = new_bits;
+                class_kind = (OldClass)c;
+            }
+        }
+    }
+
+    single->pattern = MatchPattern{0, 0, 0, 0, 1, 0};
+    if (p.count == 0 && class_position < 0) {
+        outcome = PLAN_CHECK_ONLY; /* only olds that match nothing */
+    }
+    else if (p.count == 1 && class_position < 0) {
+        single->pattern.old_bits = p.old_bits[0];
+        single->pattern.new_bits = p.new_bits[0];
+        single->walk = bits_walk(e.size, false);
+        outcome = PLAN_WALK;
+    }
+    else if (p.count == 0
+             || (p.count == 2 && class_position < 0 && e.kind == 'f'
+                 && p.position[0] == p.position[1])) {
+        /* One class alone: float NaNs, nonzero bools, or float zeros. */
+        class_pattern(e, p.count == 0 ? class_kind : OLD_ZERO,
+                      &single->pattern);
+        single->pattern.new_bits = p.count == 0 ? class_new : p.new_bits[0];
+        single->walk = bits_walk(e.size, true);
+        outcome = PLAN_WALK;
+    }
+    else {
+        *many = ManyPlan{e.size,
+                         p.count,
+                         p.old_bits,
+                         p.new_bits,
+                         class_position >= 0,
+                         MatchPattern{0, 0, 0, 0, 1, 0},
+                         p.lookup};
+        if (many->has_class) {
+            class_pattern(e, class_kind, &many->klass);
+            many->klass.new_bits = class_new;
+            if (p.lookup != NULL) {
+                lookup_add_class(p.lookup, e.size, many->klass);
+            }
+        }
+        p.old_bits = p.new_bits = NULL;
+        p.lookup = NULL; /* all three now the plan's */
+        outcome = PLAN_WALK_MANY;
+    }
+done:
+    PyMem_Free(p.old_bits);
+    PyMem_Free(p.new_bits);
+    PyMem_Free(p.position);
+    PyMem_RawFree(p.lookup);
+    PyMem_Free(bits);
+    PyMem_Free(classes);
+    return outcome;
+}
+
+void
+many_plan_free(ManyPlan *plan)
+{
+    PyMem_Free(plan->old_bits);
+    PyMem_Free(plan->new_bits);
+    PyMem_RawFree(plan->lookup);
+    plan->old_bits = plan->new_bits = NULL;
+    plan->lookup = NULL;
+}

@@ -1,0 +1,246 @@
+"""replace_many: several olds in one pass, each by the rules of replace,
+every element compared with the olds as it was before the call."""
+
+import math
+import re
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from hypothesis.extra.numpy import array_shapes
+from test_properties import NUMERIC, random_view, scalars
+
+from conftest import (
+    NOT_ARRAY,
+    READ_ONLY,
+    Guard,
+    _fits,
+    as_element,
+    assert_same,
+    bits_of,
+    exact_value,
+    fill_from_pool,
+    over_bytes,
+    placed,
+    raises_msg,
+)
+from fennick import replace_many
+
+CONFLICT = re.compile(
+    r"`old\[(\d+)\]` and `old\[(\d+)\]` match the same elements but their "
+    r"news differ"
+)
+
+
+def old_key(dtype, old):
+    """What an old matches, as a value: equal keys, the same elements;
+    None for none."""
+    if dtype.kind == "f":
+        if math.isnan(float(old)):
+            return "nan"
+        return float(as_element(dtype, old)) + 0.0  # -0.0 is 0.0
+    if dtype.kind == "b":
+        v = exact_value(old) if isinstance(old, int) else float(old)
+        return v if v in (0, 1) else None
+    return exact_value(old)
+
+
+def expected_many(a, olds, news, pairwise):
+    """A copy of `a` after replace_many, or the ValueError it raises (a
+    conflict as the pattern CONFLICT)."""
+    dtype = a.dtype
+    news = list(news) if pairwise else list(news) * len(olds)
+    names = [f"`new[{i}]`" if pairwise else "`new`" for i in range(len(olds))]
+    skipped = dtype.kind in "iu"
+    kept = [
+        i for i, o in enumerate(olds) if not (skipped and math.isnan(float(o)))
+    ]
+    if dtype.kind in "iu":
+        for i in kept:
+            if not _fits(olds[i], dtype):
+                return ValueError(f"Cannot safely cast `old[{i}]` to int")
+        for i in kept:
+            if not _fits(news[i], dtype):
+                return ValueError(f"Cannot safely cast {names[i]} to int")
+    new_bits = {
+        i: bits_of(np.array([as_element(dtype, news[i])]))[0] for i in kept
+    }
+    first = {}
+    for i in kept:
+        key = old_key(dtype, olds[i])
+        j = first.setdefault(key, i)
+        if key is not None and new_bits[j] != new_bits[i]:
+            return CONFLICT
+    out = np.array(a, copy=True)
+    for i in kept:
+        mask = match_old(a, olds[i])
+        out[mask] = as_element(dtype, news[i])
+    return out
+
+
+def match_old(a, old):
+    """Elements of `a` that `old` matches (as replace would)."""
+    key = old_key(a.dtype, old)
+    if key is None:
+        return np.zeros(a.shape, bool)
+    if key == "nan":
+        return np.isnan(a)
+    if a.dtype.kind == "b":
+        nonzero = a.view(np.uint8) != 0
+        return nonzero if key else ~nonzero
+    with np.errstate(all="ignore"):
+        return a == a.dtype.type(key)
+
+
+def check_many(view, olds, news, pairwise, guard=None):
+    before = view.copy()
+    wanted = expected_many(view, olds, news, pairwise)
+    new = news if pairwise else news[0]
+    if wanted is CONFLICT or isinstance(wanted, ValueError):
+        with pytest.raises(ValueError) as info:
+            replace_many(view, olds, new)
+        message = str(info.value)
+        if wanted is CONFLICT:
+            i, j = map(int, CONFLICT.fullmatch(message).groups())
+            assert old_key(view.dtype, olds[i]) == old_key(view.dtype, olds[j])
+        else:
+            assert message == str(wanted)
+        assert_same(view, before)
+    else:
+        assert replace_many(view, olds, new) is view
+        # float16/32 NaN news may be quietened on the way: any NaN will do
+        loose = None
+        if view.dtype.kind == "f" and view.dtype.itemsize < 8:
+            loose = np.isnan(wanted) & ~np.isnan(before)
+        assert_same(view, wanted, loose)
+    if guard is not None:
+        guard.check()
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.data())
+def test_agrees_with_oracle(data):
+    # A few olds are compared a vector at a time, many through a lookup:
+    # both, with repeats, NaNs, zeros of both signs and chains (a new that
+    # is another old), on random views.
+    draw = data.draw
+    dtype = draw(st.sampled_from(NUMERIC))
+    shape = draw(
+        st.one_of(
+            array_shapes(min_dims=0, max_dims=3, min_side=0, max_side=8),
+            st.integers(0, 300).map(lambda n: (n,)),
+        )
+    )
+    count = draw(st.one_of(st.integers(0, 10), st.integers(11, 40)))
+    olds = draw(st.lists(scalars(dtype), min_size=count, max_size=count))
+    pairwise = draw(st.booleans())
+    chained = st.sampled_from(olds) if olds else scalars(dtype)
+    news = draw(
+        st.lists(
+            st.one_of(scalars(dtype), chained),
+            min_size=count if pairwise else 1,
+            max_size=count if pairwise else 1,
+        )
+    )
+    region, base = placed(dtype, shape, 0, order=draw(st.sampled_from("CF")))
+    view = random_view(draw, base)
+    fill_from_pool(view, olds, draw(st.integers(0, 2**32 - 1)))
+    check_many(view, olds, news, pairwise, Guard(region, view))
+
+
+def test_a_whole_recoding_table():
+    # Every value of a 16-bit type mapped: the table over every value.
+    a = np.random.default_rng(0).permutation(65536).astype(np.uint16)
+    table = (np.arange(65536) * 7 + 3) % 65536
+    want = table[a].astype(np.uint16)
+    replace_many(a, dict(enumerate(table.tolist())))
+    np.testing.assert_array_equal(a, want)
+
+
+I8 = np.zeros(3, np.int8)
+DIFFER = "`old[0]` and `old[1]` match the same elements but their news differ"
+
+# fmt: off
+ERRORS = [
+    (([1], [1], 0), TypeError, NOT_ARRAY),
+    ((I8, 5, 0), TypeError, "`old` must be a list of values or a mapping"),
+    ((I8, "ab", 0), TypeError, "`old` must be a list of values or a mapping"),
+    ((I8, [1], np.ones((1, 1))), TypeError,
+     "`new` must be a value or a list of values"),
+    ((I8, {1: 2}, 3), TypeError,
+     "`new` must be omitted when `old` is a mapping"),
+    ((I8, [1]), TypeError, "`new` is needed unless `old` is a mapping"),
+    ((I8, [1, 2], [3]), ValueError,
+     "`old` and `new` must have the same length, not 2 and 1"),
+    ((I8, [1, "x"], 0), TypeError, "`old[1]` must be a number"),
+    ((I8, [1, 1j], 0), TypeError, "`old[1]` must be a number"),
+    ((I8, [1, 2], [0, None]), TypeError, "`new[1]` must be a number"),
+    ((I8, [1, 2], None), TypeError, "`new` must be a number"),
+    ((I8, [300], ["x"]), TypeError, "`new[0]` must be a number"),
+    ((I8, [1, 300], 0), ValueError, "Cannot safely cast `old[1]` to int"),
+    ((I8, [1, 2.5], 300), ValueError, "Cannot safely cast `old[1]` to int"),
+    ((I8, [1, 2], [0, 300]), ValueError, "Cannot safely cast `new[1]` to int"),
+    ((I8, [1, 2], 300), ValueError, "Cannot safely cast `new` to int"),
+    ((I8, [1.0, 1], [2, 3]), ValueError, DIFFER),
+    ((np.zeros(2), [0.0, -0.0], [1, 2]), ValueError, DIFFER),
+    ((np.zeros(2, "c16"), [1, 1 + 0j], [1, 2]), ValueError, DIFFER),
+    ((over_bytes(np.zeros(2)), [0, 1], 1), ValueError, READ_ONLY),
+]
+# fmt: on
+
+
+@pytest.mark.parametrize("args, error, message", ERRORS)
+def test_errors(args, error, message):
+    # Each error before anything is written.
+    a = args[0]
+    before = a.copy() if isinstance(a, np.ndarray) else None
+    with raises_msg(error, message):
+        replace_many(*args)
+    if before is not None:
+        np.testing.assert_array_equal(a, before)
+
+
+@pytest.mark.parametrize(
+    "a, old, new, want",
+    [
+        # A NaN old matches no integer and its new is not looked at; an
+        # empty list, or only such olds, change nothing.
+        (np.array([1, 2]), [float("nan"), 2], [2.5, 0], [1, 0]),
+        (np.array([1, 2]), [], 5, [1, 2]),
+        (np.array([1, 2]), {}, None, [1, 2]),
+        # Chains are simultaneous, also where NumPy masks serve.
+        (np.array([1, 2, 3], "c16"), {1: 2, 2: 3 + 1j}, None, [2, 3 + 1j, 3]),
+        (np.array(["a", "b"]), {"a": "b", "b": "c"}, None, ["b", "c"]),
+        (
+            np.array([1, 2], "M8[D]"),
+            [np.datetime64(1, "D")],
+            np.datetime64(5, "D"),
+            np.array([5, 2], "M8[D]"),
+        ),
+        (
+            np.array([1.5, np.nan], np.longdouble),
+            [np.nan, 1.5],
+            [0, 9],
+            [9, 0],
+        ),
+        (np.array([None, 1], object), {None: 0, 1: None}, None, [0, None]),
+        # Many 64-bit olds: a hash, one of whose olds has the bits that
+        # mark its empty slots.
+        (
+            np.array([0xA5A5A5A5A5A5A5A5, 3, 0], np.uint64),
+            [0xA5A5A5A5A5A5A5A5, *range(1, 40)],
+            7,
+            [7, 7, 0],
+        ),
+        # Big-endian elements, native loops.
+        (np.array([1, 2, 3], ">i4"), [1, 3], [3, 1], [3, 2, 1]),
+        (np.array([0.0, -0.0, 1.0], ">f8"), [0, 1], 7, [7, 7, 7]),
+    ],
+)
+def test_forms_and_element_types(a, old, new, want):
+    if new is None:
+        assert replace_many(a, old) is a
+    else:
+        assert replace_many(a, old, new) is a
+    np.testing.assert_array_equal(a, np.asarray(want, a.dtype))
