@@ -341,8 +341,9 @@ replace_contiguous(char *p, npy_intp n, const Match &match)
                 store_target<S>(p + 3 * kVec, m3, scratch), m3, v3, scratch);
         }
         else if (S::any(m0 | m1 | m2 | m3)) {
-            // every lane a match: four whole vectors
-            if (S::all(m0 & m1 & m2 & m3)) {
+            // every lane a match: four whole vectors (where partial
+            // vectors take one masked store each, that costs no less)
+            if (!S::kMaskedStores && S::all(m0 & m1 & m2 & m3)) {
                 S::store(p, v0);
                 S::store(p + kVec, v1);
                 S::store(p + 2 * kVec, v2);
@@ -364,7 +365,7 @@ replace_contiguous(char *p, npy_intp n, const Match &match)
                                               m, v, scratch);
         }
         else if (S::any(m)) {
-            if (S::all(m)) {
+            if (!S::kMaskedStores && S::all(m)) {
                 S::store(p, v);
             }
             else {
