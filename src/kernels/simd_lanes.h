@@ -199,9 +199,9 @@ store_run(char *p, npy_intp n, const T *values)
 /* Stores the lanes that `lanes` selects (bit i: lane i) of the `n` (at
    most 64) lanes of the vectors from `v`, at p, p + stride, ...; in a
    uniform walk each is the first lane of v[0].  32- and 64-bit lanes are
-   all stored, those not selected into `scratch`: a vector holds few of
-   them, so that costs less than the mispredicted end of a loop over the
-   selected ones.  Narrower lanes take that loop, unless the selected lanes
+   all stored (unless one is selected), those not selected into `scratch`:
+   a vector holds few of them, so that costs less than the mispredicted
+   end of a loop over the selected ones.  Narrower lanes take that loop, unless the selected lanes
    one item apart are one or two runs of consecutive lanes (the edges of
    runs of matches), which a few wider moves store. */
 template <typename T, bool kUniform, typename V>
@@ -217,8 +217,13 @@ store_selected(char *p, npy_intp stride, uint64_t lanes, npy_intp n,
         memcpy(values, v, (size_t)n * sizeof(T));
     }
     if constexpr (sizeof(T) >= 4) {
-        store_lanes_redirected<T, kUniform>(p, stride, n, lanes, values, 1,
-                                            scratch);
+        if ((lanes & (lanes - 1)) == 0) {
+            store_lanes<T, kUniform>(p, stride, lanes, values);
+        }
+        else {
+            store_lanes_redirected<T, kUniform>(p, stride, n, lanes, values, 1,
+                                                scratch);
+        }
         return;
     }
     if (stride == (npy_intp)sizeof(T) && (lanes & (lanes - 1)) != 0) {
