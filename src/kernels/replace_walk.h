@@ -12,17 +12,20 @@
  * no branch per element.  With AVX-512 every vector is stored through its
  * mask, a vector without a match to a scratch buffer instead.  Elsewhere a
  * block without a match stores nothing, a block whose lanes all match
- * stores four whole vectors, and the others store each vector whose lanes
- * all match whole and their other matches through masked stores where the
- * target has fast ones, else one by one.
+ * stores four whole vectors (where partial vectors need more than one
+ * masked store), and the others store their matches through the target's
+ * masked stores where it has fast ones, else one element at a time: 32- and
+ * 64-bit lanes without a branch on each, narrower ones in a loop over the
+ * matches or, at the edges of runs of matches, a few wider moves that
+ * cover matching elements only.
  *
- * Loads are unaligned and stay inside the run: whole vectors where the run
- * has them, then a masked load or single elements.  A strided run whose
- * elements lie a few items apart is loaded as whole vectors over the bytes
- * between its first and last element, of which only the elements' lanes
- * are tested and stored; other strided runs gather their elements where
- * the target can, and otherwise compare up to 64 elements into a bit mask
- * before storing the matches.
+ * Loads are unaligned and stay inside the run: a long run first takes the
+ * elements up to a vector boundary, then whole vectors, then a masked load
+ * or single elements.  A strided run whose elements lie a few items apart
+ * is loaded as whole vectors over the bytes between its first and last
+ * element, of which only the elements' lanes are tested and stored; other
+ * strided runs gather their elements where the target can, and otherwise
+ * compare up to 64 elements into a bit mask before storing the matches.
  */
 #ifndef FENNICK_KERNELS_REPLACE_WALK_H
 #define FENNICK_KERNELS_REPLACE_WALK_H

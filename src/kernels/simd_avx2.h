@@ -14,9 +14,11 @@
  *     lanes   M as a bit per lane
  *     store_where
  *             the lanes of `v` that M selects: with masked stores, one
- *             vmaskmov for 32- and 64-bit lanes, and for narrower ones one
- *             for the 32-bit words whose lanes all match and a scalar store
- *             for each other lane; without, a scalar store per lane
+ *             vmaskmov for 32- and 64-bit lanes, and for narrower ones,
+ *             where nearly every lane matches, one for the 32-bit words
+ *             whose lanes all match; the other lanes, and every lane
+ *             without masked stores, with scalar stores (store_selected,
+ *             simd_lanes.h)
  *     store_block
  *             the same for four vectors from p, of which some but not all
  *             lanes match; a vector without a match stores nothing

@@ -1,7 +1,9 @@
 /*
  * What every target's vector primitives share: one element loaded or
  * stored at an unaligned address, a bit pattern taken as an element, and
- * the stores of matching elements one by one.
+ * the ways to store the matching lanes of vectors without a masked store:
+ * one by one, every lane with those that do not match sent to a scratch
+ * slot, or a run of consecutive matches in a few wider moves.
  */
 #ifndef FENNICK_KERNELS_SIMD_LANES_H
 #define FENNICK_KERNELS_SIMD_LANES_H

@@ -10,7 +10,8 @@
  *     lanes, from_lanes
  *             M as a bit per lane, and back
  *     store_where
- *             the lanes of `v` that M selects, one scalar store per lane
+ *             the lanes of `v` that M selects, with scalar stores
+ *             (store_selected, simd_lanes.h)
  *     store_block
  *             the same for four vectors from p, of which some but not all
  *             lanes match (simd_vector_ext.h)
