@@ -12,12 +12,11 @@
  * no branch per element.  With AVX-512 every vector is stored through its
  * mask, a vector without a match to a scratch buffer instead.  Elsewhere a
  * block without a match stores nothing, a block whose lanes all match
- * stores four whole vectors (where partial vectors need more than one
- * masked store), and the others store their matches through the target's
- * masked stores where it has fast ones, else one element at a time: 32- and
- * 64-bit lanes without a branch on each, narrower ones in a loop over the
- * matches or, at the edges of runs of matches, a few wider moves that
- * cover matching elements only.
+ * stores four whole vectors, and the others store their matches through
+ * the target's masked stores where it has fast ones, else one element at a
+ * time: 32- and 64-bit lanes without a branch on each, narrower ones in a
+ * loop over the matches or, at the edges of runs of matches, a few wider
+ * moves that cover matching elements only.
  *
  * Loads are unaligned and stay inside the run: a long run first takes the
  * elements up to a vector boundary, then whole vectors, then a masked load
@@ -344,9 +343,10 @@ replace_contiguous(char *p, npy_intp n, const Match &match)
                 store_target<S>(p + 3 * kVec, m3, scratch), m3, v3, scratch);
         }
         else if (S::any(m0 | m1 | m2 | m3)) {
-            // every lane a match: four whole vectors (where partial
-            // vectors take one masked store each, that costs no less)
-            if (!S::kMaskedStores && S::all(m0 & m1 & m2 & m3)) {
+            // every lane a match: four whole vectors (even where partial
+            // vectors take one masked store each, a whole store costs less
+            // on memory not in cache)
+            if (S::all(m0 & m1 & m2 & m3)) {
                 S::store(p, v0);
                 S::store(p + kVec, v1);
                 S::store(p + 2 * kVec, v2);
@@ -368,7 +368,7 @@ replace_contiguous(char *p, npy_intp n, const Match &match)
                                               m, v, scratch);
         }
         else if (S::any(m)) {
-            if (!S::kMaskedStores && S::all(m)) {
+            if (S::all(m)) {
                 S::store(p, v);
             }
             else {
