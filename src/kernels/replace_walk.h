@@ -187,12 +187,16 @@ replace_few(char *p, npy_intp n, npy_intp stride, const Match &match)
 {
     typedef Simd<T> S;
     constexpr bool kUniform = Match::kUniform;
-    T values[kUniform ? 1 : 64];
-    if constexpr (kUniform) {
-        values[0] = T(); /* set before any store; this keeps GCC sure */
+    if (n == 0) {
+        return;
     }
-    auto value = [&values](npy_intp i) {
-        return &values[kUniform ? 0 : i];
+    // the values to store; a uniform match's goes through a local first,
+    // which the compiler keeps in a register rather than store it anew for
+    // each element
+    T values[kUniform ? 1 : 64];
+    T uniform = T();
+    auto value = [&values, &uniform](npy_intp i) {
+        return kUniform ? &uniform : &values[i];
     };
     uint64_t lanes = 0;
     const char *q = p;
@@ -237,7 +241,7 @@ replace_few(char *p, npy_intp n, npy_intp stride, const Match &match)
             const char *c = (const char *)(copy + i);
             lanes |= S::lanes(match.vec(S::load(c), &v)) << i;
             if constexpr (kUniform) {
-                values[0] = first_lane<T>(v);
+                uniform = first_lane<T>(v);
             }
             else {
                 S::store((char *)(values + i), v);
@@ -247,6 +251,9 @@ replace_few(char *p, npy_intp n, npy_intp stride, const Match &match)
     // remaining elements one at a time
     for (; i < n; i++, q += stride) {
         lanes |= (uint64_t)match.one(load_one<T>(q), value(i)) << i;
+    }
+    if constexpr (kUniform) {
+        values[0] = uniform;
     }
     // the matches: without a branch each where nearly all match
     if (4 * count_lanes(lanes) >= 3 * n) {
@@ -400,7 +407,9 @@ replace_contiguous(char *p, npy_intp n, const Match &match)
    same where `step` divides the lanes of a vector); when `step` is 0,
    element by element.  The bytes between elements are read only where a
    line of the cache holds at least one element.  Vectors pay while they
-   hold at least two elements; where matches are stored lane by lane, a
+   hold at least four elements (with two, half the elements matching makes
+   the test of each vector for a match hard to predict); where matches are
+   stored lane by lane, a
    window of 64 lanes must also hold enough elements for the end of its
    loop over them to be rare: a step of at most 4, and where the bits of
    its elements cannot be gathered quickly (no BMI2), 2 or 4. */
@@ -408,7 +417,7 @@ template <typename T>
 struct SpanLoads {
     typedef Simd<T> S;
     static constexpr npy_intp kMaxLoadStep =
-        S::kLanes / 2 < 64 / (npy_intp)sizeof(T) ? S::kLanes / 2
+        S::kLanes / 4 < 64 / (npy_intp)sizeof(T) ? S::kLanes / 4
                                                  : 64 / (npy_intp)sizeof(T);
     static constexpr npy_intp kMaxStep =
         S::kMaskedStores || kMaxLoadStep < 4 ? kMaxLoadStep : 4;
