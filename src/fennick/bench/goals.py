@@ -12,11 +12,14 @@ import statistics
 from dataclasses import dataclass
 
 from fennick.bench.cases import (
+    CALLS,
     CLUSTERED,
     CONTIGUOUS,
     DTYPES,
+    FEW,
     LAYOUTS,
-    MANY,
+    MANY_DTYPES,
+    MAP_SIZE,
     NAMED,
     NARROW,
     NATIVE,
@@ -25,15 +28,24 @@ from fennick.bench.cases import (
     STORES,
     WIDE,
 )
-from fennick.bench.competitors import ALL_IDIOMS, INPLACE_NAMES, READONLY
+from fennick.bench.competitors import (
+    ALL_IDIOMS,
+    INPLACE_NAMES,
+    ONE,
+    READONLY,
+    RIVALS,
+)
+
+FEW_DTYPES = MANY_DTYPES["olds"]
 
 
 def figures(times, subjects, matches):
     """The figures of one case: the bounds ("inplace", "readonly"), the
     best idiom's name, and for each of `subjects` (fennick, widths) its
     time over the bounds, the idioms' and numba's time over its own, and
-    its time per stored element; for replace_many with one new, the
-    time of one replace call per old over fennick's."""
+    its time per stored element; for replace_many, the
+    figures of replace_many: its time over one replace call's ("/one"),
+    and each rival's time over its own ("pandas/fennick")."""
     r = {
         "inplace": min(t for k, t in times.items() if k in INPLACE_NAMES),
         "readonly": min(times[k] for k in READONLY),
@@ -42,8 +54,6 @@ def figures(times, subjects, matches):
     best = min(idioms, key=times.get) if idioms else None
     if best:
         r["best_idiom"] = best
-    if "replace each old" in times:
-        r["each/fennick"] = times["replace each old"] / times["fennick"]
     for s in (s for s in subjects if s in times):
         t = times[s]
         r[f"{s}/inplace"] = t / r["inplace"]
@@ -55,6 +65,10 @@ def figures(times, subjects, matches):
             r[f"numba/{s}"] = times["numba"] / t
         if matches:
             r[f"{s} ns/stored"] = t / matches
+        if ONE in times:
+            r[f"{s}/one"] = t / times[ONE]
+        for rival in (rival for rival in RIVALS if rival in times):
+            r[f"{RIVALS[rival]}/{s}"] = times[rival] / t
     return r
 
 
@@ -118,6 +132,18 @@ class Goal:
 def _under_readonly(s):
     return lambda r: r[f"{s}/readonly"] <= 1
 
+
+def _mapping(call):
+    return _sel(
+        dtypes=MANY_DTYPES[CALLS[call][1]],
+        lo=MAP_SIZE,
+        hi=MAP_SIZE,
+        matches=None,
+        calls=(call,),
+    )
+
+
+MAP, TABLE = _mapping("1000 map"), _mapping("65536 table")
 
 GOALS = [
     Goal(
@@ -249,24 +275,42 @@ GOALS = [
         _sel(dtypes=DTYPES, matches=None),
         per_width=True,
     ),
-    # replace_many: several olds in one pass
+    # replace_many: several olds in one pass, as the issue's targets have
+    # it: a list of olds or pairs, a mapping of 1000 codes, a full table
     Goal(
-        "replace_many from 1e5",
+        "2-8 olds, pairs: 1e5-1e7, 1% and 50%",
+        "fennick/one",
+        "<= 1.3",
+        _sel(dtypes=FEW_DTYPES, lo=10**5, hi=10**7, calls=FEW),
+    ),
+    Goal(
+        "2-8 olds, pairs: 1e6, 1% and 50%",
         "idiom/fennick",
-        ">= 2",
-        _sel(dtypes=DTYPES, lo=10**5, calls=MANY),
+        ">= 5",
+        _sel(dtypes=FEW_DTYPES, lo=10**6, hi=10**6, calls=FEW),
     ),
     Goal(
-        "replace_many, 3 olds, from 1e5",
-        "each/fennick",
-        ">= 1",
-        _sel(dtypes=DTYPES, lo=10**5, calls=MANY),
-    ),
-    Goal(
-        "replace_many from 1e6",
-        "fennick/inplace",
+        "2-8 olds, pairs: 1e6, 1% and 50%",
+        "pandas/fennick",
         "report",
-        _sel(dtypes=DTYPES, lo=10**6, calls=MANY),
+        _sel(dtypes=FEW_DTYPES, lo=10**6, hi=10**6, calls=FEW),
+    ),
+    Goal(
+        "2-8 olds, pairs: 1e6, 1% and 50%",
+        "chained/fennick",
+        "report",
+        _sel(dtypes=FEW_DTYPES, lo=10**6, hi=10**6, calls=FEW),
+    ),
+    # fennick with the olds and news as two arrays, "fennick dict" with a
+    # dict of them
+    *(
+        Goal(f"1000-entry map 1e6{form}", f"{rival}/fennick{form}", aim, MAP)
+        for form in ("", " dict")
+        for rival, aim in (("searchsorted", ">= 10"), ("pandas", ">= 100"))
+    ),
+    *(
+        Goal(f"65536 table 1e6{form}", f"take/fennick{form}", ">= 2", TABLE)
+        for form in ("", " dict")
     ),
 ]
 

@@ -8,7 +8,8 @@ import platform
 import numpy as np
 
 from fennick import _reference_loops
-from fennick.bench.cases import DTYPES, FAMILIES, PATTERNS
+from fennick.bench.cases import CALLS, DTYPES, FAMILIES, PATTERNS
+from fennick.bench.competitors import MANY, ONE
 from fennick.bench.goals import grid, headline
 from fennick.parallel import usable_cores
 
@@ -31,11 +32,27 @@ columns of the per-case rows (--full):
              every element once
   f/bound    fennick's time over the faster of inplace and readonly
   numba/f    the numba loop's time over fennick's (1-d arrays)
-replace_many: "3 olds" replaces a list of three olds with one new, "16
-pairs" each of 16 olds with its own new; the idioms are a[np.isin(a, olds)]
-= new and np.putmask with that mask, or for pairs every old's mask found
-before any is written, and np.select; "each/fennick" is the time of one
-replace call per old over replace_many's.
+replace_many (the rows of --many, and a table per form after the goals):
+"2 olds" to "8 olds" replace a list of olds with one new, "2 pairs" to "8
+pairs" each old with its own new, "1000 map" 1000 codes (drawn from 2**20
+values, or 2**15 for 16-bit types) with others (the match "50%": about half
+the elements are olds; "every": all are), "65536 table" every value of a
+16-bit type through a permutation (every element is an old).  No new is an
+old.  fennick is replace_many(a, olds, news) with lists (two arrays for the
+map and the table), "fennick dict" replace_many(a, mapping); "one
+replace" is replace(a, olds[0], news[0]) on the same array, which finds
+every match in the list form (after the first call every match holds
+olds[0]) and one old's share of them with pairs.  The idioms: a[np.isin(a,
+olds)] = new, a[(a == o1) | (a == o2) | ...] = new, for pairs a[a == o] = n
+per pair, and the searchsorted recipe (olds sorted beforehand, outside
+the timing): i = np.searchsorted(keys, a); i[i == len(keys)] = 0; hit =
+keys[i] == a; a[hit] = vals[i[hit]]; for the table np.take(table, a,
+out=a).  Beside them pandas, pd.Series(a, copy=False).replace(olds, news)
+(or the dict), which returns a new Series (1-d arrays, when installed),
+and "chained", a replace call per old.  Past 1e6 elements only fennick,
+one replace and the bounds are timed.  "fennick/one" is fennick's time
+over one replace's, "pandas/fennick" and the like a rival's time over
+fennick's.
 matches: 1%, 50%, 90% of the elements at random; none; one block of 30%;
 runs of 64 to 1024 matches covering 5% or 90%; every element; NaN: `old` is
 NaN.
@@ -131,18 +148,18 @@ def row(r):
 def print_goals(results, subjects):
     print("\nGoals (worst case of this run; median over its cases)")
     print(
-        f"  {'cases':36} {'figure':18} {'target':>8} {'worst':>7} "
+        f"  {'cases':36} {'figure':25} {'target':>8} {'worst':>7} "
         f"{'median':>7}  mark   worst case"
     )
     for desc, key, target, worst, case, median, passed in headline(
         results, subjects
     ):
         if worst is None:
-            print(f"  {desc:36} {key:18} {target:>8} {'n/a':>7} {'':>7}  -")
+            print(f"  {desc:36} {key:25} {target:>8} {'n/a':>7} {'':>7}  -")
             continue
         mark = "-" if passed is None else "pass" if passed else "MISS"
         print(
-            f"  {desc:36} {key:18} {target:>8} {worst:7.2f} {median:7.2f}"
+            f"  {desc:36} {key:25} {target:>8} {worst:7.2f} {median:7.2f}"
             f"  {mark:5}  {case}"
         )
     cells = grid(results)
@@ -213,3 +230,50 @@ def print_widths(results, widths):
                         + (f"{stored:6.2f}" if stored else f"{'':6}")
                     )
                 print(line.rstrip())
+
+
+# replace_many's competitors as the table heads them
+SHORT = {
+    "fennick dict": "dict",
+    ONE: "one",
+    "or-ed masks": "or-masks",
+    "mask per pair": "per pair",
+    "searchsorted": "searchsort",
+    "chained replace": "chained",
+}
+
+
+def print_many(results):
+    """A table per form of replace_many's calls: the time of one call of
+    each competitor, fennick's time over one replace's and the best
+    idiom's over fennick's."""
+    rows = [r for r in results if r["call"] != "replace"]
+    if rows:
+        print(
+            "\nreplace_many: time of one call; f/one: fennick's time over "
+            "one replace's;\nidiom/f: the best idiom's over fennick's; "
+            "match: the share of elements that are olds"
+        )
+    for form, competitors in MANY.items():
+        rs = [r for r in rows if CALLS[r["call"]][1] == form]
+        names = [n for n in competitors if any(n in r["times_ns"] for r in rs)]
+        if not rs:
+            continue
+        wide = max(len(r["layout"]) for r in rs)
+        print(
+            f"\n  {'call':11} {'dtype':8} {'layout':{wide}} {'size':>5} "
+            f"{'match':5}"
+            + "".join(f"{SHORT.get(n, n):>11}" for n in names)
+            + f"{'f/one':>7}{'idiom/f':>8}"
+        )
+        for r in rs:
+            t = r["times_ns"]
+            print(
+                f"  {r['call']:11} {r['dtype']:8} {r['layout']:{wide}} "
+                f"{r['size']:5.0e} {r['match']:5}"
+                + "".join(
+                    f"{fmt_time(t[n]) if n in t else '':>11}" for n in names
+                )
+                + f"{r.get('fennick/one', math.nan):7.2f}"
+                f"{r.get('idiom/fennick', math.nan):8.2f}"
+            )
