@@ -378,7 +378,7 @@ def plan(args):
             for lay in layouts
             for n in args.sizes
             for m in _kept(args.patterns or shares, d)
-            for call in args.calls or ("replace",)
+            for call in args.calls or (MANY if args.many else ("replace",))
             if serves(call, d, m)
         ]
     scope = SCOPES[
