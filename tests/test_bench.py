@@ -80,6 +80,8 @@ def test_default_plan_reaches_every_goal():
     planned = [c._asdict() for c in cases.plan(cli.parse_args([]))]
     for goal in goals.GOALS:
         assert any(goal.keep(c) for c in planned), goal.desc
+    many = cases.plan(cli.parse_args(["--many"]))
+    assert many and all(c.call in cases.MANY for c in many)
 
 
 def test_parallel_tiny_run_checks_and_times_every_competitor():
