@@ -187,12 +187,12 @@ table_add_class(Table<T> *t, const MatchPattern &klass)
 
 /* Where each element's value before the call is read from. */
 struct Source {
-    const char *before, *lowest;
+    uintptr_t delta; /* from an element to its value's copy, or 0 */
 
     const char *
     at(const char *p) const
     {
-        return before == NULL ? p : before + (p - lowest);
+        return (const char *)((uintptr_t)p + delta);
     }
 };
 
@@ -359,7 +359,8 @@ many_lookup_build(ManyPlan *plan)
 void
 many_lookup_walk(ElemIter *it, const ManyPlan *plan, const char *before)
 {
-    const Source from = {before, it->run_ptr};
+    const Source from = {
+        before == NULL ? 0 : (uintptr_t)before - (uintptr_t)it->run_ptr};
     const Hash *h = (const Hash *)plan->lookup;
     switch (plan->size) {
     case 1:
