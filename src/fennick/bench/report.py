@@ -32,28 +32,30 @@ columns of the per-case rows (--full):
              every element once
   f/bound    fennick's time over the faster of inplace and readonly
   numba/f    the numba loop's time over fennick's (1-d arrays)
-replace_many (the rows of --many, and a table per form after the goals):
-"2 olds" to "8 olds" replace a list of olds with one new, "2 pairs" to "8
-pairs" each old with its own new, "1000 map" 1000 codes (drawn from 2**20
-values, or 2**15 for 16-bit types) with others (the match "50%": about half
-the elements are olds; "every": all are), "65536 table" every value of a
-16-bit type through a permutation (every element is an old).  No new is an
-old.  fennick is replace_many(a, olds, news) with lists (two arrays for the
-map and the table), "fennick dict" replace_many(a, mapping); "one
-replace" is replace(a, olds[0], news[0]) on the same array, which finds
-every match in the list form (after the first call every match holds
-olds[0]) and one old's share of them with pairs.  The idioms: a[np.isin(a,
-olds)] = new, a[(a == o1) | (a == o2) | ...] = new, for pairs a[a == o] = n
-per pair, and the searchsorted recipe (olds sorted beforehand, outside
-the timing): i = np.searchsorted(keys, a); i[i == len(keys)] = 0; hit =
-keys[i] == a; a[hit] = vals[i[hit]]; for the table np.take(table, a,
-out=a).  Beside them pandas, pd.Series(a, copy=False).replace(olds, news)
-(or the dict), which returns a new Series (1-d arrays, when installed),
-and "chained", a replace call per old.  Past 1e6 elements only fennick,
-one replace and the bounds are timed.  "fennick/one" is fennick's time
-over one replace's, "pandas/fennick" and the like a rival's time over
-fennick's, "idiom/one" the best idiom's over one replace's: the most
-idiom/fennick can be when replace_many costs one pass.
+replace_many, a table per form after the goals (--many times these alone;
+"match" is the share of elements that are olds):
+  2-8 olds   a list of olds and one new: replace_many(a, olds, new)
+  2-8 pairs  each old with its own new: replace_many(a, olds, news)
+  1000 map   1000 codes drawn from 0 to 2**20 (to the most a 16-bit type holds)
+             to others ("50%": about half the elements are olds; "every":
+             all are), as two arrays (fennick) and as a dict (dict)
+  65536 table  every value of a 16-bit type through a permutation, as two
+             arrays and as a dict
+  one        replace(a, olds[0], news[0]) on the same array: it finds every
+             match of a list (after the first call all hold olds[0]) and
+             one old's share of the matches of pairs
+  idioms     a[np.isin(a, olds)] = new; a[(a == o1) | (a == o2) | ...] =
+             new; a[a == o] = n per pair; the searchsorted recipe, the olds
+             sorted outside the timing: i = np.searchsorted(keys, a);
+             i[i == len(keys)] = 0; hit = keys[i] == a; a[hit] =
+             vals[i[hit]]; np.take(table, a, out=a)
+  pandas     pd.Series(a, copy=False).replace(olds, news) (or the dict),
+             which returns a new Series (1-d arrays, when installed)
+  chained    a replace call per old (no new is an old, so it is right)
+  f/one      fennick's time over one's; "pandas/fennick" and the like, a
+             rival's time over fennick's; "idiom/one", the best idiom's
+             over one's: idiom/fennick when replace_many costs one pass
+  Past 1e6 elements only fennick, one and the bounds are timed.
 matches: 1%, 50%, 90% of the elements at random; none; one block of 30%;
 runs of 64 to 1024 matches covering 5% or 90%; every element; NaN: `old` is
 NaN.
