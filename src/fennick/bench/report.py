@@ -36,9 +36,9 @@ replace_many, a table per form after the goals (--many times these alone;
 "match" is the share of elements that are olds):
   2-8 olds   a list of olds and one new: replace_many(a, olds, new)
   2-8 pairs  each old with its own new: replace_many(a, olds, news)
-  1000 map   1000 codes drawn from 0 to 2**20 (to the most a 16-bit type holds)
-             to others ("50%": about half the elements are olds; "every":
-             all are), as two arrays (fennick) and as a dict (dict)
+  1000 map   1000 codes drawn from 0 to 2**20 (or what a 16-bit type
+             holds) to others ("50%": about half the elements are olds;
+             "every": all are), as two arrays (fennick) and a dict (dict)
   65536 table  every value of a 16-bit type through a permutation, as two
              arrays and as a dict
   one        replace(a, olds[0], news[0]) on the same array: it finds every
