@@ -14,13 +14,13 @@ import pytest
 
 from fennick import _reference_loops
 from fennick.bench import __main__ as cli
-from fennick.bench import cases, goals, parallel
+from fennick.bench import cases, competitors, goals, parallel, timing
 
 
 def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
     out = tmp_path / "bench.json"
     argv = ["--sizes", "40", "--dtypes", "float32,>i2", "--layouts"]
-    argv += ["1-d|x[::-1]", "--patterns", "50%,runs 90%", "--widths"]
+    argv += ["1-d|x[::-1]", "--patterns", "50%,every", "--widths"]
     argv += ["--calls", ",".join(cases.CALLS), "--repeat", "1"]
     argv += ["--sample-ms", "0.2", "--json", str(out)]
     assert cli.main(argv) == 0
@@ -33,14 +33,19 @@ def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
         (r["dtype"], r["layout"], r["match"], r["call"])
         for r in data["results"]
     }
-    assert len(ran) == 2 * 2 * 2 * len(cases.CALLS)
+    # the 16-bit table only on >i2, whose every element it matches
+    assert len(ran) == 2 * 2 * 2 * (len(cases.CALLS) - 1) + 2
     numba = importlib.util.find_spec("numba") is not None
+    pandas = importlib.util.find_spec("pandas") is not None
     for r in data["results"]:
         timed = {"fennick", "max"}
         if r["call"] == "replace":
             timed |= {"putmask", *_reference_loops.widths}
             native = numba and r["dtype"] != ">i2"
             assert ("numba" in r["times_ns"]) == native
+        else:  # every rival on these 1-d arrays, pandas where installed
+            timed |= set(competitors.MANY[cases.CALLS[r["call"]][1]])
+            timed -= set() if pandas else {"pandas"}
         assert timed <= set(r["times_ns"]) and "best_idiom" in r
         assert all(t > 0 for t in r["times_ns"].values())
 
@@ -48,9 +53,9 @@ def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
 @pytest.mark.parametrize("match", list(cases.MATCHES))
 def test_patterns_cover_their_share(match):
     rng = np.random.default_rng(1)
-    case = cases.Case("float64", "1-d", 10**6, match, "3 olds")
-    a, (olds, _), _, matches = cases.make_case(case, rng)
-    hits = np.isin(a, olds) | np.isnan(a)  # any of the olds
+    case = cases.Case("float64", "1-d", 10**6, match, "8 olds")
+    a, forth, _, matches = cases.make_case(case, rng)
+    hits = np.isin(a, forth.old) | np.isnan(a)  # any of the olds
     assert matches == np.count_nonzero(hits)
     assert matches / a.size == pytest.approx(cases.MATCHES[match][1], abs=0.02)
     if match.startswith("runs"):  # at least 64 long, but the cut last one
@@ -58,11 +63,25 @@ def test_patterns_cover_their_share(match):
         assert (edges[1::2] - edges[::2])[:-1].min() >= cases.RUN[0]
 
 
+@pytest.mark.parametrize("call", cases.MANY)
+def test_calls_find_every_match_again_after_their_way_back(call):
+    dtype = cases.MANY_DTYPES[cases.CALLS[call][1]][-1]
+    match = "every" if call == "65536 table" else "50%"
+    case = cases.Case(dtype, "1-d", 10**4, match, call)
+    a, forth, back, matches = cases.make_case(case, np.random.default_rng(1))
+    assert matches / a.size == pytest.approx(cases.MATCHES[match][1], abs=0.02)
+    there = timing.expected(a, forth.old, forth.new)
+    again = timing.expected(there, back.old, back.new)
+    assert np.count_nonzero(np.isin(again, forth.old)) == matches
+
+
 def test_default_plan_reaches_every_goal():
     # Every goal has cases in the default run (nothing timed here).
     planned = [c._asdict() for c in cases.plan(cli.parse_args([]))]
     for goal in goals.GOALS:
         assert any(goal.keep(c) for c in planned), goal.desc
+    many = cases.plan(cli.parse_args(["--many"]))
+    assert many and all(c.call in cases.MANY for c in many)
 
 
 def test_parallel_tiny_run_checks_and_times_every_competitor():

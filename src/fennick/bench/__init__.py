@@ -14,11 +14,14 @@ none, one block, runs, every element); on it, in one process and in
 interleaved samples, so that machine drift hits every competitor alike,
 are timed:
 
-- ``fennick``: ``replace(a, old, new)``, or on cases of several olds
-  ``replace_many(a, olds, new)`` (three olds, one new) and
-  ``replace_many(a, olds, news)`` (16 pairs), against idioms of their own
-  (``np.isin`` masks, every old's mask before any write, ``np.select``)
-  and, for one new, a ``replace`` call per old;
+- ``fennick``: ``replace(a, old, new)``, or on the cases of several olds
+  ``replace_many``: 2 to 8 olds as a list with one new or as pairs, a
+  mapping of 1000 codes (two arrays, and a dict) and a full table over the
+  65536 values of uint16, against one ``replace`` call (the cost of one
+  pass), the NumPy recipes (``np.isin`` and or-ed masks, a mask per pair,
+  the ``searchsorted`` recipe, ``np.take`` through a table), pandas
+  ``Series.replace`` where pandas is installed, and a ``replace`` call per
+  old (``--many`` times these alone);
 - the idioms: ``a[a == old] = new``, ``np.putmask(a, a == old, new)`` and
   ``np.copyto(a, new, where=(a == old))``, with ``np.isnan(a)`` as the mask
   for a NaN ``old``; the fastest of the three is "the best idiom";
@@ -32,11 +35,13 @@ are timed:
 - ``readonly``: NumPy's fastest loop that only reads every element (the
   faster of ``np.max(a)`` and ``np.count_nonzero(a)``).
 
-Each timed call does real work: calls alternate ``(old, new)`` and
-``(new, old)``, so every call finds its matches again.  The results of
-every competitor that replaces are checked once before they are timed.
-Times are medians of repeated samples.  numba and the plot are optional
-(``pip install fennick[bench]``), and so is dask for ``--parallel``.
+Each timed call does real work: calls alternate ``(old, new)`` and the
+call that undoes it, so every call finds its matches again.  The result of
+every competitor that replaces (or returns a replaced copy: pandas) is
+checked once against a plain NumPy oracle before it is timed.
+Times are medians of repeated samples.  numba, pandas and the plot are
+optional (``pip install fennick[bench]``), and so is dask for
+``--parallel``.
 
 The package, a file per job: ``cases`` (element types, layouts, patterns,
 the plan), ``competitors``, ``timing``, ``goals``, ``report``, ``plot``,

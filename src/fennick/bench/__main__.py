@@ -26,6 +26,7 @@ from fennick.bench.report import (
     machine,
     print_goals,
     print_machine,
+    print_many,
     print_widths,
     row,
 )
@@ -102,8 +103,16 @@ def parse_args(argv=None):
     p.add_argument(
         "--calls",
         type=lambda s: s.split(","),
-        help="the calls of replace_many timed (with --sizes: of every case; "
-        "replace alone by default), comma-separated, from " + ",".join(CALLS),
+        help="the calls of the replace_many family timed (with --sizes: "
+        "the calls of every case, replace alone by default), "
+        "comma-separated, from " + ",".join(CALLS),
+    )
+    p.add_argument(
+        "--many",
+        action="store_true",
+        help="time the replace_many family only: 2 to 8 olds and pairs, "
+        "the 1000-entry map and the 65536-entry table, on the element "
+        "types and sizes of their goals",
     )
     p.add_argument("--repeat", type=int, help="most samples per competitor")
     p.add_argument("--sample-ms", type=float, help="length of one sample")
@@ -137,14 +146,16 @@ def run_cases(cases, widths, mode, show_rows):
                 )
                 sys.stderr.flush()
             a, forth, back, matches = make_case(case, rng)
-            timed = competitors(a, case.call, forth[0], widths)
+            timed = competitors(a, case.call, forth.old, widths)
             times = time_case(a, forth, back, timed, mode)
             r = {
                 **case._asdict(),
                 "elements": int(a.size),
                 "matches": matches,
                 "times_ns": times,
-                **figures(times, ("fennick", *widths), matches),
+                **figures(
+                    times, ("fennick", "fennick dict", *widths), matches
+                ),
             }
             results.append(r)
             del a
@@ -176,6 +187,7 @@ def main(argv=None):
 
     subjects = widths or ["fennick"]
     print_goals(results, subjects)
+    print_many(results)
     if widths:
         print_widths(results, widths)
     past_one_core = None

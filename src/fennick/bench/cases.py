@@ -9,6 +9,7 @@ replace_many), replaced by `call`.
 
 import math
 from collections import namedtuple
+from types import SimpleNamespace
 
 import numpy as np
 
@@ -165,49 +166,149 @@ PATTERNS = (*CLUSTERED, "1%", *STORES)  # timed on 1-d arrays of 1e6, 1e7
 
 OLD, NEW = 1, 2
 
-# The calls: replace(a, old, new), and replace_many with k olds, as a list
-# of olds and one new (several nodata sentinels), or as pairs of an old and
-# its new (a remap of class codes, here a cycle among the olds).
-CALLS = {"replace": (1, False), "3 olds": (3, False), "16 pairs": (16, True)}
-MANY = ("3 olds", "16 pairs")
+# The calls, by name: (count of olds, form).  "one" is replace(a, old,
+# new); the others call replace_many: "olds" with a list of olds and one
+# new (several nodata sentinels), "pairs" with a list of olds and one new
+# each, "map" with a mapping of 1000 codes to others (a recode of class
+# codes), "table" with every value of a 16-bit type (a full recoding
+# table).  No new is an old, so replacing one pair after another is right
+# too; the table's news are a permutation of its olds.
+CALLS = {
+    "replace": (1, "one"),
+    **{f"{k} olds": (k, "olds") for k in (2, 4, 8)},
+    **{f"{k} pairs": (k, "pairs") for k in (2, 4, 8)},
+    "1000 map": (1000, "map"),
+    "65536 table": (65536, "table"),
+}
+FEW = tuple(c for c, (_, form) in CALLS.items() if form in ("olds", "pairs"))
+MANY = tuple(c for c in CALLS if c != "replace")
+# the element types each form is planned for
+MANY_DTYPES = {
+    "olds": ("float64", "float32", "int16", "uint8"),
+    "pairs": ("float64", "float32", "int16", "uint8"),
+    "map": ("int32", "float64"),
+    "table": ("uint16",),
+}
+MAP_SIZE = 10**6
+MAP_MATCHES = ("50%", "every")  # about half the elements are olds; all are
 
 Case = namedtuple("Case", "dtype layout size match call", defaults=["replace"])
+
+# The arguments of one call: `more` holds what some competitors take
+# instead of the lists (see _more), or None.
+Call = namedtuple("Call", "old new more", defaults=[None])
+
+
+def _universe(dtype):
+    """How many values from 0 up the olds, news and other elements of a
+    mapping are drawn from: values every element type holds exactly."""
+    if dtype.kind == "f":
+        return 2**20 if dtype.itemsize >= 4 else 0  # float16: too few
+    if dtype.kind in "iu":
+        return min(2**20, int(np.iinfo(dtype).max) + 1)
+    return 0
+
+
+def serves(call, dtype, match):
+    """Whether `call` is timed on elements of `dtype` with `match`."""
+    dtype = np.dtype(dtype)
+    k, form = CALLS[call]
+    if form == "one":
+        return True
+    if dtype.kind == "b" or match.startswith("NaN"):
+        return False
+    if form == "map":
+        return _universe(dtype) >= 8 * k
+    if form == "table":  # every element is an old
+        return (
+            dtype.kind in "iu"
+            and 2 ** (8 * dtype.itemsize) == k
+            and (match == "every")
+        )
+    return True
 
 
 def _number(dtype, x):
     return x if dtype.kind == "b" else float(x) if dtype.kind == "f" else x
 
 
-def _calls(dtype, call, nan_old):
-    """The arguments (old, new) of a call and of the call after it that
-    puts the matches back, so that every call finds its matches again."""
-    k, pairwise = CALLS[call]
+def _few(dtype, call, nan_old):
+    """The arguments (old, new) of a call of few olds, and of the call after
+    it that puts the matches back, so that every call finds its matches
+    again."""
+    k, form = CALLS[call]
     if dtype.kind == "b":  # only True matches; it stays True
-        return (True, True), (True, True)
+        return Call(True, True), Call(True, True)
     old = math.nan if nan_old else OLD
     if k == 1:
         old, new = _number(dtype, old), _number(dtype, NEW)
-        return (old, new), (new, old)
-    # olds that no noise value (3..99) equals, and that int8 holds
+        return Call(old, new), Call(new, old)
+    # olds and news that no noise value (3..99) equals, and that int8 holds
     olds = [_number(dtype, x) for x in (old, *range(100, 99 + k))]
-    if pairwise:  # a cycle: olds[i] -> olds[i + 1]
-        news = olds[1:] + olds[:1]
-        return (olds, news), (news, olds)
-    new = _number(dtype, NEW)
-    return (olds, new), ([new, *olds[1:]], olds[0])
+    if form == "pairs":
+        news = [_number(dtype, x) for x in (NEW, *range(110, 109 + k))]
+        return Call(olds, news, _more(olds, news, dtype)), Call(
+            news, olds, _more(news, olds, dtype)
+        )
+    new = _number(dtype, NEW)  # the way back: every match to olds[0]
+    return Call(olds, new), Call([new, *olds[1:]], olds[0])
+
+
+def _mapping(dtype, form, k, rng):
+    """k distinct olds, their k distinct news (none of them an old) and the
+    values that are neither, which the other elements hold; a table's olds
+    are every value of the type, its news a permutation of them."""
+    if form == "table":
+        bits = np.arange(k, dtype=f"u{dtype.itemsize}")
+        olds = bits.view(f"{dtype.kind}{dtype.itemsize}").astype(dtype)
+        return olds, rng.permutation(olds), olds[:0]
+    drawn = rng.choice(_universe(dtype), 2 * k, replace=False)
+    free = np.ones(_universe(dtype), bool)
+    free[drawn] = False
+    rest = np.flatnonzero(free)
+    return drawn[:k].astype(dtype), drawn[k:].astype(dtype), rest.astype(dtype)
+
+
+def _more(old, new, dtype):
+    """What competitors other than replace_many take for the pairs (old[i],
+    new[i]), made before any timing: `mapping`, a dict; `keys` and `vals`,
+    the olds sorted and their news, as the searchsorted recipe wants them;
+    for 8- and 16-bit integers `table`, the new of every value (itself
+    where it is no old), indexed by the value as np.take reads it."""
+    old, new = np.array(old, dtype), np.array(new, dtype)
+    order = np.argsort(old, kind="stable")
+    more = SimpleNamespace(
+        mapping=dict(zip(old.tolist(), new.tolist(), strict=True)),
+        keys=old[order],
+        vals=new[order],
+    )
+    if dtype.kind in "iu" and dtype.itemsize <= 2:
+        span = 2 ** (8 * dtype.itemsize)
+        table = np.arange(span).astype(dtype)  # wraps past the largest
+        table[old.astype(np.int64) % span] = new  # as take wraps negatives
+        more.table = table
+    return more
 
 
 def make_case(case, rng):
     """The view of one case with its olds where `case.match` puts them, the
-    arguments of the timed call and of the call that undoes it (see
-    _calls), and the number of matches."""
+    arguments (Call) of the timed call and of the call that undoes it (see
+    _few), and the number of matches."""
     dtype = np.dtype(case.dtype)
+    k, form = CALLS[case.call]
     view = LAYOUTS[case.layout][1](case.size, dtype, rng)
-    values = _noise(view.shape, dtype, rng)
     pattern, share = MATCHES[case.match]
     hits = pattern(view.size, share, rng).reshape(view.shape)
-    forth, back = _calls(dtype, case.call, case.match.startswith("NaN"))
-    olds = np.array(forth[0], dtype).ravel()  # one or k
+    if form in ("map", "table"):
+        olds, news, rest = _mapping(dtype, form, k, rng)
+        values = np.empty(view.shape, dtype)
+        values[~hits] = rest[rng.integers(len(rest), size=(~hits).sum())]
+        forth = Call(olds, news, _more(olds, news, dtype))
+        back = Call(news, olds, _more(news, olds, dtype))
+    else:
+        values = _noise(view.shape, dtype, rng)
+        forth, back = _few(dtype, case.call, case.match.startswith("NaN"))
+        olds = np.array(forth.old, dtype).ravel()  # one or k
     values[hits] = olds[rng.integers(len(olds), size=np.count_nonzero(hits))]
     view[...] = values
     return view, forth, back, int(np.count_nonzero(hits))
@@ -224,7 +325,8 @@ SCOPES = {
         "grid dtypes": (*NATIVE, "int16", "uint8", "bool", ">i2"),
         "patterns": (10**6,),
         "pattern dtypes": ("float64", "float32", "int16", "uint8"),
-        "many": (10**5,),
+        "few": (10**6,),
+        "map matches": ("50%",),
         "many layouts": ("1-d",),
     },
     "default": {
@@ -235,7 +337,8 @@ SCOPES = {
         "grid dtypes": DTYPES,
         "patterns": (10**6, 10**7),
         "pattern dtypes": (*NATIVE, "int16", "uint8"),
-        "many": (10**5, 10**6),
+        "few": (10**5, 10**6, 10**7),
+        "map matches": MAP_MATCHES,
         "many layouts": ("1-d",),
     },
     "full": {
@@ -246,7 +349,8 @@ SCOPES = {
         "grid dtypes": DTYPES,
         "patterns": (10**6, 10**7),
         "pattern dtypes": DTYPES,
-        "many": (10**5, 10**6, 10**7),
+        "few": (10**5, 10**6, 10**7),
+        "map matches": MAP_MATCHES,
         "many layouts": ("1-d", "x[::2]", "2-d F"),
     },
 }
@@ -264,8 +368,6 @@ def _kept(matches, dtype):
 def plan(args):
     """The cases to time."""
     dtypes = [d for d in DTYPES if d in args.dtypes]
-    native = [d for d in dtypes if d in NATIVE]
-    other = [d for d in dtypes if d not in NATIVE]
     layouts = [lay for lay in LAYOUTS if lay in args.layouts]
     shares = RANDOM if args.full else RANDOM[:2]
 
@@ -276,18 +378,46 @@ def plan(args):
             for lay in layouts
             for n in args.sizes
             for m in _kept(args.patterns or shares, d)
-            for call in args.calls or ("replace",)
-            if call == "replace" or (d != "bool" and not m.startswith("NaN"))
+            for call in args.calls or (MANY if args.many else ("replace",))
+            if serves(call, d, m)
         ]
     scope = SCOPES[
         "full" if args.full else "quick" if args.quick else "default"
     ]
+    cases = [] if args.many else _replace_cases(args, scope, dtypes, layouts)
+    # several olds in one call of replace_many: the few as lists and pairs,
+    # the mapping and the table, each on the element types of its targets
+    for call in args.calls or MANY:
+        form = CALLS[call][1]
+        if form == "one":
+            continue
+        sizes = scope["few"] if call in FEW else (MAP_SIZE,)
+        matches = {"map": scope["map matches"], "table": ("every",)}.get(
+            form, ("1%", "50%")
+        )
+        cases += [
+            Case(d, lay, n, m, call)
+            for d in dtypes
+            if d in MANY_DTYPES[form]
+            for lay in layouts
+            if lay in scope["many layouts"]
+            for n in sizes
+            for m in matches
+        ]
+    seen = set()
+    return [c for c in cases if not (c in seen or seen.add(c))]
+
+
+def _replace_cases(args, scope, dtypes, layouts):
+    """The cases of replace(a, old, new)."""
+    native = [d for d in dtypes if d in NATIVE]
+    other = [d for d in dtypes if d not in NATIVE]
+    shares = RANDOM if args.full else RANDOM[:2]
     contiguous = [lay for lay in CONTIGUOUS if lay in layouts]
     one_d = [lay for lay in ("1-d",) if lay in layouts]
     big = [*scope["big"], *([10**8] if args.large else [])]
-    cases = []
     # tiny arrays, natively and through the reference module
-    cases += [
+    cases = [
         Case(d, lay, n, "1%")
         for d in native
         for lay in one_d
@@ -328,17 +458,4 @@ def plan(args):
         for n in scope["grid"]
         for m in grid_shares
     ]
-    # several olds in one call of replace_many
-    cases += [
-        Case(d, lay, n, m, call)
-        for d in dtypes
-        if d in scope["pattern dtypes"]
-        for lay in layouts
-        if lay in scope["many layouts"]
-        for n in scope["many"]
-        for m in ("1%", "50%")
-        for call in args.calls or MANY
-        if call != "replace" and d != "bool"
-    ]
-    seen = set()
-    return [c for c in cases if not (c in seen or seen.add(c))]
+    return cases

@@ -1,8 +1,9 @@
 """Who is timed: fennick, the NumPy code a user would write instead, NumPy's
 own loops that bound the work, and, where installed, a numba loop.
 
-Each competitor is a statement with {old}, {new} and {mask} to fill in
-(see timing.make_calls), run in the namespace of `namespace()`.
+Each competitor is a statement with {old}, {new}, {mask} and {more} (the
+Call's extra arguments, see cases._more) to fill in (see
+timing.make_calls), run in the namespace of `namespace()`.
 """
 
 import functools
@@ -18,28 +19,59 @@ IDIOMS = {
     "putmask": "putmask(a, {mask}, {new})",
     "copyto": "copyto(a, {new}, where={mask})",
 }
-# replace_many(a, olds, new), and the idioms for a list of olds and one new
-MANY_OLDS = {
-    "fennick": "replace_many(a, {old}, {new})",
-    "a[isin(a,olds)]=new": "a[isin(a, {old})] = {new}",
-    "putmask isin": "putmask(a, isin(a, {old}), {new})",
-    "replace each old": "for o in {old}: replace(a, o, {new})",
+# replace_many, and what users write instead, by form of call (see
+# cases.CALLS).  "one replace" is a single replace of the first old (the
+# baseline of a pass over the array); "pandas" makes a Series over `a` and
+# returns a new one.
+SEARCHSORTED = (  # the olds sorted beforehand, outside the timing
+    "i = searchsorted({more}.keys, a); i[i == len({more}.keys)] = 0; "
+    "hit = {more}.keys[i] == a; a[hit] = {more}.vals[i[hit]]"
+)
+MANY = {
+    "olds": {
+        "fennick": "replace_many(a, {old}, {new})",
+        "one replace": "replace(a, {old}[0], {new})",
+        "isin": "a[isin(a, {old})] = {new}",
+        "or-ed masks": None,  # a[(a == o1) | (a == o2) | ...], per count
+        "pandas": "Series(a, copy=False).replace({old}, {new})",
+        "chained replace": "for o in {old}: replace(a, o, {new})",
+    },
+    "pairs": {
+        "fennick": "replace_many(a, {old}, {new})",
+        "one replace": "replace(a, {old}[0], {new}[0])",
+        "mask per pair": "for o, n in zip({old}, {new}): a[a == o] = n",
+        "searchsorted": SEARCHSORTED,
+        "pandas": "Series(a, copy=False).replace({old}, {new})",
+        "chained replace": "for o, n in zip({old}, {new}): replace(a, o, n)",
+    },
+    "map": {
+        "fennick": "replace_many(a, {old}, {new})",
+        "fennick dict": "replace_many(a, {more}.mapping)",
+        "one replace": "replace(a, {old}[0], {new}[0])",
+        "searchsorted": SEARCHSORTED,
+        "pandas": "Series(a, copy=False).replace({more}.mapping)",
+        "chained replace": (
+            "for o, n in {more}.mapping.items(): replace(a, o, n)"
+        ),
+    },
+    "table": {  # no value is free for one replace to undo through
+        "fennick": "replace_many(a, {old}, {new})",
+        "fennick dict": "replace_many(a, {more}.mapping)",
+        "take": "take({more}.table, a, out=a)",
+    },
 }
-# replace_many(a, olds, news), and the idioms for pairs of an old and its
-# new, which find every match before they write one
-MANY_PAIRS = {
-    "fennick": "replace_many(a, {old}, {new})",
-    "masks, then writes": (
-        "for m, n in [(a == o, n) for o, n in zip({old}, {new})]: a[m] = n"
-    ),
-    "select": (
-        "a[...] = select([a == o for o in {old}], array({new}, a.dtype), a)"
-    ),
+ONE = "one replace"
+RETURNS = {"pandas"}  # leave `a` as it was and return the result
+# The NumPy recipes of replace_many's cases; the fastest is "the best idiom"
+MANY_IDIOMS = {"isin", "or-ed masks", "mask per pair", "searchsorted", "take"}
+# Rivals with a figure of their own: their time over each subject's
+RIVALS = {
+    "pandas": "pandas",
+    "chained replace": "chained",
+    "searchsorted": "searchsorted",
+    "take": "take",
 }
-ALL_IDIOMS = {*IDIOMS, *MANY_OLDS, *MANY_PAIRS} - {
-    "fennick",
-    "replace each old",
-}
+ALL_IDIOMS = {*IDIOMS, *MANY_IDIOMS}
 # NumPy's loops that read and write every element in place, by dtype kind;
 # the fastest is "inplace".  Each timed pair of calls restores the array.
 INPLACE = {
@@ -65,6 +97,8 @@ INPLACE_NAMES = {name for loops in INPLACE.values() for name in loops}
 READONLY = {"max": "amax(a)", "count_nonzero": "count_nonzero(a)"}
 
 TIMED_IDIOMS_UP_TO = 10**7  # larger arrays time fennick and the bounds only
+# and for replace_many, fennick, one replace and the bounds past this size
+TIMED_MANY_RIVALS_UP_TO = 10**6
 
 
 @functools.cache
@@ -83,6 +117,16 @@ def numba_loop():
                 a[i] = new
 
     return replace_loop
+
+
+@functools.cache
+def pandas_series():
+    """pandas.Series, or None without pandas."""
+    try:
+        import pandas
+    except ImportError:
+        return None
+    return pandas.Series
 
 
 def numba_version():
@@ -106,8 +150,9 @@ def namespace():
         "copyto": np.copyto,
         "isnan": np.isnan,
         "isin": np.isin,
-        "select": np.select,
-        "array": np.array,
+        "searchsorted": np.searchsorted,
+        "take": np.take,
+        "Series": pandas_series(),
         "multiply": np.multiply,
         "negative": np.negative,
         "bitwise_not": np.bitwise_not,
@@ -129,15 +174,31 @@ def numba_serves(a, old):
     )
 
 
+def _many(a, call, old):
+    """name -> statement for replace_many's case of `call` on `a`."""
+    form = CALLS[call][1]
+    timed = dict(MANY[form])
+    if "or-ed masks" in timed:
+        masks = " | ".join(f"(a == {{old}}[{i}])" for i in range(len(old)))
+        timed["or-ed masks"] = f"a[{masks}] = {{new}}"
+    if a.size > TIMED_MANY_RIVALS_UP_TO:
+        timed = {
+            k: v
+            for k, v in timed.items()
+            if k.startswith("fennick") or k == ONE
+        }
+    if a.ndim != 1 or pandas_series() is None:
+        timed.pop("pandas", None)
+    return timed
+
+
 def competitors(a, call, old, widths=()):
     """name -> statement for the case of array `a` and `call`: fennick,
     the loops of each of `widths` (through replace_with, for replace), the
-    idioms, the numba loop and the bounds."""
+    idioms, the numba loop and the bounds; for replace_many, what users
+    write instead."""
     if call != "replace":
-        timed = dict(MANY_PAIRS if CALLS[call][1] else MANY_OLDS)
-        if a.size > TIMED_IDIOMS_UP_TO:
-            timed = {"fennick": timed["fennick"]}
-        return {**timed, **INPLACE[a.dtype.kind], **READONLY}
+        return {**_many(a, call, old), **INPLACE[a.dtype.kind], **READONLY}
     timed = {"fennick": "replace(a, {old}, {new})"}
     for width in widths:
         timed[width] = f"replace_with({width!r}, a, {{old}}, {{new}})"
@@ -149,5 +210,16 @@ def competitors(a, call, old, widths=()):
 
 
 def changes_array(name):
-    """Whether `name` replaces, so that its result is checked."""
-    return name not in INPLACE_NAMES and name not in READONLY
+    """Whether `name` replaces in `a`, so that `a` is checked after it."""
+    return (
+        name not in INPLACE_NAMES
+        and name not in READONLY
+        and name not in RETURNS
+    )
+
+
+def oracle_args(name, call):
+    """The (old, new) whose replacement `name` makes of the call `call`."""
+    if name != ONE:
+        return call.old, call.new
+    return call.old[0], call.new[0] if np.ndim(call.new) else call.new

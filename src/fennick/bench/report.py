@@ -8,7 +8,8 @@ import platform
 import numpy as np
 
 from fennick import _reference_loops
-from fennick.bench.cases import DTYPES, FAMILIES, PATTERNS
+from fennick.bench.cases import CALLS, DTYPES, FAMILIES, PATTERNS
+from fennick.bench.competitors import MANY, ONE
 from fennick.bench.goals import grid, headline
 from fennick.parallel import usable_cores
 
@@ -31,11 +32,30 @@ columns of the per-case rows (--full):
              every element once
   f/bound    fennick's time over the faster of inplace and readonly
   numba/f    the numba loop's time over fennick's (1-d arrays)
-replace_many: "3 olds" replaces a list of three olds with one new, "16
-pairs" each of 16 olds with its own new; the idioms are a[np.isin(a, olds)]
-= new and np.putmask with that mask, or for pairs every old's mask found
-before any is written, and np.select; "each/fennick" is the time of one
-replace call per old over replace_many's.
+replace_many, a table per form after the goals (--many times these alone;
+"match" is the share of elements that are olds):
+  2-8 olds   a list of olds and one new: replace_many(a, olds, new)
+  2-8 pairs  each old with its own new: replace_many(a, olds, news)
+  1000 map   1000 codes drawn from 0 to 2**20 (or what a 16-bit type
+             holds) to others ("50%": about half the elements are olds;
+             "every": all are), as two arrays (fennick) and a dict (dict)
+  65536 table  every value of a 16-bit type through a permutation, as two
+             arrays and as a dict
+  one        replace(a, olds[0], news[0]) on the same array: it finds every
+             match of a list (after the first call all hold olds[0]) and
+             one old's share of the matches of pairs
+  idioms     a[np.isin(a, olds)] = new; a[(a == o1) | (a == o2) | ...] =
+             new; a[a == o] = n per pair; the searchsorted recipe, the olds
+             sorted outside the timing: i = np.searchsorted(keys, a);
+             i[i == len(keys)] = 0; hit = keys[i] == a; a[hit] =
+             vals[i[hit]]; np.take(table, a, out=a)
+  pandas     pd.Series(a, copy=False).replace(olds, news) (or the dict),
+             which returns a new Series (1-d arrays, when installed)
+  chained    a replace call per old (no new is an old, so it is right)
+  f/one      fennick's time over one's; "pandas/fennick" and the like, a
+             rival's time over fennick's; "idiom/one", the best idiom's
+             over one's: idiom/fennick when replace_many costs one pass
+  Past 1e6 elements only fennick, one and the bounds are timed.
 matches: 1%, 50%, 90% of the elements at random; none; one block of 30%;
 runs of 64 to 1024 matches covering 5% or 90%; every element; NaN: `old` is
 NaN.
@@ -131,18 +151,18 @@ def row(r):
 def print_goals(results, subjects):
     print("\nGoals (worst case of this run; median over its cases)")
     print(
-        f"  {'cases':36} {'figure':18} {'target':>8} {'worst':>7} "
+        f"  {'cases':36} {'figure':25} {'target':>8} {'worst':>7} "
         f"{'median':>7}  mark   worst case"
     )
     for desc, key, target, worst, case, median, passed in headline(
         results, subjects
     ):
         if worst is None:
-            print(f"  {desc:36} {key:18} {target:>8} {'n/a':>7} {'':>7}  -")
+            print(f"  {desc:36} {key:25} {target:>8} {'n/a':>7} {'':>7}  -")
             continue
         mark = "-" if passed is None else "pass" if passed else "MISS"
         print(
-            f"  {desc:36} {key:18} {target:>8} {worst:7.2f} {median:7.2f}"
+            f"  {desc:36} {key:25} {target:>8} {worst:7.2f} {median:7.2f}"
             f"  {mark:5}  {case}"
         )
     cells = grid(results)
@@ -213,3 +233,52 @@ def print_widths(results, widths):
                         + (f"{stored:6.2f}" if stored else f"{'':6}")
                     )
                 print(line.rstrip())
+
+
+# replace_many's competitors as the table heads them
+SHORT = {
+    "fennick dict": "dict",
+    ONE: "one",
+    "or-ed masks": "or-masks",
+    "mask per pair": "per pair",
+    "searchsorted": "searchsort",
+    "chained replace": "chained",
+}
+
+
+def print_many(results):
+    """A table per form of replace_many's calls: the time of one call of
+    each competitor, fennick's time over one replace's and the best
+    idiom's over fennick's."""
+    rows = [r for r in results if r["call"] != "replace"]
+    if rows:
+        print(
+            "\nreplace_many: time of one call; f/one: fennick's time over "
+            "one replace's;\nidiom/f: the best idiom's over fennick's; "
+            "match: the share of elements that are olds"
+        )
+    for form, competitors in MANY.items():
+        rs = [r for r in rows if CALLS[r["call"]][1] == form]
+        names = [n for n in competitors if any(n in r["times_ns"] for r in rs)]
+        if not rs:
+            continue
+        wide = max(len(r["layout"]) for r in rs)
+        print(
+            f"\n  {'call':11} {'dtype':8} {'layout':{wide}} {'size':>5} "
+            f"{'match':5}"
+            + "".join(f"{SHORT.get(n, n):>11}" for n in names)
+            + f"{'f/one':>7}{'idiom/f':>8}"
+        )
+        for r in rs:
+            t = r["times_ns"]
+            print(
+                f"  {r['call']:11} {r['dtype']:8} {r['layout']:{wide}} "
+                f"{r['size']:5.0e} {r['match']:5}"
+                + "".join(
+                    f"{fmt_time(t[n]) if n in t else '':>11}" for n in names
+                )
+                + "".join(
+                    f"{r[key]:{wide}.2f}" if key in r else " " * wide
+                    for key, wide in (("fennick/one", 7), ("idiom/fennick", 8))
+                )
+            )
