@@ -145,6 +145,73 @@ struct MatchMasked : WriteNew<T> {
     }
 };
 
+/* a[i] = new_k where a[i] == old_k, for one of a few olds (replace_many),
+   or where a[i] is in the masked class: every old compared as a vector,
+   the new of the one that matched blended in. */
+template <typename T>
+struct MatchFew {
+    typedef Simd<T> S;
+    typedef typename S::V V;
+    typedef typename S::M M;
+    static constexpr bool kUniform = false;
+    static constexpr bool kOneCompare = false;
+    int count;
+    bool has_class;
+    V old_v[WALK_FEW], new_v[WALK_FEW];
+    T old1[WALK_FEW], new1[WALK_FEW];
+    MatchMasked<T> klass;
+
+    explicit MatchFew(const FewPatterns &few)
+        : count(few.count), has_class(few.has_class), klass(few.klass)
+    {
+        for (int k = 0; k < count; k++) {
+            old_v[k] = S::splat_bits(few.old_bits[k]);
+            new_v[k] = S::splat_bits(few.new_bits[k]);
+            old1[k] = from_bits<T>(few.old_bits[k]);
+            new1[k] = from_bits<T>(few.new_bits[k]);
+        }
+    }
+    M
+    vec(V x, V *values) const
+    {
+        M m = S::equal(x, old_v[0]);
+        V v = new_v[0];
+        for (int k = 1; k < count; k++) {
+            const M mk = S::equal(x, old_v[k]);
+            v = S::blend(mk, new_v[k], v);
+            m = m | mk;
+        }
+        if (has_class) {
+            V cv;
+            const M mc = klass.vec(x, &cv);
+            v = S::blend(mc, cv, v);
+            m = m | mc;
+        }
+        *values = v;
+        return m;
+    }
+    bool
+    one(T x, T *value) const
+    {
+        bool hit = false;
+        T v = new1[0];
+        for (int k = 0; k < count; k++) {
+            const bool h = x == old1[k];
+            v = h ? new1[k] : v;
+            hit |= h;
+        }
+        if (has_class) {
+            T cv;
+            if (klass.one(x, &cv)) {
+                v = cv;
+                hit = true;
+            }
+        }
+        *value = v;
+        return hit;
+    }
+};
+
 /* The address to store a vector's matches at: `at`, or where masked
    stores are cheap and `m` selects nothing, `scratch` (see
    replace_contiguous). */
@@ -585,13 +652,12 @@ replace_strided(char *p, npy_intp n, npy_intp stride, const SpanLoads<T> &span,
     replace_elements<T>(p, n, stride, match);
 }
 
-/* Walks every run of `it`; the route is chosen once by the runs' common
-   stride, which is never negative. */
-template <typename T, template <typename> class Match>
+/* Walks every run of `it` with `match`; the route is chosen once by the
+   runs' common stride, which is never negative. */
+template <typename T, typename Match>
 static void
-walk(ElemIter *it, const MatchPattern *pattern)
+walk_with(ElemIter *it, const Match &match)
 {
-    const Match<T> match(*pattern);
     const npy_intp item = (npy_intp)sizeof(T);
     if (it->inner_stride == item) {
         for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
@@ -605,6 +671,20 @@ walk(ElemIter *it, const MatchPattern *pattern)
                                span, match);
         }
     }
+}
+
+template <typename T, template <typename> class Match>
+static void
+walk(ElemIter *it, const MatchPattern *pattern)
+{
+    walk_with<T>(it, Match<T>(*pattern));
+}
+
+template <typename T>
+static void
+walk_few(ElemIter *it, const FewPatterns *few)
+{
+    walk_with<T>(it, MatchFew<T>(*few));
 }
 
 /* Walks a view whose elements may share bytes element by element, each

@@ -6,7 +6,7 @@
  * they are microcoded (AMD's before Zen 4).  Its gathers are not used: on
  * AMD's processors before Zen 4 they are slower than scalar loads.
  *
- *     V, M, kLanes, load, store, splat_bits, equal, unordered, bit_and,
+ *     V, M, kLanes, load, store, splat_bits, equal, unordered, bit_and, blend,
  *     from_lanes
  *             as in simd_vector_ext.h
  *     any, all

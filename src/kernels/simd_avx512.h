@@ -9,9 +9,10 @@
  *     load, store
  *             an unaligned load of a whole vector, inside the run, and an
  *             unaligned store of one
- *     splat_bits, equal, unordered, bit_and
+ *     splat_bits, equal, unordered, bit_and, blend
  *             `bits` in every lane; IEEE equality for floats and equal bits
- *             for integers; the NaN lanes; bitwise and
+ *             for integers; the NaN lanes; bitwise and; `a` in the lanes of
+ *             M and `b` in the others
  *     any, all, lanes, from_lanes
  *             whether a lane of M is set; whether every lane is; M as a
  *             bit per lane, and back
@@ -121,6 +122,20 @@ struct Simd {
     bit_and(V a, V b)
     {
         return _mm512_and_si512(a, b);
+    }
+    static V
+    blend(M m, V a, V b)
+    {
+        switch (sizeof(T)) {
+        case 1:
+            return _mm512_mask_blend_epi8((__mmask64)m, b, a);
+        case 2:
+            return _mm512_mask_blend_epi16((__mmask32)m, b, a);
+        case 4:
+            return _mm512_mask_blend_epi32((__mmask16)m, b, a);
+        default:
+            return _mm512_mask_blend_epi64((__mmask8)m, b, a);
+        }
     }
     static bool
     any(M m)

@@ -3,7 +3,7 @@
  * compiler's generic kind, which GCC and Clang lower to the target's own
  * instructions where it has them and to scalar code where it does not.
  *
- *     V, M, kLanes, load, store, splat_bits, equal, unordered, bit_and,
+ *     V, M, kLanes, load, store, splat_bits, equal, unordered, bit_and, blend,
  *     from_lanes
  *             as in simd_vector_ext.h
  *     any, all

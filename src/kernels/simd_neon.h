@@ -4,7 +4,7 @@
  * operations for the questions a mask answers.  No masked loads or stores,
  * no gathers.
  *
- *     V, M, kLanes, load, store, splat_bits, equal, unordered, bit_and,
+ *     V, M, kLanes, load, store, splat_bits, equal, unordered, bit_and, blend,
  *     from_lanes
  *             as in simd_vector_ext.h
  *     any, all

@@ -2,7 +2,7 @@
  * Vector primitives for baseline x86-64 (SSE2): 16-byte vectors of the
  * compiler's generic kind, no masked loads or stores, no gathers.
  *
- *     V, M, kLanes, load, store, splat_bits, equal, unordered, bit_and
+ *     V, M, kLanes, load, store, splat_bits, equal, unordered, bit_and, blend
  *             as in simd_vector_ext.h; equal of 64-bit integers built
  *             from 32-bit compares
  *     any, all

@@ -87,6 +87,12 @@ struct VectorExt {
     {
         return (V)((M)a & (M)b);
     }
+    /* `a` in the lanes of `m`, `b` in the others. */
+    static V
+    blend(M m, V a, V b)
+    {
+        return (V)(((M)a & m) | ((M)b & ~m));
+    }
     /* Lane i set where bit i of `bits` is. */
     static M
     from_lanes(uint64_t bits)

@@ -30,6 +30,12 @@ extern const WalkTable WALK_TABLE;
         w<uint64_t, MatchMasked>, /* WALK_BITS64_MASKED */                    \
     }
 
-const WalkTable WALK_TABLE = {WALK_TARGET, WALK_VMASKMOV_STORES, WALKS(walk),
-                              WALKS(walk_copy)};
+const WalkTable WALK_TABLE = {
+    WALK_TARGET,
+    WALK_VMASKMOV_STORES,
+    WALKS(walk),
+    WALKS(walk_copy),
+    {walk_few<uint8_t>, walk_few<uint16_t>, walk_few<uint32_t>,
+     walk_few<uint64_t>},
+};
 static_assert(WALK_KINDS == 12, "one walk per kind");

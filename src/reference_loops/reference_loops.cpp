@@ -11,6 +11,7 @@
  * to the array while it works.
  */
 #include "../kernels/kernels.h"
+#include "../module/many_call.h"
 #include "../module/native_module.h"
 #include "../kernels/walk.h"
 
@@ -128,28 +129,73 @@ usable_tables(const WalkTable **tables)
     return kernels_usable(tables, KERNELS_MAX_TABLES);
 }
 
-static PyObject *
-replace_with(PyObject *Py_UNUSED(self), PyObject *const *args,
-             Py_ssize_t nargs)
+/* The build named by `name` (a str) among those this processor runs.
+   Returns it, or NULL with an exception set. */
+static const WalkTable *
+table_named(PyObject *name)
 {
-    if (nargs != 4 || !PyUnicode_Check(args[0])) {
-        PyErr_SetString(PyExc_TypeError,
-                        "replace_with takes (width, a, old, new)");
-        return NULL;
-    }
-    const char *name = PyUnicode_AsUTF8(args[0]);
-    if (name == NULL) {
+    const char *wanted = PyUnicode_Check(name) ? PyUnicode_AsUTF8(name) : NULL;
+    if (wanted == NULL) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_TypeError, "a width is a str");
+        }
         return NULL;
     }
     const WalkTable *tables[KERNELS_MAX_TABLES];
     const int n = usable_tables(tables);
     for (int i = 0; i < n; i++) {
-        if (strcmp(tables[i]->name, name) == 0) {
-            return replace_with_table(tables[i], args[1], args[2], args[3]);
+        if (strcmp(tables[i]->name, wanted) == 0) {
+            return tables[i];
         }
     }
-    PyErr_Format(PyExc_ValueError, "no %s build of the loops runs here", name);
+    PyErr_Format(PyExc_ValueError, "no %s build of the loops runs here",
+                 wanted);
     return NULL;
+}
+
+static PyObject *
+replace_with(PyObject *Py_UNUSED(self), PyObject *const *args,
+             Py_ssize_t nargs)
+{
+    if (nargs != 4) {
+        PyErr_SetString(PyExc_TypeError,
+                        "replace_with takes (width, a, old, new)");
+        return NULL;
+    }
+    const WalkTable *table = table_named(args[0]);
+    return table == NULL
+               ? NULL
+               : replace_with_table(table, args[1], args[2], args[3]);
+}
+
+static PyObject *
+replace_many_with(PyObject *Py_UNUSED(self), PyObject *const *args,
+                  Py_ssize_t nargs)
+{
+    const int pairwise = nargs == 5 ? PyObject_IsTrue(args[4]) : -1;
+    if (pairwise < 0 || many_count(args[2]) < 0 || many_count(args[3]) < 0
+        || (pairwise ? many_count(args[3]) != many_count(args[2])
+                     : many_count(args[3]) != 1)) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_TypeError,
+                            "replace_many_with takes (width, a, olds, news, "
+                            "pairwise) as fennick.replace_many hands them on");
+        }
+        return NULL;
+    }
+    const WalkTable *table = table_named(args[0]);
+    if (table == NULL) {
+        return NULL;
+    }
+    if (!PyArray_Check(args[1]) || !replace_serves((PyArrayObject *)args[1])) {
+        Py_RETURN_NOTIMPLEMENTED;
+    }
+    PyArrayObject *arr = (PyArrayObject *)args[1];
+    Py_INCREF(arr); /* held until the walk has returned */
+    PyObject *result =
+        replace_many_with_table(arr, args[2], args[3], pairwise, table);
+    Py_DECREF(arr);
+    return result;
 }
 
 /* The tuple `items`, each converted (a failure names it `what[i]`, or
@@ -276,11 +322,22 @@ PyDoc_STRVAR(
     "plain numbers, a 1-d numeric array staying as it is, or NotImplemented\n"
     "for arrays other than bool, integers or floats.");
 
+PyDoc_STRVAR(
+    replace_many_with_doc,
+    "replace_many_with(width, a, olds, news, pairwise)\n"
+    "--\n"
+    "\n"
+    "fennick.replace_many's native work, as it is handed on (see\n"
+    "fennick.many.pairs), with the loops built for `width`; NotImplemented\n"
+    "for an array the loops do not serve.");
+
 static PyMethodDef reference_loops_methods[] = {
     {"replace", (PyCFunction)(void (*)(void))replace, METH_FASTCALL,
      replace_doc},
     {"replace_with", (PyCFunction)(void (*)(void))replace_with, METH_FASTCALL,
      replace_with_doc},
+    {"replace_many_with", (PyCFunction)(void (*)(void))replace_many_with,
+     METH_FASTCALL, replace_many_with_doc},
     {"settle", (PyCFunction)(void (*)(void))settle, METH_FASTCALL, settle_doc},
     {"settle_many", (PyCFunction)(void (*)(void))settle_many, METH_FASTCALL,
      settle_many_doc},
