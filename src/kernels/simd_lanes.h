@@ -102,9 +102,10 @@ store_lanes_redirected(char *p, npy_intp stride, npy_intp n, uint64_t lanes,
                          kUniform ? value : values[(i + k) * value_step]);
         }
     }
-    for (; i < n; i++, p += stride) {
-        store_one<T>((lanes >> i) & 1 ? p : scratch,
-                     kUniform ? value : values[i * value_step]);
+    // the last elements, fewer than eight (a bound the compiler can see)
+    for (int k = 0; k < 8 && i + k < n; k++, p += stride) {
+        store_one<T>((lanes >> (i + k)) & 1 ? p : scratch,
+                     kUniform ? value : values[(i + k) * value_step]);
     }
 }
 
