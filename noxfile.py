@@ -233,7 +233,7 @@ def aarch64(session):
 def docs(session):
     """The documentation site builds with no warning (numpydoc's checks
     included); every example in its pages and docstrings passes."""
-    session.install(".[docs]", env={"PIP_DISABLE_PIP_VERSION_CHECK": "1"})
+    session.install(f"{python_wheel(session)}[docs]")
     out = "docs/_build"
     for builder, fresh in (("html", ["-E"]), ("doctest", [])):
         # One doctree cache: the doctest build reuses what the HTML build

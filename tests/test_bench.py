@@ -1,62 +1,99 @@
 """The benchmarks run end to end on a tiny set of cases.
 
 Speed is never asserted here: only that every competitor is checked and
-timed, and that the table, headline ratios and JSON come out.
+timed, that the patterns of matches are what they say, and that the table,
+goals and JSON come out.
 """
 
 import importlib.util
 import io
 import json
 
-from fennick import bench, bench_parallel
+import numpy as np
+import pytest
+
+from fennick import _reference_loops
+from fennick.bench import __main__ as cli
+from fennick.bench import cases, competitors, goals, parallel, timing
 
 
 def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
     out = tmp_path / "bench.json"
-    assert (
-        bench.main(
-            [
-                "--sizes",
-                "40",
-                "--dtypes",
-                "float32,>i2",
-                "--layouts",
-                "1-d|x[::-1]",
-                "--repeat",
-                "1",
-                "--sample-ms",
-                "0.2",
-                "--json",
-                str(out),
-            ]
-        )
-        == 0
-    )
+    argv = ["--sizes", "40", "--dtypes", "float32,>i2", "--layouts"]
+    argv += ["1-d|x[::-1]", "--patterns", "50%,every", "--widths"]
+    argv += ["--calls", ",".join(cases.CALLS), "--repeat", "1"]
+    argv += ["--sample-ms", "0.2", "--json", str(out)]
+    plots = importlib.util.find_spec("matplotlib") is not None
+    if plots:  # every figure: this run times a little of each
+        argv += ["--plot", str(tmp_path / "fig.png")]
+    assert cli.main(argv) == 0
     printed = capsys.readouterr().out
     assert "vector width: " in printed and "Goals" in printed
+    if plots:
+        figures = ("", "-widths", "-patterns", "-many")
+        drawn = {p.name for p in tmp_path.glob("fig*.png")}
+        assert drawn == {f"fig{name}.png" for name in figures}
 
     data = json.loads(out.read_text())
     assert data["machine"]["width"] in data["machine"]["widths"]
-    cases = {(r["dtype"], r["layout"], r["match"]) for r in data["results"]}
-    assert len(cases) == 2 * 2 * 2  # 1% and 50% of each
+    ran = {
+        (r["dtype"], r["layout"], r["match"], r["call"])
+        for r in data["results"]
+    }
+    # the 16-bit table only on >i2, whose every element it matches
+    assert len(ran) == 2 * 2 * 2 * (len(cases.CALLS) - 1) + 2
+    numba = importlib.util.find_spec("numba") is not None
+    pandas = importlib.util.find_spec("pandas") is not None
     for r in data["results"]:
-        assert {"fennick", "putmask", "max"} <= set(r["times_ns"])
+        timed = {"fennick", "max"}
+        if r["call"] == "replace":
+            timed |= {"putmask", *_reference_loops.widths}
+            native = numba and r["dtype"] != ">i2"
+            assert ("numba" in r["times_ns"]) == native
+        else:  # every rival on these 1-d arrays, pandas where installed
+            timed |= set(competitors.MANY[cases.CALLS[r["call"]][1]])
+            timed -= set() if pandas else {"pandas"}
+        assert timed <= set(r["times_ns"]) and "best_idiom" in r
         assert all(t > 0 for t in r["times_ns"].values())
+
+
+@pytest.mark.parametrize("match", list(cases.MATCHES))
+def test_patterns_cover_their_share(match):
+    rng = np.random.default_rng(1)
+    case = cases.Case("float64", "1-d", 10**6, match, "8 olds")
+    a, forth, _, matches = cases.make_case(case, rng)
+    hits = np.isin(a, forth.old) | np.isnan(a)  # any of the olds
+    assert matches == np.count_nonzero(hits)
+    assert matches / a.size == pytest.approx(cases.MATCHES[match][1], abs=0.02)
+    if match.startswith("runs"):  # at least 64 long, but the cut last one
+        edges = np.diff(hits, prepend=False, append=False).nonzero()[0]
+        assert (edges[1::2] - edges[::2])[:-1].min() >= cases.RUN[0]
+
+
+@pytest.mark.parametrize("call", cases.MANY)
+def test_calls_find_every_match_again_after_their_way_back(call):
+    dtype = cases.MANY_DTYPES[cases.CALLS[call][1]][-1]
+    match = "every" if call == "65536 table" else "50%"
+    case = cases.Case(dtype, "1-d", 10**4, match, call)
+    a, forth, back, matches = cases.make_case(case, np.random.default_rng(1))
+    assert matches / a.size == pytest.approx(cases.MATCHES[match][1], abs=0.02)
+    there = timing.expected(a, forth.old, forth.new)
+    again = timing.expected(there, back.old, back.new)
+    assert np.count_nonzero(np.isin(again, forth.old)) == matches
 
 
 def test_default_plan_reaches_every_goal():
     # Every goal has cases in the default run (nothing timed here).
-    cases = [
-        dict(zip(("dtype", "layout", "size", "match"), c, strict=True))
-        for c in bench.plan(bench.parse_args([]))
-    ]
-    for desc, _, _, keep in bench.GOALS:
-        assert any(keep(c) for c in cases), desc
+    planned = [c._asdict() for c in cases.plan(cli.parse_args([]))]
+    for goal in goals.GOALS:
+        assert any(goal.keep(c) for c in planned), goal.desc
+    many = cases.plan(cli.parse_args(["--many"]))
+    assert many and all(c.call in cases.MANY for c in many)
 
 
 def test_parallel_tiny_run_checks_and_times_every_competitor():
     out = io.StringIO()
-    rows = bench_parallel.run(size=5000, rounds=1, workers=[1, 2], out=out)
+    rows = parallel.run(size=5000, rounds=1, workers=[1, 2], out=out)
     names = [
         "replace",
         "replace_parallel workers=1",

@@ -64,12 +64,17 @@ def test_cluster_reads_zarr_and_matches_the_idiom(tmp_path):
     ],
     ids=["C", "F reversed strided", "byte-swapped", "reference route"],
 )
+@pytest.mark.parametrize("many", [False, True], ids=["replace", "many"])
 @pytest.mark.parametrize("old", [-999, np.timedelta64(-999)])
-def test_blocks_are_copies_and_results_match_replace(make, old):
+def test_blocks_are_copies_and_results_match_replace(make, old, many):
     source = readings()
     x = make(source)
     kept = source.copy()
-    got = fennick.dask.replace(x, old, 5).compute(scheduler="threads")
+    if many:  # olds not in the data (7) change nothing
+        y = fennick.dask.replace_many(x, [old, 7], [5, 6])
+    else:
+        y = fennick.dask.replace(x, old, 5)
+    got = y.compute(scheduler="threads")
     wanted = fennick.replace(np.array(x.compute()), old, 5)
     np.testing.assert_array_equal(got, wanted)
     assert got.dtype == x.dtype

@@ -33,7 +33,12 @@ def test_replace_examples_pass():
 
 
 @pytest.mark.parametrize(
-    "func", [fennick.replace_parallel, fennick.replace_many]
+    "func",
+    [
+        fennick.replace_parallel,
+        fennick.replace_many,
+        fennick.replace_many_parallel,
+    ],
 )
 def test_examples_call_their_function(func):
     examples = run_examples(func)
@@ -42,11 +47,12 @@ def test_examples_call_their_function(func):
     )
 
 
-def test_dask_replace_examples_pass():
+@pytest.mark.parametrize("name", ["replace", "replace_many"])
+def test_dask_examples_pass(name):
     pytest.importorskip("dask.array")
     import fennick.dask
 
+    func = getattr(fennick.dask, name)
     assert any(
-        "fennick.dask.replace(" in ex.source
-        for ex in run_examples(fennick.dask.replace)
+        f"fennick.dask.{name}(" in ex.source for ex in run_examples(func)
     )

@@ -2,6 +2,7 @@
 outside the array: each view below sits in a larger buffer whose other
 elements hold `old`, so a stray write would show."""
 
+import functools
 import math
 import subprocess
 import sys
@@ -158,12 +159,25 @@ def test_layout(make, dtype, old, new):
     check_replace(view, old, new, Guard(region, view))
 
 
+def check_every_width(region, view, old, new):
+    """check_replace through the loops of each vector width this processor
+    runs, each from the same bytes."""
+    start = region.copy()
+    for w in _reference_loops.widths:
+        region[...] = start
+        run = functools.partial(
+            _reference_loops.replace_with, w, view, old, new
+        )
+        check_replace(view, old, new, Guard(region, view), run)
+
+
 @pytest.mark.parametrize("misalign", [0, 1, 3])
 @pytest.mark.parametrize("step", [1, 2, -1, -2])
 @pytest.mark.parametrize("dtype", NATIVE_DTYPES, ids=NATIVE_IDS)
 def test_lengths_cover_blocks_and_tails(dtype, step, misalign):
-    # Contiguous runs go through blocks of four vectors, then single
-    # vectors, then a tail; strided ones through 64-element steps.
+    # Contiguous runs go through a head up to a vector boundary, blocks of
+    # four vectors, single vectors, then a tail; strided ones through
+    # vectors over their span or 64-element steps.  Every width.
     for n in list(range(70)) + [127, 128, 129, 255, 256, 257]:
         region, x = placed(
             dtype,
@@ -173,7 +187,43 @@ def test_lengths_cover_blocks_and_tails(dtype, step, misalign):
         )
         view = x[::step]
         fill_pattern(view, 2, seed=n)
-        check_replace(view, 2, -7, Guard(region, view))
+        check_every_width(region, view, 2, -7)
+
+
+def runs_of(n, seed, longest):
+    """A mask of n elements: runs of True and False of 1 to `longest`."""
+    rng = np.random.default_rng(seed)
+    lengths = rng.integers(1, longest + 1, n)
+    return (np.repeat(np.arange(n) % 2, lengths)[:n] == 1) ^ (seed % 2 == 1)
+
+
+@pytest.mark.parametrize("step", [1, -1, 2, 3, -5, 17])
+@pytest.mark.parametrize("code", ["u1", "i2", "f4", "f8", ">f4", "e"])
+def test_matches_in_runs_at_every_width(code, step):
+    # Every element, runs of matches from one lane to several blocks (whole
+    # vectors, whole blocks, one or two runs of lanes in a vector) and
+    # nearly every element: the stores of whole vectors and of runs of
+    # lanes must write matches only.  Zero as `old` takes the masked test
+    # where the bits are compared (float16, byte-swapped floats).
+    dt = np.dtype(code)
+    old, new = (0, 5) if dt.kind == "f" else (2, 7)
+    n = 1100
+    fills = [
+        np.ones(n, bool),
+        runs_of(n, 1, 40),
+        runs_of(n, 2, 300),
+        np.random.default_rng(3).random(n) > 0.05,
+    ]
+    for misalign in (0, 1):
+        region, x = placed(
+            dt, (n * abs(step),), old, misalign=misalign % dt.itemsize
+        )
+        view = x[::step]
+        for mask in fills:
+            view[...] = np.where(mask, old, 3).astype(dt)
+            if dt.kind == "f":
+                view[mask & runs_of(n, 5, 3)] = -0.0
+            check_every_width(region, view, old, new)
 
 
 @pytest.mark.parametrize("step", [1, -1])
@@ -242,10 +292,7 @@ def test_overlapping_elements_compare_as_before_the_call(code, shape, strides):
     mixed = np.frombuffer(bytes(range(1, dt.itemsize + 1)), dt)[0]
     for new in (uniform, mixed):
         results = [
-            run(
-                lambda v, o, n, w=w: _reference_loops.replace_with(w, v, o, n),
-                new,
-            )
+            run(functools.partial(_reference_loops.replace_with, w), new)
             for w in _reference_loops.widths
         ]
         if dt.isnative and dt.char in "dfli":

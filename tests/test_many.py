@@ -25,7 +25,8 @@ from conftest import (
     placed,
     raises_msg,
 )
-from fennick import replace_many
+from fennick import _reference_loops, replace_many
+from fennick.many import pairs
 
 CONFLICT = re.compile(
     r"`old\[(\d+)\]` and `old\[(\d+)\]` match the same elements but their "
@@ -93,13 +94,19 @@ def match_old(a, old):
         return a == a.dtype.type(key)
 
 
-def check_many(view, olds, news, pairwise, guard=None):
+def check_many(view, olds, news, pairwise, guard=None, run=None):
+    """replace_many(view, olds, new) (or `run()`) against the oracle."""
     before = view.copy()
     wanted = expected_many(view, olds, news, pairwise)
     new = news if pairwise else news[0]
+    if run is None:
+
+        def run():
+            return replace_many(view, olds, new)
+
     if wanted is CONFLICT or isinstance(wanted, ValueError):
         with pytest.raises(ValueError) as info:
-            replace_many(view, olds, new)
+            run()
         message = str(info.value)
         if wanted is CONFLICT:
             i, j = map(int, CONFLICT.fullmatch(message).groups())
@@ -108,7 +115,7 @@ def check_many(view, olds, news, pairwise, guard=None):
             assert message == str(wanted)
         assert_same(view, before)
     else:
-        assert replace_many(view, olds, new) is view
+        assert run() is view
         # float16/32 NaN news may be quietened on the way: any NaN will do
         loose = None
         if view.dtype.kind == "f" and view.dtype.itemsize < 8:
@@ -123,7 +130,7 @@ def check_many(view, olds, news, pairwise, guard=None):
 def test_agrees_with_oracle(data):
     # A few olds are compared a vector at a time, many through a lookup:
     # both, with repeats, NaNs, zeros of both signs and chains (a new that
-    # is another old), on random views.
+    # is another old), on random views, by every width's loops.
     draw = data.draw
     dtype = draw(st.sampled_from(NUMERIC))
     shape = draw(
@@ -146,7 +153,15 @@ def test_agrees_with_oracle(data):
     region, base = placed(dtype, shape, 0, order=draw(st.sampled_from("CF")))
     view = random_view(draw, base)
     fill_from_pool(view, olds, draw(st.integers(0, 2**32 - 1)))
-    check_many(view, olds, news, pairwise, Guard(region, view))
+    start = region.copy()
+    handed = pairs(olds, news if pairwise else news[0])
+    runs = [
+        lambda w=w: _reference_loops.replace_many_with(w, view, *handed)
+        for w in _reference_loops.widths
+    ]
+    for run in [None, *runs]:
+        region[...] = start
+        check_many(view, olds, news, pairwise, Guard(region, view), run)
 
 
 def test_a_whole_recoding_table():
@@ -225,6 +240,14 @@ def test_errors(args, error, message):
             [9, 0],
         ),
         (np.array([None, 1], object), {None: 0, 1: None}, None, [0, None]),
+        # Many 64-bit olds: a hash, one of whose olds has the bits that
+        # mark its empty slots.
+        (
+            np.array([0xA5A5A5A5A5A5A5A5, 3, 0], np.uint64),
+            [0xA5A5A5A5A5A5A5A5, *range(1, 40)],
+            7,
+            [7, 7, 0],
+        ),
         # Big-endian elements, native loops.
         (np.array([1, 2, 3], ">i4"), [1, 3], [3, 1], [3, 2, 1]),
         (np.array([0.0, -0.0, 1.0], ">f8"), [0, 1], 7, [7, 7, 7]),

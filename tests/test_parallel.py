@@ -15,19 +15,29 @@ import numpy as np
 import pytest
 
 from conftest import NAN, IntSub, broadcast, frozen
-from fennick import parallel, replace, replace_parallel
+from fennick import (
+    parallel,
+    replace,
+    replace_many,
+    replace_many_parallel,
+    replace_parallel,
+)
 
 
 @pytest.fixture
 def pieces(monkeypatch):
     seen = []
 
-    def spy(a, old, new):
-        seen.append(a)
-        return replace(a, old, new)
+    def spy(work):
+        def run(a, *args):
+            seen.append(a)
+            return work(a, *args)
+
+        return run
 
     monkeypatch.setattr(parallel, "MIN_PIECE_BYTES", 1)
-    monkeypatch.setattr(parallel, "replace", spy)
+    monkeypatch.setattr(parallel, "replace", spy(parallel.replace))
+    monkeypatch.setattr(parallel, "_many", spy(parallel._many))
     return seen
 
 
@@ -65,9 +75,20 @@ def assert_disjoint_cover(views, a):
     assert not any(np.shares_memory(v, w) for v, w in combinations(views, 2))
 
 
+# Each call of the parallel functions and what it must equal: olds that are
+# not in the data (99) leave replace_many's result as replace's.
+CALLS = {
+    "replace": lambda a, old, new, **kw: replace_parallel(a, old, new, **kw),
+    "replace_many": lambda a, old, new, **kw: replace_many_parallel(
+        a, [old, 99], new, **kw
+    ),
+}
+
+
+@pytest.mark.parametrize("call", CALLS.values(), ids=CALLS)
 @pytest.mark.parametrize("dtype", ["f8", "i4", "i2", ">f8"])
 @pytest.mark.parametrize("make", LAYOUTS.values(), ids=LAYOUTS)
-def test_same_result_as_replace_and_the_idiom(pieces, make, dtype):
+def test_same_result_as_replace_and_the_idiom(pieces, make, dtype, call):
     a = make(dtype)
     swaps = [(3, -1), (NAN, 7)] if a.dtype.kind == "f" else [(3, -1)]
     for old, new in swaps:
@@ -75,7 +96,7 @@ def test_same_result_as_replace_and_the_idiom(pieces, make, dtype):
         replace(wanted, old, new)
         idiom[np.isnan(idiom) if old != old else idiom == old] = new
         pieces.clear()
-        assert replace_parallel(a, old, new, workers=3) is a
+        assert call(a, old, new, workers=3) is a
         np.testing.assert_array_equal(a, wanted)
         np.testing.assert_array_equal(a, idiom)
         if a.size > 1:  # cut in three, after a check on an empty view
@@ -145,6 +166,34 @@ def test_errors_are_replaces_and_come_before_any_write(
     np.testing.assert_array_equal(a, fresh())
     # Only the checks on an empty view ran, or else one call on `a`.
     assert all(v is a or np.size(v) == 0 for v in pieces)
+
+
+@pytest.mark.parametrize(
+    "dtype, old, new",
+    [
+        ("i4", {1: 2, 2: 1}, None),  # simultaneous
+        ("f8", [NAN, 3, IntSub(4)], [0, NAN, 8]),
+        ("i2", [1, 70000], 0),
+        ("i2", [1, 2], [0, "x"]),
+        ("f8", [0.0, -0.0], [1, 2]),
+        ("c16", [1, 2 + 0j], [2, 1]),  # the reference module's masks
+    ],
+)
+def test_replace_many_results_and_errors_are_replace_manys(
+    pieces, dtype, old, new
+):
+    args = (old,) if new is None else (old, new)
+    a, wanted = data(600, dtype), data(600, dtype)
+    try:
+        replace_many(wanted, *args)
+    except Exception as error:
+        with pytest.raises(type(error), match=re.escape(str(error))):
+            replace_many_parallel(a, *args, workers=3)
+        assert all(np.size(v) == 0 for v in pieces)  # only the checks ran
+    else:
+        assert replace_many_parallel(a, *args, workers=3) is a
+        assert len(pieces) == 4
+    np.testing.assert_array_equal(a, wanted)
 
 
 class Counted:

@@ -17,6 +17,7 @@ from conftest import (
     frozen,
     raises_msg,
 )
+from fennick import _reference_loops
 from fennick.dozudiror import replace
 
 CASES = [
@@ -71,26 +72,49 @@ def test_read_only_through_the_reference_module(dtype):
 PAGE_FAULT_CHECK = """
 import ctypes, mmap, sys
 import numpy as np
-from fennick import replace
+from fennick import _reference_loops, replace
 
 libc = ctypes.CDLL(None, use_errno=True)
 libc.mprotect.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int]
 page = mmap.PAGESIZE
 memory = mmap.mmap(-1, 2 * page)
 layouts = {"contiguous": lambda x: x, "reversed": lambda x: x[::-1],
-           "strided": lambda x: x[::2], "2-d": lambda x: x.reshape(4, -1),
+           "strided": lambda x: x[::2], "every third": lambda x: x[1::3],
+           "2-d": lambda x: x.reshape(4, -1),
            "2-d transposed": lambda x: x.reshape(4, -1).T}
+# Matches on the first page only: scattered, then every element up to the
+# read-only page (whole vectors and blocks), then runs of matches.
+fills = [lambda x, h: x[:h:5], lambda x, h: x[:h],
+         lambda x, h: x[:h].reshape(-1, 8)[::2]]
+runs = [replace] + [
+    lambda v, o, n, w=w: _reference_loops.replace_with(w, v, o, n)
+    for w in _reference_loops.widths
+]
+# replace_many, with olds that are not in the data besides `o`: a few, and
+# many (a lookup)
+from fennick.many import pairs
+for extra in ([99], range(90, 130)):
+    runs += [
+        lambda v, o, n, w=w, e=extra: _reference_loops.replace_many_with(
+            w, v, *pairs([o, *e], n))
+        for w in _reference_loops.widths
+    ]
 for code in sys.argv[1:]:
     x = np.frombuffer(memory, code)
-    x[...] = 3
     half = x.size // 2
-    x[:half:5] = 1  # matches on the first page only
-    libc.mprotect(x.ctypes.data + page, page, mmap.PROT_READ)
-    for name, view in layouts.items():
-        replace(view(x), 1, 2)
-        replace(view(x), 2, 1)
-    assert (x[:half:5] == 1).all() and (x[half:] == 3).all(), code
-    libc.mprotect(x.ctypes.data + page, page, mmap.PROT_READ | mmap.PROT_WRITE)
+    for fill in fills:
+        x[...] = 3
+        fill(x, half)[...] = 1
+        matched = x == 1
+        libc.mprotect(x.ctypes.data + page, page, mmap.PROT_READ)
+        for name, view in layouts.items():
+            for run in runs:
+                run(view(x), 1, 2)
+                run(view(x), 2, 1)
+        assert (matched[half:] == 0).all(), code
+        assert ((x == 1) == matched).all() and (x[~matched] == 3).all(), code
+        libc.mprotect(x.ctypes.data + page, page,
+                      mmap.PROT_READ | mmap.PROT_WRITE)
 print("ok")
 """
 
@@ -125,18 +149,22 @@ def private_dirty_bytes(array):
 @pytest.mark.skipif(
     not sys.platform.startswith("linux"), reason="reads /proc/self/smaps"
 )
+@pytest.mark.parametrize("width", _reference_loops.widths)
 @pytest.mark.parametrize("dtype", ["f8", "i", ">i2", "u1"])
 @pytest.mark.parametrize(
     "view", [lambda m: m, lambda m: m[::3]], ids=["contiguous", "strided"]
 )
-def test_copy_on_write_mapping_keeps_its_clean_pages(tmp_path, dtype, view):
+def test_copy_on_write_mapping_keeps_its_clean_pages(
+    tmp_path, dtype, view, width
+):
     page = mmap.PAGESIZE
     pages = 64
     data = np.full(pages * page // np.dtype(dtype).itemsize, 3, dtype)
     per_page = data.size // pages
-    matched = [5, 6, 40]
+    matched = [5, 6, 20, 40]
     for p in matched:
         data[p * per_page + 9] = 1
+    data[20 * per_page : 21 * per_page] = 1  # a whole page of matches
     path = tmp_path / "data.bin"
     with open(path, "wb") as f:
         data.tofile(f)
@@ -144,9 +172,9 @@ def test_copy_on_write_mapping_keeps_its_clean_pages(tmp_path, dtype, view):
         os.fsync(f.fileno())  # page-cache pages still dirty would count
     m = np.memmap(path, dtype, mode="c")
     assert private_dirty_bytes(m) == 0
-    replace(view(m), 7, 8)  # no match: nothing may be copied
-    assert private_dirty_bytes(m) == 0
-    replace(view(m), 1, 2)
+    _reference_loops.replace_with(width, view(m), 7, 8)  # no match
+    assert private_dirty_bytes(m) == 0  # so nothing may be copied
+    _reference_loops.replace_with(width, view(m), 1, 2)
     assert private_dirty_bytes(m) <= len(matched) * page
     assert (m == 2).sum() == (view(data) == 1).sum()
     del m

@@ -4,8 +4,14 @@ from importlib.metadata import version as _version
 
 from fennick.dozudiror import replace
 from fennick.many import replace_many
-from fennick.parallel import replace_parallel
+from fennick.parallel import replace_many_parallel, replace_parallel
 
 # The one version is meson.build's; the installed metadata carries it.
 __version__ = _version("fennick")
-__all__ = ["replace", "replace_many", "replace_parallel", "__version__"]
+__all__ = [
+    "replace",
+    "replace_many",
+    "replace_parallel",
+    "replace_many_parallel",
+    "__version__",
+]

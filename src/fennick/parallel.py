@@ -1,6 +1,6 @@
-"""``replace`` on several cores: disjoint pieces of one array, each replaced
-by its own thread.  The native loops release the interpreter lock, so the
-pieces run at once."""
+"""``replace`` and ``replace_many`` on several cores: disjoint pieces of one
+array, each replaced by its own thread.  The native loops release the
+interpreter lock, so the pieces run at once."""
 
 import operator
 import os
@@ -9,23 +9,24 @@ from concurrent.futures import ThreadPoolExecutor, wait
 
 import numpy as np
 
-from fennick._reference_loops import settle
+from fennick._reference_loops import settle, settle_many
 from fennick._split import distinct_elements, split
-from fennick.dozudiror import replace
+from fennick.dozudiror import _replace_many, replace
+from fennick.many import _OMITTED, pairs
+from fennick.many import replace_many as fennick_replace_many
 
-__all__ = ["replace_parallel"]
+__all__ = ["replace_parallel", "replace_many_parallel"]
 
 # Each thread gets at least this many bytes: below twice this the single
-# call is taken.  Handing pieces to the pool and waiting for them costs
-# about 0.1 ms, what replace spends on 2 to 4 MB: measured on float64 with
-# two threads, 8 MiB in two pieces took 0.93 times the single call's time
-# and 16 MiB 0.84 (1.19 times faster), 64 MiB 0.61.
+# call is taken.  Handing pieces to the pool and waiting for them costs as
+# much as replacing a few megabytes, so smaller pieces do not pay; the
+# benchmark's --parallel figures show where splitting starts to win.
 MIN_PIECE_BYTES = 1 << 23
 
 # The default number of threads never exceeds this.  replace runs at memory
 # speed, and a handful of cores saturate a machine's memory bandwidth; more
 # threads then only share it.  8 is a guess for servers with several memory
-# channels: the 2 cores measured here cannot show where it stops paying.
+# channels, which two cores cannot show.
 MAX_DEFAULT_WORKERS = 8
 
 # Element kinds that replace compares without running Python code on each
@@ -42,14 +43,18 @@ _THREADED_KINDS = "biufcmMV"
 _INERT_TYPES = (int, float, bool, complex, str, bytes)
 
 
+def usable_cores():
+    """The number of cores this process may run on."""
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except AttributeError:  # not on every platform
+        return os.cpu_count() or 1
+
+
 def default_workers():
     """The number of cores this process may run on, at most
     MAX_DEFAULT_WORKERS."""
-    try:
-        cores = len(os.sched_getaffinity(0))
-    except AttributeError:  # not on every platform
-        cores = os.cpu_count() or 1
-    return max(1, min(cores, MAX_DEFAULT_WORKERS))
+    return min(usable_cores(), MAX_DEFAULT_WORKERS)
 
 
 def _threads(workers):
@@ -81,6 +86,64 @@ def _inert(x):
     return tp in _INERT_TYPES or (
         isinstance(x, np.generic) and tp.__module__ == "numpy"
     )
+
+
+def _many(a, olds, news, pairwise):
+    return _replace_many(a, olds, news, pairwise)
+
+
+def _scalars(args):
+    """The scalars among the arguments of replace or _many."""
+    if len(args) == 2:
+        return args
+    olds, news, _ = args
+    return [*olds, *news]
+
+
+def _in_pieces(work, a, args, workers, settled):
+    """``work(a, *args)``, as ``work(v, *args)`` on disjoint views `v` of `a`
+    in threads of their own when `a` is big enough.
+
+    `settled` is `args` converted once, as plain numbers (or NotImplemented
+    where that cannot be done); the pieces then run no code of the user's.
+    """
+    threads = _threads(workers)
+    if not isinstance(a, np.ndarray) or _pieces(a, threads) < 2:
+        return work(a, *args)  # a non-array: work's own TypeError
+    # The scalars are converted once, first, with work's own errors: a
+    # user's __float__ runs here and nowhere else, so whatever it does to
+    # `a` is done before the view below is taken.
+    settled = settled()
+    if settled is not NotImplemented:
+        args = settled
+    elif not all(_inert(x) for x in _scalars(args)):
+        return work(a, *args)
+    # A plain view: no subclass indexing runs, and writes land in `a`.
+    plain = np.ndarray.view(a, np.ndarray)
+    pieces = _pieces(plain, threads)  # the conversion may have resized `a`
+    if pieces < 2 or not _can_split(plain):
+        return work(a, *args)
+
+    # An empty view of the same dtype, byte order and flags goes through
+    # every check of the scalars and of writeability, and writes nothing.
+    work(plain[(slice(0, 0),) * plain.ndim], *args)
+
+    views = split(plain, pieces)
+    pool = _pool(len(views) - 1)
+    mine, futures = views[:1], []  # the calling thread takes a piece too
+    for v in views[1:]:
+        try:
+            futures.append(pool.submit(work, v, *args))
+        except RuntimeError:  # no new work once the interpreter exits
+            mine.append(v)
+    try:
+        for v in mine:
+            work(v, *args)
+    finally:
+        wait(futures)  # no piece runs on after the call
+    for f in futures:
+        f.result()  # raises what the first failed piece raised
+    return a
 
 
 def replace_parallel(a, old, new, *, workers=None):
@@ -135,43 +198,64 @@ def replace_parallel(a, old, new, *, workers=None):
     >>> fennick.replace_parallel(np.arange(4), 2, -1)
     array([ 0,  1, -1,  3])
     """
-    threads = _threads(workers)
-    if not isinstance(a, np.ndarray) or _pieces(a, threads) < 2:
-        return replace(a, old, new)  # a non-array: replace's own TypeError
-    # The scalars are converted once, first, with replace's own errors:
-    # a user's __float__ runs here and nowhere else, so whatever it does
-    # to `a` is done before the view below is taken.
-    settled = settle(a, old, new)
-    if settled is not NotImplemented:
-        old, new = settled
-    elif not (_inert(old) and _inert(new)):
-        return replace(a, old, new)
-    # A plain view: no subclass indexing runs, and writes land in `a`.
-    plain = np.ndarray.view(a, np.ndarray)
-    pieces = _pieces(plain, threads)  # the conversion may have resized `a`
-    if pieces < 2 or not _can_split(plain):
-        return replace(a, old, new)
+    return _in_pieces(
+        replace, a, (old, new), workers, lambda: settle(a, old, new)
+    )
 
-    # An empty view of the same dtype, byte order and flags goes through
-    # every check of the scalars and of writeability, and writes nothing.
-    replace(plain[(slice(0, 0),) * plain.ndim], old, new)
 
-    views = split(plain, pieces)
-    pool = _pool(len(views) - 1)
-    mine, futures = views[:1], []  # the calling thread takes a piece too
-    for v in views[1:]:
-        try:
-            futures.append(pool.submit(replace, v, old, new))
-        except RuntimeError:  # no new work once the interpreter exits
-            mine.append(v)
-    try:
-        for v in mine:
-            replace(v, old, new)
-    finally:
-        wait(futures)  # no piece runs on after the call
-    for f in futures:
-        f.result()  # raises what the first failed piece raised
-    return a
+def replace_many_parallel(a, old, new=_OMITTED, *, workers=None):
+    """Replace (inplace) several values of an array, on several threads.
+
+    Same result, arguments, errors and return value as
+    ``fennick.replace_many(a, old, new)``, computed by cutting `a` into
+    disjoint views and replacing each in its own thread, as
+    ``fennick.replace_parallel`` does.
+
+    Parameters
+    ----------
+    a : numpy.ndarray
+        The array to change in place.
+    old : list of numbers, or mapping
+        As for ``fennick.replace_many``.
+    new : number or list of numbers, optional
+        As for ``fennick.replace_many``.
+    workers : int, optional
+        As for ``fennick.replace_parallel``.
+
+    Returns
+    -------
+    numpy.ndarray
+        `a` itself.
+
+    Raises
+    ------
+    TypeError
+        As ``fennick.replace_many`` raises it; or if `workers` is not an
+        integer.
+    ValueError
+        As ``fennick.replace_many`` raises it; or if `workers` is less
+        than 1.  Every such error is raised before anything is written.
+
+    See Also
+    --------
+    fennick.replace_many : The same on one thread.
+    fennick.replace_parallel : One value, on several threads.
+
+    Examples
+    --------
+    >>> import numpy as np, fennick
+    >>> a = np.tile([1.0, -999.0, -9999.0], (1000, 1000))
+    >>> fennick.replace_many_parallel(a, [-999, -9999], np.nan) is a
+    True
+    >>> int(np.isnan(a).sum())
+    2000000
+    >>> fennick.replace_many_parallel(np.arange(4), {1: 2, 2: 1})
+    array([0, 2, 1, 3])
+    """
+    if not isinstance(a, np.ndarray):
+        return fennick_replace_many(a, old, new)  # its own TypeError
+    args = pairs(old, new)
+    return _in_pieces(_many, a, args, workers, lambda: settle_many(a, *args))
 
 
 # One pool for the process, grown when a call needs more threads: starting

@@ -1,6 +1,6 @@
 /*
- * What the processor this process runs on can execute: the one question
- * the choice of width asks.  Answered by cpu_x86.cpp on x86-64 and by
+ * What the processor this process runs on can execute, and what it does
+ * slowly: the questions the choice of width asks.  Answered by cpu_x86.cpp on x86-64 and by
  * cpu_any.cpp on every other platform, where only the baseline is built.
  */
 #ifndef FENNICK_KERNELS_CPU_H
@@ -9,5 +9,9 @@
 /* Whether this processor, and the operating system for the registers it
    must save, run the build of the walks named `name`. */
 bool cpu_runs(const char *name);
+
+/* Whether AVX2's masked stores (vmaskmov) are microcoded on this processor,
+   so that the build without them serves it better. */
+bool cpu_vmaskmov_stores_slow(void);
 
 #endif /* FENNICK_KERNELS_CPU_H */

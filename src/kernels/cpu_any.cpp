@@ -7,3 +7,9 @@ cpu_runs(const char *)
 {
     return true;
 }
+
+bool
+cpu_vmaskmov_stores_slow(void)
+{
+    return false;
+}

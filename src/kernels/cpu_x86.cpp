@@ -34,11 +34,35 @@ cpu_runs(const char *name)
     }
     const bool avx2 = (state & 0x6) == 0x6 /* XMM and YMM */
                       && (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2);
-    if (strcmp(name, "avx2") == 0) {
+    if (strcmp(name, "avx2") == 0 || strcmp(name, "avx2_scalar") == 0) {
         return avx2;
     }
     const bool avx512 = (state & 0xe6) == 0xe6 /* and opmask, ZMM */
                         && (b & bit_AVX512F) && (b & bit_AVX512BW)
                         && (b & bit_AVX512VL);
     return strcmp(name, "avx512") == 0 && avx2 && avx512;
+}
+
+bool
+cpu_vmaskmov_stores_slow(void)
+{
+    /* AMD's processors (and Hygon's, which are AMD's design) microcode
+       vmaskmov stores up to Zen 3; Zen 4, the first with AVX-512, does
+       not. */
+    unsigned a, b, c, d;
+    if (!__get_cpuid(0, &a, &b, &c, &d)) {
+        return false;
+    }
+    char vendor[12];
+    memcpy(vendor, &b, 4);
+    memcpy(vendor + 4, &d, 4);
+    memcpy(vendor + 8, &c, 4);
+    const bool amd = memcmp(vendor, "AuthenticAMD", 12) == 0
+                     || memcmp(vendor, "HygonGenuine", 12) == 0;
+    if (!amd) {
+        return false;
+    }
+    const bool avx512 =
+        __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX512F);
+    return !avx512;
 }

@@ -1,7 +1,8 @@
 /*
  * The choice of vector width: once per process, at module initialisation,
  * the widest build of the walks that both the processor and the operating
- * system (which must save the wider registers) support.  Nothing else takes
+ * system (which must save the wider registers) support, and of two builds
+ * of a width the one whose stores suit the processor.  Nothing else takes
  * part: no environment variable, no setting.
  */
 #include "cpu.h"
@@ -16,17 +17,22 @@ static const WalkTable *const built_tables[] = {
 #ifdef FENNICK_HAVE_AVX2
     &walk_table_avx2,
 #endif
+#ifdef FENNICK_HAVE_AVX2_SCALAR
+    &walk_table_avx2_scalar,
+#endif
     &walk_table_baseline,
 };
 static const int built_count =
     (int)(sizeof(built_tables) / sizeof(built_tables[0]));
+static_assert(sizeof(built_tables) / sizeof(built_tables[0])
+                  <= KERNELS_MAX_TABLES,
+              "room for every build");
 
 const WalkTable *walk_table = &walk_table_baseline;
 
 /* The builds this processor runs, widest first, found by kernels_init:
    asking the processor is slow (under a hypervisor, a trap each time). */
-static const WalkTable
-    *usable_tables[sizeof(built_tables) / sizeof(built_tables[0])];
+static const WalkTable *usable_tables[KERNELS_MAX_TABLES];
 static int usable_count = 0;
 
 void
@@ -38,8 +44,15 @@ kernels_init(void)
             usable_tables[usable_count++] = built_tables[i];
         }
     }
-    /* The baseline always runs, so there is at least one. */
-    walk_table = usable_tables[0];
+    /* The widest whose stores suit the processor; the baseline always
+       runs and suits every one, so there is one. */
+    const bool slow_vmaskmov = cpu_vmaskmov_stores_slow();
+    for (int i = 0; i < usable_count; i++) {
+        if (!(usable_tables[i]->vmaskmov_stores && slow_vmaskmov)) {
+            walk_table = usable_tables[i];
+            break;
+        }
+    }
 }
 
 int

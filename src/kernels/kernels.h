@@ -21,6 +21,9 @@ extern const WalkTable *walk_table;
    once, from module initialisation. */
 void kernels_init(void);
 
+/* The most builds of the walks one module can hold. */
+#define KERNELS_MAX_TABLES 4
+
 /* Fills `tables` with the builds this processor runs, widest first, up to
    `capacity`; returns how many. */
 int kernels_usable(const WalkTable **tables, int capacity);

@@ -13,10 +13,6 @@
 
 #include "plan.h"
 
-/* Up to this many patterns are compared a vector at a time; more go
-   through a lookup. */
-#define MANY_FEW 8
-
 struct ManyPlan {
     npy_intp size;      /* element bytes */
     npy_intp count;     /* exact patterns */

@@ -117,7 +117,7 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
         goto done;
     }
     if (2 * n > FEW_PATTERNS) {
-        p.lookup = lookup_new(e.size, 2 * n);
+        p.lookup = lookup_new(e.size, n);
         if (p.lookup == NULL) {
             PyErr_NoMemory();
             goto done;

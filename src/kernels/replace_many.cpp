@@ -9,16 +9,45 @@
 #include "kernels.h"
 #include "many.h"
 
-/* Walks `a` by `plan` (whose lookup it builds).  Returns 0, or -1 with
-   MemoryError set before anything was written. */
+/* The patterns of `plan` for a vector walk, if there are few enough. */
+static bool
+few_patterns(const ManyPlan *plan, FewPatterns *few)
+{
+    if (plan->count > WALK_FEW) {
+        return false;
+    }
+    few->count = (int)plan->count;
+    for (npy_intp i = 0; i < plan->count; i++) {
+        few->old_bits[i] = plan->old_bits[i];
+        few->new_bits[i] = plan->new_bits[i];
+    }
+    few->has_class = plan->has_class;
+    few->klass = plan->klass;
+    return true;
+}
+
+/* Walks `a` by `plan` with the walks of `table`: a few olds a vector at a
+   time, more through the plan's lookup, which it builds.  Returns 0, or -1
+   with MemoryError set before anything was written. */
 static int
-walk_many(PyArrayObject *a, ManyPlan *plan)
+walk_many(PyArrayObject *a, ManyPlan *plan, const WalkTable *table)
 {
     ElemIter it;
     elem_iter_init(&it, a);
     npy_intp span;
     const bool overlap =
         elem_iter_may_overlap(&it, PyArray_ITEMSIZE(a), &span);
+    FewPatterns few;
+    if (!overlap && few_patterns(plan, &few)) {
+        const int log2_size = plan->size == 1   ? 0
+                              : plan->size == 2 ? 1
+                              : plan->size == 4 ? 2
+                                                : 3;
+        PyThreadState *save = PyEval_SaveThread();
+        table->walk_few[log2_size](&it, &few);
+        PyEval_RestoreThread(save);
+        return 0;
+    }
     if (many_lookup_build(plan) < 0) {
         return -1;
     }
@@ -58,7 +87,7 @@ replace_many_numeric(PyArrayObject *a, npy_intp n, const Scalar *olds,
         status = walk_planned(&it, PyArray_ITEMSIZE(a), &single, table);
     }
     if (status == 0 && outcome == PLAN_WALK_MANY) {
-        status = walk_many(a, &many);
+        status = walk_many(a, &many, table);
     }
     if (outcome == PLAN_WALK_MANY) {
         many_plan_free(&many);

@@ -6,17 +6,22 @@
  *     V       a vector of T;  M  a bit per lane (uint64_t), combined with
  *             the operators & | ~
  *     kLanes  lanes in a vector
- *     load    an unaligned load of a whole vector, inside the run
- *     splat_bits, equal, unordered, bit_and
+ *     load, store
+ *             an unaligned load of a whole vector, inside the run, and an
+ *             unaligned store of one
+ *     splat_bits, equal, unordered, bit_and, blend
  *             `bits` in every lane; IEEE equality for floats and equal bits
- *             for integers; the NaN lanes; bitwise and
- *     any, lanes
- *             whether a lane of M is set; M as a bit per lane
+ *             for integers; the NaN lanes; bitwise and; `a` in the lanes of
+ *             M and `b` in the others
+ *     any, all, lanes, from_lanes
+ *             whether a lane of M is set; whether every lane is; M as a
+ *             bit per lane, and back
  *     store_where
  *             `v` into the lanes of M only (a masked store)
- *     kCheapMaskedStores
- *             true: a masked store costs little even when no lane is set
- *     first, all, load_first (kMaskedTail)
+ *     kMaskedStores, kCheapMaskedStores
+ *             true: store_where is one masked store, which costs little
+ *             even when no lane is set
+ *     first, full, load_first (kMaskedTail)
  *             the lanes below n, every lane, and a masked load that
  *             touches nothing past the run
  *     gathers, index, gather, scatter_where (kGather: 32/64-bit lanes)
@@ -53,6 +58,7 @@ struct Simd {
     typedef __m512i Index;
     static constexpr npy_intp kLanes = 64 / sizeof(T);
     static constexpr bool kMaskedTail = true;
+    static constexpr bool kMaskedStores = true;
     static constexpr bool kCheapMaskedStores = true;
     static constexpr bool kGather = sizeof(T) >= 4;
 
@@ -60,6 +66,11 @@ struct Simd {
     load(const char *p)
     {
         return _mm512_loadu_si512(p);
+    }
+    static void
+    store(char *p, V v)
+    {
+        _mm512_storeu_si512(p, v);
     }
     static V
     splat_bits(uint64_t bits)
@@ -112,18 +123,43 @@ struct Simd {
     {
         return _mm512_and_si512(a, b);
     }
+    static V
+    blend(M m, V a, V b)
+    {
+        switch (sizeof(T)) {
+        case 1:
+            return _mm512_mask_blend_epi8((__mmask64)m, b, a);
+        case 2:
+            return _mm512_mask_blend_epi16((__mmask32)m, b, a);
+        case 4:
+            return _mm512_mask_blend_epi32((__mmask16)m, b, a);
+        default:
+            return _mm512_mask_blend_epi64((__mmask8)m, b, a);
+        }
+    }
     static bool
     any(M m)
     {
         return m != 0;
+    }
+    static bool
+    all(M m)
+    {
+        return m == full();
     }
     static uint64_t
     lanes(M m)
     {
         return m;
     }
+    static M
+    from_lanes(uint64_t bits)
+    {
+        return bits & full();
+    }
+    template <bool kUniform>
     static void
-    store_where(char *p, M m, V v, T)
+    store_where(char *p, M m, V v, char *)
     {
         switch (sizeof(T)) {
         case 1:
@@ -147,7 +183,7 @@ struct Simd {
         return ((uint64_t)1 << n) - 1;
     }
     static M
-    all()
+    full()
     {
         return kLanes == 64 ? ~(uint64_t)0 : ((uint64_t)1 << kLanes) - 1;
     }
@@ -192,7 +228,7 @@ struct Simd {
         return _mm512_mask_i32gather_epi32(none, (__mmask16)f, index, p, 1);
     }
     static void
-    scatter_where(char *p, npy_intp, Index index, M m, V v, T)
+    scatter_where(char *p, Index index, M m, V v)
     {
         if (sizeof(T) == 8) {
             _mm512_mask_i64scatter_epi64(p, (__mmask8)m, index, v, 1);

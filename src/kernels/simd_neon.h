@@ -4,18 +4,23 @@
  * operations for the questions a mask answers.  No masked loads or stores,
  * no gathers.
  *
- *     V, M, kLanes, load, splat_bits, equal, unordered, bit_and
+ *     V, M, kLanes, load, store, splat_bits, equal, unordered, bit_and, blend,
+ *     from_lanes
  *             as in simd_vector_ext.h
- *     any     whether a lane of M is set (a horizontal maximum)
+ *     any, all
+ *             whether a lane of M is set, whether every lane is (a
+ *             horizontal maximum, a horizontal minimum)
  *     lanes   M as a bit per lane (each lane's weight, summed across)
  *     store_where
- *             `value` into the lanes of M, one scalar store per lane
+ *             the lanes of `v` that M selects, with scalar stores
+ *             (store_selected, simd_lanes.h)
  *     store_block
- *             the same for four vectors from p, one loop over their lanes
- *     kMaskedTail, kGather, kCheapMaskedStores
+ *             the same for four vectors from p, of which some but not all
+ *             lanes match (simd_vector_ext.h)
+ *     kMaskedTail, kGather, kMaskedStores, kCheapMaskedStores
  *             false: a run's last elements go one at a time, strided runs
- *             load element by element, and a vector without a match
- *             stores nothing
+ *             load element by element or as whole vectors, and a vector
+ *             without a match stores nothing
  */
 #ifndef FENNICK_KERNELS_SIMD_NEON_H
 #define FENNICK_KERNELS_SIMD_NEON_H
@@ -31,8 +36,10 @@ struct Simd : VectorExt<T, 16> {
     typedef VectorExt<T, 16> Base;
     typedef typename Base::V V;
     typedef typename Base::M M;
+    using Base::kLanes;
     static constexpr bool kMaskedTail = false;
     static constexpr bool kGather = false;
+    static constexpr bool kMaskedStores = false;
     static constexpr bool kCheapMaskedStores = false;
 
     /* The mask as NEON's own unsigned vector type, bit for bit. */
@@ -44,10 +51,17 @@ struct Simd : VectorExt<T, 16> {
         memcpy(&u, &m, sizeof u);
         return u;
     }
+    /* A lane is all ones or all zeros, so 32-bit words answer for any
+       lane width. */
     static bool
     any(M m)
     {
         return vmaxvq_u32(as<uint32x4_t>(m)) != 0;
+    }
+    static bool
+    all(M m)
+    {
+        return vminvq_u32(as<uint32x4_t>(m)) == 0xffffffffu;
     }
     static uint64_t
     lanes(M m)
@@ -74,15 +88,18 @@ struct Simd : VectorExt<T, 16> {
         }
         }
     }
+    template <bool kUniform>
     static void
-    store_where(char *p, M m, V, T value)
+    store_where(char *p, M m, V v, char *scratch)
     {
-        store_lanes<T>(p, (npy_intp)sizeof(T), lanes(m), value);
+        store_selected<T, kUniform>(p, (npy_intp)sizeof(T), lanes(m), kLanes,
+                                    &v, scratch);
     }
+    template <bool kUniform>
     static void
-    store_block(char *p, const M m[4], V, T value)
+    store_block(char *p, const M m[4], const V v[4], char *scratch)
     {
-        store_block_lanes<Simd>(p, m, value);
+        store_block_lanes<Simd, T, kUniform>(p, m, v, scratch);
     }
 };
 

@@ -2,19 +2,23 @@
  * Vector primitives for baseline x86-64 (SSE2): 16-byte vectors of the
  * compiler's generic kind, no masked loads or stores, no gathers.
  *
- *     V, M, kLanes, load, splat_bits, equal, unordered, bit_and
+ *     V, M, kLanes, load, store, splat_bits, equal, unordered, bit_and, blend
  *             as in simd_vector_ext.h; equal of 64-bit integers built
  *             from 32-bit compares
- *     any     whether a lane of M is set
- *     lanes   M as a bit per lane
+ *     any, all
+ *             whether a lane of M is set; whether every lane is
+ *     lanes, from_lanes
+ *             M as a bit per lane, and back
  *     store_where
- *             `value` into the lanes of M, one scalar store per lane
+ *             the lanes of `v` that M selects, with scalar stores
+ *             (store_selected, simd_lanes.h)
  *     store_block
- *             the same for four vectors from p, one loop over their lanes
- *     kMaskedTail, kGather, kCheapMaskedStores
+ *             the same for four vectors from p, of which some but not all
+ *             lanes match (simd_vector_ext.h)
+ *     kMaskedTail, kGather, kMaskedStores, kCheapMaskedStores
  *             false: a run's last elements go one at a time, strided runs
- *             load element by element, and a vector without a match
- *             stores nothing
+ *             load element by element or as whole vectors, and a vector
+ *             without a match stores nothing
  */
 #ifndef FENNICK_KERNELS_SIMD_SSE2_H
 #define FENNICK_KERNELS_SIMD_SSE2_H
@@ -30,8 +34,10 @@ struct Simd : VectorExt<T, 16> {
     typedef VectorExt<T, 16> Base;
     typedef typename Base::V V;
     typedef typename Base::M M;
+    using Base::kLanes;
     static constexpr bool kMaskedTail = false;
     static constexpr bool kGather = false;
+    static constexpr bool kMaskedStores = false;
     static constexpr bool kCheapMaskedStores = false;
 
     static M
@@ -55,6 +61,11 @@ struct Simd : VectorExt<T, 16> {
     {
         return _mm_movemask_epi8((__m128i)m) != 0;
     }
+    static bool
+    all(M m)
+    {
+        return _mm_movemask_epi8((__m128i)m) == 0xffff;
+    }
     static uint64_t
     lanes(M m)
     {
@@ -71,15 +82,18 @@ struct Simd : VectorExt<T, 16> {
             return (uint32_t)_mm_movemask_pd((__m128d)m);
         }
     }
+    template <bool kUniform>
     static void
-    store_where(char *p, M m, V, T value)
+    store_where(char *p, M m, V v, char *scratch)
     {
-        store_lanes<T>(p, (npy_intp)sizeof(T), lanes(m), value);
+        store_selected<T, kUniform>(p, (npy_intp)sizeof(T), lanes(m), kLanes,
+                                    &v, scratch);
     }
+    template <bool kUniform>
     static void
-    store_block(char *p, const M m[4], V, T value)
+    store_block(char *p, const M m[4], const V v[4], char *scratch)
     {
-        store_block_lanes<Simd>(p, m, value);
+        store_block_lanes<Simd, T, kUniform>(p, m, v, scratch);
     }
 };
 

@@ -1,13 +1,17 @@
 /*
  * Vectors of the compiler's generic kind (GCC and Clang vector
  * extensions): the common ground of every target without AVX-512.  Loads,
- * broadcasts, compares and the store of a block's matches lane by lane are
+ * stores, broadcasts, compares and the store of a block's matches are
  * written once here; each target's file adds what its instructions do
  * better (a mask's lanes as bits, masked loads and stores).
  *
  *     V    a vector of Bytes / sizeof(T) lanes of T
- *     M    which lanes match: a vector of all-ones (match) or zero lanes
- *          of the same width, combined with the operators & | ~
+ *     M    which lanes match: all-ones (match) or zero lanes, combined with
+ *          the operators & | ~; a vector of bytes, so that the compilers
+ *          take those for bitwise operations (GCC turns | and & of compare
+ *          results of the lanes' own width into selects, which SSE2 has
+ *          no instruction for with 64-bit lanes)
+ *     L    the same mask as a vector of signed lanes of T's width
  */
 #ifndef FENNICK_KERNELS_SIMD_VECTOR_EXT_H
 #define FENNICK_KERNELS_SIMD_VECTOR_EXT_H
@@ -39,7 +43,8 @@ template <typename T, size_t Bytes>
 struct VectorExt {
     typedef T V __attribute__((vector_size(Bytes)));
     typedef typename SignedOfSize<sizeof(T)>::type I;
-    typedef I M __attribute__((vector_size(Bytes)));
+    typedef I L __attribute__((vector_size(Bytes)));
+    typedef int8_t M __attribute__((vector_size(Bytes)));
     static constexpr npy_intp kLanes = Bytes / sizeof(T);
 
     /* Unaligned. */
@@ -50,15 +55,21 @@ struct VectorExt {
         memcpy(&v, p, sizeof(V));
         return v;
     }
+    /* Unaligned, every lane. */
+    static void
+    store(char *p, V v)
+    {
+        memcpy(p, &v, sizeof(V));
+    }
     /* Integer lanes, so a -0.0 or a signalling NaN keeps its bits. */
     static V
     splat_bits(uint64_t bits)
     {
-        M m;
+        L l;
         for (npy_intp i = 0; i < kLanes; i++) {
-            m[i] = (I)bits;
+            l[i] = (I)bits;
         }
-        return (V)m;
+        return (V)l;
     }
     /* IEEE equality for floats, equal bits for integers. */
     static M
@@ -76,24 +87,46 @@ struct VectorExt {
     {
         return (V)((M)a & (M)b);
     }
+    /* `a` in the lanes of `m`, `b` in the others. */
+    static V
+    blend(M m, V a, V b)
+    {
+        return (V)(((M)a & m) | ((M)b & ~m));
+    }
+    /* Lane i set where bit i of `bits` is. */
+    static M
+    from_lanes(uint64_t bits)
+    {
+        L l;
+        for (npy_intp i = 0; i < kLanes; i++) {
+            l[i] = (I)(0 - (I)((bits >> i) & 1));
+        }
+        return (M)l;
+    }
 };
 
-/* Stores `value` into the matching lanes of the four vectors from `p`, one
-   lane at a time.  The lanes of all four go into one bit mask (two for
-   32 bytes), so that the loop over the matches ends, and mispredicts, once.
-   S is the target's Simd<T>. */
-template <typename S, typename T>
+/* Stores the values of `v` into the matching lanes of the four vectors
+   from `p`, of which some match and some do not, with store_selected.
+   The lanes of up to four vectors go into one bit mask of 64, so that a
+   block's stores wait on one hard branch, not one per vector.  S is the
+   target's Simd<T>. */
+template <typename S, typename T, bool kUniform>
 static inline void
-store_block_lanes(char *p, const typename S::M m[4], T value)
+store_block_lanes(char *p, const typename S::M m[4], const typename S::V v[4],
+                  char *scratch)
 {
-    constexpr int kPer = 64 / S::kLanes < 4 ? 64 / S::kLanes : 4;
-    for (int half = 0; half < 4; half += kPer) {
-        uint64_t bits = 0;
-        for (int i = 0; i < kPer; i++) {
-            bits |= S::lanes(m[half + i]) << (i * S::kLanes);
+    typedef typename S::V V;
+    constexpr npy_intp kPer = 64 / S::kLanes < 4 ? 64 / S::kLanes : 4;
+#pragma GCC unroll 4
+    for (npy_intp g = 0; g < 4; g += kPer) {
+        uint64_t lanes = 0;
+#pragma GCC unroll 4
+        for (npy_intp i = 0; i < kPer; i++) {
+            lanes |= S::lanes(m[g + i]) << (i * S::kLanes);
         }
-        store_lanes<T>(p + half * (npy_intp)sizeof(typename S::V),
-                       (npy_intp)sizeof(T), bits, value);
+        store_selected<T, kUniform>(p + g * (npy_intp)sizeof(V),
+                                    (npy_intp)sizeof(T), lanes,
+                                    kPer * S::kLanes, v + g, scratch);
     }
 }
 

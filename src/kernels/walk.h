@@ -58,10 +58,29 @@ typedef void (*WalkFunc)(ElemIter *it, const MatchPattern *pattern);
 typedef void (*WalkCopyFunc)(ElemIter *it, const MatchPattern *pattern,
                              const char *before);
 
+/* A few olds at once (replace_many): `count` (at least 1) exact bit
+   patterns, each with its new, and perhaps the masked class `klass` with
+   its own new (klass.new_bits).  No two match the same element. */
+#define WALK_FEW 8
+
+struct FewPatterns {
+    int count;
+    uint64_t old_bits[WALK_FEW], new_bits[WALK_FEW];
+    bool has_class;
+    MatchPattern klass;
+};
+
+/* Replaces every element of `it` that matches one of `few` by its new.
+   Walks by the elements' size: 1, 2, 4 or 8 bytes, compared as bits. */
+typedef void (*WalkFewFunc)(ElemIter *it, const FewPatterns *few);
+
 struct WalkTable {
-    const char *name; /* "baseline", "avx2", "avx512", "neon", "generic" */
+    const char *name; /* "baseline", "avx2", "avx2_scalar", "avx512", "neon",
+                         "generic" */
+    bool vmaskmov_stores; /* stores through AVX2's vmaskmov */
     WalkFunc walk[WALK_KINDS];
     WalkCopyFunc walk_copy[WALK_KINDS];
+    WalkFewFunc walk_few[4]; /* by log2 of the element size */
 };
 
 /* One table per vector width compiled in, each from its own build of the
@@ -69,6 +88,9 @@ struct WalkTable {
 extern const WalkTable walk_table_baseline;
 #ifdef FENNICK_HAVE_AVX2
 extern const WalkTable walk_table_avx2;
+#endif
+#ifdef FENNICK_HAVE_AVX2_SCALAR
+extern const WalkTable walk_table_avx2_scalar;
 #endif
 #ifdef FENNICK_HAVE_AVX512
 extern const WalkTable walk_table_avx512;

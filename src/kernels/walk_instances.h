@@ -1,10 +1,15 @@
 /*
  * The table of walks of one vector width.  Each target's unit
- * (walk_<target>.cpp) defines WALK_TABLE and WALK_TARGET and includes this
- * once; everything else it compiles has internal linkage, so the widths
- * never mix.
+ * (walk_<target>.cpp) defines WALK_TABLE and WALK_TARGET (and
+ * WALK_VMASKMOV_STORES where its walks store through AVX2's vmaskmov) and
+ * includes this once; everything else it compiles has internal linkage, so
+ * the widths never mix.
  */
 #include "replace_walk.h"
+
+#ifndef WALK_VMASKMOV_STORES
+#define WALK_VMASKMOV_STORES false
+#endif
 
 /* Declared extern first: a namespace-scope const is otherwise local. */
 extern const WalkTable WALK_TABLE;
@@ -25,5 +30,12 @@ extern const WalkTable WALK_TABLE;
         w<uint64_t, MatchMasked>, /* WALK_BITS64_MASKED */                    \
     }
 
-const WalkTable WALK_TABLE = {WALK_TARGET, WALKS(walk), WALKS(walk_copy)};
+const WalkTable WALK_TABLE = {
+    WALK_TARGET,
+    WALK_VMASKMOV_STORES,
+    WALKS(walk),
+    WALKS(walk_copy),
+    {walk_few<uint8_t>, walk_few<uint16_t>, walk_few<uint32_t>,
+     walk_few<uint64_t>},
+};
 static_assert(WALK_KINDS == 12, "one walk per kind");

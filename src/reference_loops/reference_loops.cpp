@@ -11,6 +11,7 @@
  * to the array while it works.
  */
 #include "../kernels/kernels.h"
+#include "../module/many_call.h"
 #include "../module/native_module.h"
 #include "../kernels/walk.h"
 
@@ -121,35 +122,163 @@ settle(PyObject *Py_UNUSED(self), PyObject *const *args, Py_ssize_t nargs)
     return pair;
 }
 
-/* The builds this processor runs, widest first; at most three exist. */
+/* The builds this processor runs, widest first. */
 static int
 usable_tables(const WalkTable **tables)
 {
-    return kernels_usable(tables, 3);
+    return kernels_usable(tables, KERNELS_MAX_TABLES);
+}
+
+/* The build named by `name` (a str) among those this processor runs.
+   Returns it, or NULL with an exception set. */
+static const WalkTable *
+table_named(PyObject *name)
+{
+    const char *wanted = PyUnicode_Check(name) ? PyUnicode_AsUTF8(name) : NULL;
+    if (wanted == NULL) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_TypeError, "a width is a str");
+        }
+        return NULL;
+    }
+    const WalkTable *tables[KERNELS_MAX_TABLES];
+    const int n = usable_tables(tables);
+    for (int i = 0; i < n; i++) {
+        if (strcmp(tables[i]->name, wanted) == 0) {
+            return tables[i];
+        }
+    }
+    PyErr_Format(PyExc_ValueError, "no %s build of the loops runs here",
+                 wanted);
+    return NULL;
 }
 
 static PyObject *
 replace_with(PyObject *Py_UNUSED(self), PyObject *const *args,
              Py_ssize_t nargs)
 {
-    if (nargs != 4 || !PyUnicode_Check(args[0])) {
+    if (nargs != 4) {
         PyErr_SetString(PyExc_TypeError,
                         "replace_with takes (width, a, old, new)");
         return NULL;
     }
-    const char *name = PyUnicode_AsUTF8(args[0]);
-    if (name == NULL) {
+    const WalkTable *table = table_named(args[0]);
+    return table == NULL
+               ? NULL
+               : replace_with_table(table, args[1], args[2], args[3]);
+}
+
+static PyObject *
+replace_many_with(PyObject *Py_UNUSED(self), PyObject *const *args,
+                  Py_ssize_t nargs)
+{
+    const int pairwise = nargs == 5 ? PyObject_IsTrue(args[4]) : -1;
+    if (pairwise < 0 || many_count(args[2]) < 0 || many_count(args[3]) < 0
+        || (pairwise ? many_count(args[3]) != many_count(args[2])
+                     : many_count(args[3]) != 1)) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_TypeError,
+                            "replace_many_with takes (width, a, olds, news, "
+                            "pairwise) as fennick.replace_many hands them on");
+        }
         return NULL;
     }
-    const WalkTable *tables[3];
-    const int n = usable_tables(tables);
-    for (int i = 0; i < n; i++) {
-        if (strcmp(tables[i]->name, name) == 0) {
-            return replace_with_table(tables[i], args[1], args[2], args[3]);
+    const WalkTable *table = table_named(args[0]);
+    if (table == NULL) {
+        return NULL;
+    }
+    if (!PyArray_Check(args[1]) || !replace_serves((PyArrayObject *)args[1])) {
+        Py_RETURN_NOTIMPLEMENTED;
+    }
+    PyArrayObject *arr = (PyArrayObject *)args[1];
+    Py_INCREF(arr); /* held until the walk has returned */
+    PyObject *result =
+        replace_many_with_table(arr, args[2], args[3], pairwise, table);
+    Py_DECREF(arr);
+    return result;
+}
+
+/* The tuple `items`, each converted (a failure names it `what[i]`, or
+   `what` when `indexed` is false) and settled for arrays of `a`'s kind,
+   into *out (a new tuple).  A 1-d numeric array of items is its own
+   settled form.  Returns 1, 0 when `a`'s kind is not (or no longer) one
+   that settles, or -1 with an exception set. */
+static int
+settle_items(PyArrayObject *a, PyObject *items, const char *what, bool indexed,
+             PyObject **out)
+{
+    if (!PyTuple_Check(items)) {
+        *out = Py_NewRef(items);
+        return 1;
+    }
+    const Py_ssize_t n = PyTuple_GET_SIZE(items);
+    Scalar *scalars = (Scalar *)PyMem_Malloc(sizeof(Scalar) * (size_t)(n + 1));
+    if (scalars == NULL) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    int status = 1;
+    for (Py_ssize_t i = 0; i < n && status == 1; i++) {
+        if (scalar_from_object(PyTuple_GET_ITEM(items, i), &scalars[i],
+                               ScalarName{what, indexed ? i : -1})
+            < 0) {
+            status = -1;
         }
     }
-    PyErr_Format(PyExc_ValueError, "no %s build of the loops runs here", name);
-    return NULL;
+    /* A __float__ may have changed the array's dtype. */
+    const char kind = PyArray_DESCR(a)->kind;
+    if (status == 1 && !settles_kind(kind)) {
+        status = 0;
+    }
+    *out = status == 1 ? PyTuple_New(n) : NULL;
+    if (status == 1 && *out == NULL) {
+        status = -1;
+    }
+    for (Py_ssize_t i = 0; i < n && status == 1; i++) {
+        PyObject *number =
+            settled_number(PyTuple_GET_ITEM(items, i), &scalars[i], kind);
+        if (number == NULL) {
+            Py_CLEAR(*out);
+            status = -1;
+            break;
+        }
+        PyTuple_SET_ITEM(*out, i, number);
+    }
+    PyMem_Free(scalars);
+    return status;
+}
+
+static PyObject *
+settle_many(PyObject *Py_UNUSED(self), PyObject *const *args, Py_ssize_t nargs)
+{
+    if (nargs != 4) {
+        PyErr_SetString(PyExc_TypeError,
+                        "settle_many takes (a, olds, news, pairwise)");
+        return NULL;
+    }
+    const int pairwise = PyObject_IsTrue(args[3]);
+    if (pairwise < 0) {
+        return NULL;
+    }
+    if (!PyArray_Check(args[0])
+        || !settles_kind(PyArray_DESCR((PyArrayObject *)args[0])->kind)) {
+        Py_RETURN_NOTIMPLEMENTED;
+    }
+    PyArrayObject *a = (PyArrayObject *)args[0];
+    PyObject *olds = NULL, *news = NULL, *result = NULL;
+    int status = settle_items(a, args[1], "old", true, &olds);
+    if (status == 1) {
+        status = settle_items(a, args[2], "new", pairwise, &news);
+    }
+    if (status == 1) {
+        result = PyTuple_Pack(3, olds, news, args[3]);
+    }
+    else if (status == 0) {
+        result = Py_NewRef(Py_NotImplemented);
+    }
+    Py_XDECREF(olds);
+    Py_XDECREF(news);
+    return result;
 }
 
 PyDoc_STRVAR(
@@ -183,12 +312,35 @@ PyDoc_STRVAR(
     "Like replace, with the loops built for `width` (one of `widths`), so\n"
     "that the builds can be compared with each other.");
 
+PyDoc_STRVAR(
+    settle_many_doc,
+    "settle_many(a, olds, news, pairwise)\n"
+    "--\n"
+    "\n"
+    "settle for fennick.replace_many's tuples of scalars (a failed\n"
+    "conversion names its item, `old[2]`): (olds, news, pairwise) with\n"
+    "plain numbers, a 1-d numeric array staying as it is, or NotImplemented\n"
+    "for arrays other than bool, integers or floats.");
+
+PyDoc_STRVAR(
+    replace_many_with_doc,
+    "replace_many_with(width, a, olds, news, pairwise)\n"
+    "--\n"
+    "\n"
+    "fennick.replace_many's native work, as it is handed on (see\n"
+    "fennick.many.pairs), with the loops built for `width`; NotImplemented\n"
+    "for an array the loops do not serve.");
+
 static PyMethodDef reference_loops_methods[] = {
     {"replace", (PyCFunction)(void (*)(void))replace, METH_FASTCALL,
      replace_doc},
     {"replace_with", (PyCFunction)(void (*)(void))replace_with, METH_FASTCALL,
      replace_with_doc},
+    {"replace_many_with", (PyCFunction)(void (*)(void))replace_many_with,
+     METH_FASTCALL, replace_many_with_doc},
     {"settle", (PyCFunction)(void (*)(void))settle, METH_FASTCALL, settle_doc},
+    {"settle_many", (PyCFunction)(void (*)(void))settle_many, METH_FASTCALL,
+     settle_many_doc},
     {NULL, NULL, 0, NULL} /* sentinel */
 };
 
@@ -217,7 +369,7 @@ static struct PyModuleDef reference_loops_module_def = {
 static int
 add_widths(PyObject *m)
 {
-    const WalkTable *tables[3];
+    const WalkTable *tables[KERNELS_MAX_TABLES];
     const int n = usable_tables(tables);
     PyObject *widths = PyTuple_New(n);
     if (widths == NULL) {

@@ -1,12 +1,14 @@
-"""Times fennick past one core: ``python -m fennick.bench_parallel``.
+"""Times fennick past one core: ``python -m fennick.bench --parallel``, or
+alone ``python -m fennick.bench.parallel``.
 
 On one float64 array (10**8 elements by default, about 1% of them equal to
 ``old``) it times, in interleaved rounds so that machine drift hits every
 competitor alike:
 
 - ``replace(a, old, new)``, the single call;
-- ``replace_parallel(a, old, new, workers=k)`` for k = 1, 2, ... up to the
-  cores this process may use;
+- ``replace_parallel(a, old, new, workers=k)`` for k = 1, 2, ... up to
+  ``fennick.parallel.default_workers()`` (the cores this process may use,
+  at most ``MAX_DEFAULT_WORKERS``);
 - on a dask array of the same data and dask's threaded scheduler,
   ``fennick.dask.replace(x, old, new)`` against ``da.where(x == old, new,
   x)``, each computed to a NumPy array (rows left out without dask).
@@ -18,7 +20,6 @@ over the time.
 """
 
 import argparse
-import os
 import statistics
 import sys
 import time
@@ -28,13 +29,6 @@ import numpy as np
 from fennick import parallel, replace, replace_parallel
 
 OLD, NEW = 1.0, 2.0
-
-
-def _cores():
-    try:
-        return len(os.sched_getaffinity(0))
-    except AttributeError:
-        return os.cpu_count() or 1
 
 
 def make_data(size, seed=2024):
@@ -123,7 +117,7 @@ def run(size=10**8, rounds=5, workers=None, chunks="auto", out=sys.stdout):
     """Times every competitor on `size` elements; prints a table to `out`
     and returns its rows as dicts (name, seconds, GB/s, ratio to the
     row's baseline: the single call, or the dask idiom)."""
-    workers = list(workers or range(1, _cores() + 1))
+    workers = list(workers or range(1, parallel.default_workers() + 1))
     a = make_data(size)
     runs, chunksize = competitors(a, workers, chunks)
     check(runs, a)
@@ -143,7 +137,8 @@ def run(size=10**8, rounds=5, workers=None, chunks="auto", out=sys.stdout):
             }
         )
     print(
-        f"{size} float64 elements ({nbytes / 1e6:.0f} MB), {_cores()} "
+        f"{size} float64 elements ({nbytes / 1e6:.0f} MB), "
+        f"{parallel.usable_cores()} "
         f"cores, median of {rounds}; pieces of at least "
         f"{parallel.MIN_PIECE_BYTES} bytes"
         + (f"; dask chunks {chunksize}" if chunksize else "; no dask"),
@@ -163,7 +158,7 @@ def run(size=10**8, rounds=5, workers=None, chunks="auto", out=sys.stdout):
 
 def main(argv=None):
     p = argparse.ArgumentParser(
-        prog="python -m fennick.bench_parallel",
+        prog="python -m fennick.bench.parallel",
         description=__doc__.split("\n\n")[0],
     )
     p.add_argument(
@@ -181,7 +176,8 @@ def main(argv=None):
     p.add_argument(
         "--workers",
         type=lambda s: [int(k) for k in s.split(",")],
-        help="comma-separated thread counts (default 1..cores)",
+        help="comma-separated thread counts (default 1 to the cores, at "
+        "most fennick.parallel.MAX_DEFAULT_WORKERS)",
     )
     p.add_argument(
         "--chunks",

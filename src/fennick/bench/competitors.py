@@ -1,0 +1,225 @@
+"""Who is timed: fennick, the NumPy code a user would write instead, NumPy's
+own loops that bound the work, and, where installed, a numba loop.
+
+Each competitor is a statement with {old}, {new}, {mask} and {more} (the
+Call's extra arguments, see cases._more) to fill in (see
+timing.make_calls), run in the namespace of `namespace()`.
+"""
+
+import functools
+
+import numpy as np
+
+from fennick import _reference_loops, replace, replace_many
+from fennick.bench.cases import CALLS
+
+# The idioms; the fastest of them is "the best idiom".
+IDIOMS = {
+    "a[a==old]=new": "a[{mask}] = {new}",
+    "putmask": "putmask(a, {mask}, {new})",
+    "copyto": "copyto(a, {new}, where={mask})",
+}
+# replace_many, and what users write instead, by form of call (see
+# cases.CALLS).  "one replace" is a single replace of the first old (the
+# baseline of a pass over the array); "pandas" makes a Series over `a` and
+# returns a new one.
+SEARCHSORTED = (  # the olds sorted beforehand, outside the timing
+    "i = searchsorted({more}.keys, a); i[i == len({more}.keys)] = 0; "
+    "hit = {more}.keys[i] == a; a[hit] = {more}.vals[i[hit]]"
+)
+MANY = {
+    "olds": {
+        "fennick": "replace_many(a, {old}, {new})",
+        "one replace": "replace(a, {old}[0], {new})",
+        "isin": "a[isin(a, {old})] = {new}",
+        "or-ed masks": None,  # a[(a == o1) | (a == o2) | ...], per count
+        "pandas": "Series(a, copy=False).replace({old}, {new})",
+        "chained replace": "for o in {old}: replace(a, o, {new})",
+    },
+    "pairs": {
+        "fennick": "replace_many(a, {old}, {new})",
+        "one replace": "replace(a, {old}[0], {new}[0])",
+        "mask per pair": "for o, n in zip({old}, {new}): a[a == o] = n",
+        "searchsorted": SEARCHSORTED,
+        "pandas": "Series(a, copy=False).replace({old}, {new})",
+        "chained replace": "for o, n in zip({old}, {new}): replace(a, o, n)",
+    },
+    "map": {
+        "fennick": "replace_many(a, {old}, {new})",
+        "fennick dict": "replace_many(a, {more}.mapping)",
+        "one replace": "replace(a, {old}[0], {new}[0])",
+        "searchsorted": SEARCHSORTED,
+        "pandas": "Series(a, copy=False).replace({more}.mapping)",
+        "chained replace": (
+            "for o, n in {more}.mapping.items(): replace(a, o, n)"
+        ),
+    },
+    "table": {  # no value is free for one replace to undo through
+        "fennick": "replace_many(a, {old}, {new})",
+        "fennick dict": "replace_many(a, {more}.mapping)",
+        "take": "take({more}.table, a, out=a)",
+    },
+}
+ONE = "one replace"
+RETURNS = {"pandas"}  # leave `a` as it was and return the result
+# The NumPy recipes of replace_many's cases; the fastest is "the best idiom"
+MANY_IDIOMS = {"isin", "or-ed masks", "mask per pair", "searchsorted", "take"}
+# Rivals with a figure of their own: their time over each subject's
+RIVALS = {
+    "pandas": "pandas",
+    "chained replace": "chained",
+    "searchsorted": "searchsorted",
+    "take": "take",
+}
+ALL_IDIOMS = {*IDIOMS, *MANY_IDIOMS}
+# NumPy's loops that read and write every element in place, by dtype kind;
+# the fastest is "inplace".  Each timed pair of calls restores the array.
+INPLACE = {
+    "f": {
+        "negative": "negative(a, out=a)",
+        "multiply": "multiply(a, 1, out=a)",
+    },
+    "i": {
+        "negative": "negative(a, out=a)",
+        "multiply": "multiply(a, 1, out=a)",
+    },
+    "u": {
+        "bitwise_not": "bitwise_not(a, out=a)",
+        "multiply": "multiply(a, 1, out=a)",
+    },
+    "b": {
+        "logical_not": "logical_not(a, out=a)",
+        "bitwise_not": "bitwise_not(a, out=a)",
+    },
+}
+INPLACE_NAMES = {name for loops in INPLACE.values() for name in loops}
+# NumPy's loops that only read every element; the fastest is "readonly".
+READONLY = {"max": "amax(a)", "count_nonzero": "count_nonzero(a)"}
+
+TIMED_IDIOMS_UP_TO = 10**7  # larger arrays time fennick and the bounds only
+# and for replace_many, fennick, one replace and the bounds past this size
+TIMED_MANY_RIVALS_UP_TO = 10**6
+
+
+@functools.cache
+def numba_loop():
+    """The loop users write when they want speed, compiled by numba for
+    each signature at its first call; None without numba."""
+    try:
+        import numba
+    except ImportError:
+        return None
+
+    @numba.njit
+    def replace_loop(a, old, new):
+        for i in range(a.shape[0]):
+            if a[i] == old:
+                a[i] = new
+
+    return replace_loop
+
+
+@functools.cache
+def pandas_series():
+    """pandas.Series, or None without pandas."""
+    try:
+        import pandas
+    except ImportError:
+        return None
+    return pandas.Series
+
+
+def numba_version():
+    """numba's version, or None without numba."""
+    if numba_loop() is None:
+        return None
+    import numba
+
+    return numba.__version__
+
+
+@functools.cache
+def namespace():
+    """The names the statements use."""
+    return {
+        "replace": replace,
+        "replace_many": replace_many,
+        "replace_with": _reference_loops.replace_with,
+        "numba_loop": numba_loop(),
+        "putmask": np.putmask,
+        "copyto": np.copyto,
+        "isnan": np.isnan,
+        "isin": np.isin,
+        "searchsorted": np.searchsorted,
+        "take": np.take,
+        "Series": pandas_series(),
+        "multiply": np.multiply,
+        "negative": np.negative,
+        "bitwise_not": np.bitwise_not,
+        "logical_not": np.logical_not,
+        "amax": np.max,
+        "count_nonzero": np.count_nonzero,
+    }
+
+
+def numba_serves(a, old):
+    """Whether the numba loop runs on `a`: 1-d, in native byte order, of a
+    type numba handles (not float16), matching a number (not NaN)."""
+    return (
+        a.ndim == 1
+        and a.dtype.isnative
+        and a.dtype != np.float16
+        and old == old
+        and numba_loop() is not None
+    )
+
+
+def _many(a, call, old):
+    """name -> statement for replace_many's case of `call` on `a`."""
+    form = CALLS[call][1]
+    timed = dict(MANY[form])
+    if "or-ed masks" in timed:
+        masks = " | ".join(f"(a == {{old}}[{i}])" for i in range(len(old)))
+        timed["or-ed masks"] = f"a[{masks}] = {{new}}"
+    if a.size > TIMED_MANY_RIVALS_UP_TO:
+        timed = {
+            k: v
+            for k, v in timed.items()
+            if k.startswith("fennick") or k == ONE
+        }
+    if a.ndim != 1 or pandas_series() is None:
+        timed.pop("pandas", None)
+    return timed
+
+
+def competitors(a, call, old, widths=()):
+    """name -> statement for the case of array `a` and `call`: fennick,
+    the loops of each of `widths` (through replace_with, for replace), the
+    idioms, the numba loop and the bounds; for replace_many, what users
+    write instead."""
+    if call != "replace":
+        return {**_many(a, call, old), **INPLACE[a.dtype.kind], **READONLY}
+    timed = {"fennick": "replace(a, {old}, {new})"}
+    for width in widths:
+        timed[width] = f"replace_with({width!r}, a, {{old}}, {{new}})"
+    if a.size <= TIMED_IDIOMS_UP_TO:
+        timed.update(IDIOMS)
+    if numba_serves(a, old):
+        timed["numba"] = "numba_loop(a, {old}, {new})"
+    return {**timed, **INPLACE[a.dtype.kind], **READONLY}
+
+
+def changes_array(name):
+    """Whether `name` replaces in `a`, so that `a` is checked after it."""
+    return (
+        name not in INPLACE_NAMES
+        and name not in READONLY
+        and name not in RETURNS
+    )
+
+
+def oracle_args(name, call):
+    """The (old, new) whose replacement `name` makes of the call `call`."""
+    if name != ONE:
+        return call.old, call.new
+    return call.old[0], call.new[0] if np.ndim(call.new) else call.new

@@ -1,0 +1,390 @@
+"""The figures of each case and the goals fennick is built to meet.
+
+A figure compares one competitor's time with another's in the same case:
+``fennick/inplace`` is fennick's time over NumPy's in-place loop,
+``idiom/fennick`` the best idiom's time over fennick's (how many times
+faster fennick is).  Each width's loops, when timed (--widths), get the
+same figures under their name: ``avx2/inplace``, ``idiom/avx2``.
+"""
+
+import math
+import statistics
+from dataclasses import dataclass
+
+from fennick.bench.cases import (
+    CALLS,
+    CLUSTERED,
+    CONTIGUOUS,
+    DTYPES,
+    FEW,
+    LAYOUTS,
+    MANY_DTYPES,
+    MAP_SIZE,
+    NAMED,
+    NARROW,
+    NATIVE,
+    OTHER,
+    RANDOM,
+    STORES,
+    WIDE,
+)
+from fennick.bench.competitors import (
+    ALL_IDIOMS,
+    INPLACE_NAMES,
+    ONE,
+    READONLY,
+    RIVALS,
+)
+
+FEW_DTYPES = MANY_DTYPES["olds"]
+
+
+def figures(times, subjects, matches):
+    """The figures of one case: the bounds ("inplace", "readonly"), the
+    best idiom's name, and for each of `subjects` (fennick, widths) its
+    time over the bounds, the idioms' and numba's time over its own, and
+    its time per stored element; for replace_many, its time over one
+    replace call's ("fennick/one") and each rival's time over its own
+    ("pandas/fennick")."""
+    r = {
+        "inplace": min(t for k, t in times.items() if k in INPLACE_NAMES),
+        "readonly": min(times[k] for k in READONLY),
+    }
+    idioms = [k for k in times if k in ALL_IDIOMS]
+    best = min(idioms, key=times.get) if idioms else None
+    if best:
+        r["best_idiom"] = best
+    if best and ONE in times:  # what idiom/fennick is at the cost of one pass
+        r["idiom/one"] = times[best] / times[ONE]
+    for s in (s for s in subjects if s in times):
+        t = times[s]
+        r[f"{s}/inplace"] = t / r["inplace"]
+        r[f"{s}/readonly"] = t / r["readonly"]
+        r[f"{s}/bound"] = t / min(r["inplace"], r["readonly"])
+        if best:
+            r[f"idiom/{s}"] = times[best] / t
+        if "numba" in times:
+            r[f"numba/{s}"] = times["numba"] / t
+        if matches:
+            r[f"{s} ns/stored"] = t / matches
+        if ONE in times:
+            r[f"{s}/one"] = t / times[ONE]
+        for rival in (rival for rival in RIVALS if rival in times):
+            r[f"{RIVALS[rival]}/{s}"] = times[rival] / t
+    return r
+
+
+def add_share_ratio(results):
+    """fennick's time with 50% matches over its time with 1%, per array."""
+
+    def key(r, match):
+        return (r["dtype"], r["layout"], r["size"], match, r["call"])
+
+    times = {key(r, r["match"]): r["times_ns"]["fennick"] for r in results}
+    for r in results:
+        low = times.get(key(r, "1%"))
+        if r["match"] == "50%" and low:
+            r["fennick 50%/1%"] = r["times_ns"]["fennick"] / low
+
+
+def _sel(
+    dtypes=NATIVE,
+    layouts=None,
+    lo=0,
+    hi=math.inf,
+    matches=RANDOM,
+    match=None,
+    calls=("replace",),
+):
+    """Which cases a goal holds for."""
+
+    def keep(r):
+        return (
+            r["dtype"] in dtypes
+            and (calls is None or r["call"] in calls)
+            and (layouts is None or r["layout"] in layouts)
+            and lo <= r["size"] <= hi
+            and (matches is None or r["match"] in matches)
+            and (match is None or r["match"] == match)
+        )
+
+    return keep
+
+
+@dataclass(frozen=True)
+class Goal:
+    """A figure held to a target over a set of cases.
+
+    `figure` names a figure of the cases; with `per_width`, "{}" in it
+    stands for each width timed (fennick without --widths) and the goal
+    has a row each.  `target` is ">= x" (every case at least x), "<= x"
+    (at most x), or "report" (the figure is shown, not judged; its worst
+    case is its highest, or with `higher` its lowest).  A case for which
+    `also_passes(subject)` holds meets the goal whatever its figure.
+    """
+
+    desc: str
+    figure: str
+    target: str
+    keep: object
+    per_width: bool = False
+    also_passes: object = None
+    higher: bool = False
+
+
+def _under_readonly(s):
+    return lambda r: r[f"{s}/readonly"] <= 1
+
+
+def _mapping(call):
+    return _sel(
+        dtypes=MANY_DTYPES[CALLS[call][1]],
+        lo=MAP_SIZE,
+        hi=MAP_SIZE,
+        matches=None,
+        calls=(call,),
+    )
+
+
+MAP, TABLE = _mapping("1000 map"), _mapping("65536 table")
+FEW_1E6 = _sel(dtypes=FEW_DTYPES, lo=10**6, hi=10**6, calls=FEW)
+
+GOALS = [
+    Goal(
+        "1 and 10 elements",
+        "idiom/fennick",
+        ">= 8",
+        _sel(layouts=("1-d",), hi=10),
+    ),
+    Goal(
+        "10 elements, through fennick.slow",
+        "idiom/fennick",
+        ">= 2",
+        _sel(dtypes=OTHER, lo=10, hi=10),
+    ),
+    Goal(
+        "contiguous 1e4-1e6, 1% and 50%",
+        "fennick/inplace",
+        "<= 1.2",
+        _sel(layouts=CONTIGUOUS, lo=10**4, hi=10**6),
+    ),
+    Goal(
+        "contiguous 1e5-1e6, 1%",
+        "idiom/fennick",
+        ">= 2",
+        _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="1%"),
+    ),
+    Goal(
+        "contiguous 1e5-1e6, 50%",
+        "idiom/fennick",
+        ">= 25",
+        _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="50%"),
+    ),
+    Goal(
+        "contiguous 1e5-1e6",
+        "fennick 50%/1%",
+        "<= 1.15",
+        _sel(layouts=CONTIGUOUS, lo=10**5, hi=10**6, match="50%"),
+    ),
+    Goal(
+        "contiguous 1e7 and up, 1%",
+        "fennick/bound",
+        "<= 1.05",
+        _sel(layouts=CONTIGUOUS, lo=10**7, match="1%"),
+    ),
+    Goal(
+        "contiguous 1e7 and up, 50%",
+        "fennick/inplace",
+        "<= 1.1",
+        _sel(layouts=CONTIGUOUS, lo=10**7, match="50%"),
+    ),
+    Goal(
+        "x[::2] and x[::-1] from 1e5, 1%",
+        "idiom/fennick",
+        ">= 2",
+        _sel(layouts=("x[::2]", "x[::-1]"), lo=10**5, match="1%"),
+    ),
+    Goal(
+        "the named N-d layouts 1e5-1e6, 1%",
+        "idiom/fennick",
+        ">= 2",
+        _sel(layouts=NAMED, lo=10**5, hi=10**6, match="1%"),
+    ),
+    Goal(
+        "every dtype and layout 1e3-1e7",
+        "idiom/fennick",
+        ">= 1",
+        _sel(dtypes=DTYPES, lo=10**3, hi=10**7),
+    ),
+    Goal(
+        "every dtype and layout 1e5-1e7",
+        "idiom/{}",
+        ">= 1.5",
+        _sel(dtypes=DTYPES, lo=10**5, hi=10**7),
+        per_width=True,
+    ),
+    # Every width, on the patterns of real data and the dense random ones.
+    Goal(
+        "patterns 1e6-1e7 (or < readonly)",
+        "{}/inplace",
+        "<= 1.1",
+        _sel(
+            dtypes=DTYPES,
+            layouts=("1-d",),
+            lo=10**6,
+            hi=10**7,
+            matches=CLUSTERED,
+        ),
+        per_width=True,
+        also_passes=_under_readonly,
+    ),
+    Goal(
+        "random 50%, 90%: 32/64-bit 1e6-1e7",
+        "{}/inplace",
+        "<= 1.5",
+        _sel(
+            dtypes=WIDE, layouts=("1-d",), lo=10**6, hi=10**7, matches=STORES
+        ),
+        per_width=True,
+    ),
+    Goal(
+        "random 50%, 90%: 8/16-bit 1e6-1e7",
+        "{}/inplace",
+        "report",
+        _sel(
+            dtypes=NARROW, layouts=("1-d",), lo=10**6, hi=10**7, matches=STORES
+        ),
+        per_width=True,
+    ),
+    Goal(
+        "random 50%, 90%: 8/16-bit 1e6-1e7",
+        "{} ns/stored",
+        "report",
+        _sel(
+            dtypes=NARROW, layouts=("1-d",), lo=10**6, hi=10**7, matches=STORES
+        ),
+        per_width=True,
+    ),
+    Goal(
+        "every case: pattern, dtype, layout",
+        "idiom/{}",
+        ">= 1",
+        _sel(dtypes=DTYPES, matches=None),
+        per_width=True,
+    ),
+    Goal(
+        "1-d layouts, where numba runs",
+        "numba/{}",
+        ">= 1",
+        _sel(dtypes=DTYPES, matches=None),
+        per_width=True,
+    ),
+    # replace_many: several olds in one pass, as a list of olds or pairs, a
+    # mapping of 1000 codes, a full 16-bit table
+    Goal(
+        "2-8 olds, pairs: 1e5-1e7, 1% and 50%",
+        "fennick/one",
+        "<= 1.3",
+        _sel(dtypes=FEW_DTYPES, lo=10**5, hi=10**7, calls=FEW),
+    ),
+    *(
+        Goal(
+            "2-8 olds, pairs: 1e6, 1% and 50%",
+            figure,
+            target,
+            FEW_1E6,
+            higher=True,
+        )
+        for figure, target in (
+            ("idiom/fennick", ">= 5"),
+            ("idiom/one", "report"),
+            ("pandas/fennick", "report"),
+            ("chained/fennick", "report"),
+        )
+    ),
+    # fennick with the olds and news as two arrays, "fennick dict" with a
+    # dict of them
+    *(
+        Goal(f"1000-entry map 1e6{form}", f"{rival}/fennick{form}", aim, MAP)
+        for form in ("", " dict")
+        for rival, aim in (("searchsorted", ">= 10"), ("pandas", ">= 100"))
+    ),
+    *(
+        Goal(f"65536 table 1e6{form}", f"take/fennick{form}", ">= 2", TABLE)
+        for form in ("", " dict")
+    ),
+]
+
+
+def _passes(value, target):
+    bound = float(target.split()[1])
+    return value >= bound if target.startswith(">") else value <= bound
+
+
+def label(r):
+    call = "" if r["call"] == "replace" else f", {r['call']}"
+    return f"{r['dtype']} {r['layout']} {r['size']:.0e} {r['match']}{call}"
+
+
+def headline(results, subjects=("fennick",)):
+    """One row per goal (per goal and subject for per-width goals):
+    (goal, figure, target, worst, worst case, median, passed), with worst
+    None where the run has no case for it and passed None for a figure
+    that is only reported.  The worst case is that of the worst miss
+    when there is one."""
+    add_share_ratio(results)
+    rows = []
+    for goal in GOALS:
+        for s in subjects if goal.per_width else ("fennick",):
+            key = goal.figure.format(s)
+            cases = [r for r in results if key in r and goal.keep(r)]
+            if not cases:
+                rows.append(
+                    (goal.desc, key, goal.target, None, "", None, None)
+                )
+                continue
+            judged = goal.target != "report"
+            higher = goal.higher or goal.target.startswith(">")
+            pick = min if higher else max
+            misses = [
+                r
+                for r in cases
+                if judged
+                and not _passes(r[key], goal.target)
+                and not (goal.also_passes and goal.also_passes(s)(r))
+            ]
+            worst = pick(misses or cases, key=lambda r: r[key])
+            rows.append(
+                (
+                    goal.desc,
+                    key,
+                    goal.target,
+                    worst[key],
+                    label(worst),
+                    statistics.median(r[key] for r in cases),
+                    not misses if judged else None,
+                )
+            )
+    return rows
+
+
+def grid(results):
+    """{(dtype, family): (worst idiom/fennick from 1e5, worst from 1e3)},
+    over the random shares of matches."""
+    cells = {}
+    for r in results:
+        if (
+            "idiom/fennick" not in r
+            or r["size"] < 10**3
+            or r["match"] not in RANDOM
+            or r["call"] != "replace"
+        ):
+            continue
+        key = (r["dtype"], LAYOUTS[r["layout"]][0])
+        big, small = cells.get(key, (math.inf, math.inf))
+        ratio = r["idiom/fennick"]
+        cells[key] = (
+            min(big, ratio) if r["size"] >= 10**5 else big,
+            min(small, ratio),
+        )
+    return cells

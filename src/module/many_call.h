@@ -1,0 +1,25 @@
+/*
+ * replace_many's work on its olds and news, for both native modules.
+ */
+#ifndef FENNICK_MODULE_MANY_CALL_H
+#define FENNICK_MODULE_MANY_CALL_H
+
+#include "../numpy_api.h"
+#include "../kernels/walk.h"
+
+/* How many scalars `items` holds: a tuple's size, or the length of a 1-d
+   array of bools, integers or floats of up to 8 bytes; -1 for anything
+   else. */
+Py_ssize_t many_count(PyObject *items);
+
+/* Replaces olds[i] by news[pairwise ? i : 0] in `arr` (borrowed; the
+   caller holds a reference), an array that replace_serves, with the walks
+   of `table`; `olds` and `news` are items many_count counts, in matching
+   numbers.  Returns `arr` with a new reference, Py_NotImplemented (a new
+   reference) when a conversion changed the array into one the loops do not
+   serve, or NULL with an exception set. */
+PyObject *replace_many_with_table(PyArrayObject *arr, PyObject *olds,
+                                  PyObject *news, bool pairwise,
+                                  const WalkTable *table);
+
+#endif /* FENNICK_MODULE_MANY_CALL_H */
