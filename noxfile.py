@@ -571,3 +571,14 @@ def docs(session):
 
 # .ci/run runs the sessions listed above; the site is one of them.
 nox.options.sessions.append("docs")
+
+
+@nox.session(default=False)
+def mutation(session):
+    """Plants real faults one at a time into copies of the tree
+    (.ci/mutants.py), builds each and runs the suite on it; fails if a
+    fault survives.  Not in the default run: it takes most of an hour.
+    `nox -s mutation -- 3 odometer` runs only those mutants."""
+    session.install("meson-python", "meson", "ninja", "numpy", env=PIP_ENV)
+    session.install("--no-build-isolation", ".[test]", env=PIP_ENV)
+    session.run("python", ".ci/mutants.py", *session.posargs, env=PIP_ENV)

@@ -244,22 +244,6 @@ def pytest_runtest_logfinish(nodeid, location):
 # ------------------------------------------------------- the check itself
 
 
-def tracked_files():
-    """The checkout's files as they are now, as paths from its root."""
-    try:
-        out = subprocess.run(
-            ["git", "ls-files", "-z", "--cached", "--others"]
-            + ["--exclude-standard"],
-            cwd=ROOT,
-            capture_output=True,
-            check=True,
-        ).stdout
-    except (OSError, subprocess.CalledProcessError):
-        sys.exit("mutants: needs a git checkout to copy")
-    names = {n for n in out.decode().split("\0") if n}
-    return sorted(n for n in names if (ROOT / n).is_file())
-
-
 def check_applies(mutants):
     """Stops unless each mutant's text is in its file exactly once."""
     wrong = []
@@ -274,18 +258,38 @@ def check_applies(mutants):
         )
 
 
-def fresh_tree(work, files, mutant):
-    """A copy of the checkout at work/tree, with `mutant` planted."""
+def snapshot(work):
+    """A copy of the checkout's files as they are now, at work/checkout:
+    what every mutant starts from, whatever happens to the checkout
+    meanwhile."""
+    try:
+        out = subprocess.run(
+            ["git", "ls-files", "-z", "--cached", "--others"]
+            + ["--exclude-standard"],
+            cwd=ROOT,
+            capture_output=True,
+            check=True,
+        ).stdout
+    except (OSError, subprocess.CalledProcessError):
+        sys.exit("mutants: needs a git checkout to copy")
+    source = work / "checkout"
+    for name in sorted({n for n in out.decode().split("\0") if n}):
+        if (ROOT / name).is_file():
+            (source / name).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(ROOT / name, source / name)
+    return source
+
+
+def fresh_tree(work, source, mutant):
+    """A copy of `source` at work/tree, with `mutant` planted."""
     tree = work / "tree"
     shutil.rmtree(tree, ignore_errors=True)
-    for name in files:
-        target = tree / name
-        target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(ROOT / name, target)
+    shutil.copytree(source, tree)
     if mutant is not None:
         path = tree / mutant.path
         text = path.read_text()
-        assert text.count(mutant.old) == 1, mutant.name
+        if text.count(mutant.old) != 1:
+            sys.exit(f"mutants: {mutant.name} no longer applies")
         path.write_text(text.replace(mutant.old, mutant.new))
     return tree
 
@@ -455,7 +459,6 @@ def main():
     check_applies(mutants)
     if shutil.which("ccache") is None:
         print("mutants: no ccache; every build compiles every unit")
-    files = tracked_files()
     work = pathlib.Path(tempfile.mkdtemp(prefix="fennick-mutants-"))
     logs = ROOT / ".nox" / "mutants"
     shutil.rmtree(logs, ignore_errors=True)
@@ -463,12 +466,13 @@ def main():
     print(f"mutants: {len(mutants)}; logs in {logs}", flush=True)
     results = []
     try:
+        source = snapshot(work)
         # The unmutated tree must build and pass in every configuration.
         for simd_max in dict.fromkeys(m.simd_max for m in mutants):
             label = f"unmutated, {simd_max or 'every width'}"
             log = logs / f"unmutated-{simd_max or 'all'}.log"
             start = time.monotonic()
-            tree = fresh_tree(work, files, None)
+            tree = fresh_tree(work, source, None)
             if not build(work, tree, simd_max, log):
                 sys.exit(f"mutants: {label} does not build; see {log}")
             failed, died, broken = run_suite(work, log)
@@ -479,7 +483,7 @@ def main():
         for i, m in numbered:
             log = logs / f"{i:02d}.log"
             start = time.monotonic()
-            tree = fresh_tree(work, files, m)
+            tree = fresh_tree(work, source, m)
             if not build(work, tree, m.simd_max, log):
                 result = {"status": "does not build", "killers": {}}
             else:
