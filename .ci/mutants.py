@@ -512,17 +512,22 @@ def main():
     return report(results)
 
 
+def short(nodeid):
+    """A test's id without its directory."""
+    return nodeid.rsplit("/", 1)[-1]
+
+
 def report(results):
     """Prints the table and the tests that alone kill a mutant; returns
     the exit status."""
     print("\n| mutant | result | killed by (failing cases) |")
     print("|---|---|---|")
     for r in results:
-        killers = ", ".join(
-            f"`{t.split('::')[-1]}` ({n})"
-            for t, n in sorted(r["killers"].items())
-        )
-        print(f"| {r['name']} | {r['status']} | {killers or '-'} |")
+        tests = sorted(r["killers"].items(), key=lambda t: (-t[1], t[0]))
+        named = [f"`{short(t)}` ({n})" for t, n in tests[:3]]
+        if len(tests) > 3:
+            named.append(f"{len(tests) - 3} more")
+        print(f"| {r['name']} | {r['status']} | {', '.join(named) or '-'} |")
     unique = {}
     for r in results:
         if len(r["killers"]) == 1:
@@ -530,7 +535,7 @@ def report(results):
             unique.setdefault(test, []).append(r["name"])
     print("\nTests that alone kill a mutant:")
     for test, names in sorted(unique.items()):
-        print(f"  {test}: {'; '.join(names)}")
+        print(f"  {short(test)}: {'; '.join(names)}")
     if not unique:
         print("  none")
     killed = sum(r["status"] == "killed" for r in results)
