@@ -23,9 +23,16 @@ def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
     argv += ["1-d|x[::-1]", "--patterns", "50%,every", "--widths"]
     argv += ["--calls", ",".join(cases.CALLS), "--repeat", "1"]
     argv += ["--sample-ms", "0.2", "--json", str(out)]
+    plots = importlib.util.find_spec("matplotlib") is not None
+    if plots:  # every figure: this run times a little of each
+        argv += ["--plot", str(tmp_path / "fig.png")]
     assert cli.main(argv) == 0
     printed = capsys.readouterr().out
     assert "vector width: " in printed and "Goals" in printed
+    if plots:
+        figures = ("", "-widths", "-patterns", "-many")
+        drawn = {p.name for p in tmp_path.glob("fig*.png")}
+        assert drawn == {f"fig{name}.png" for name in figures}
 
     data = json.loads(out.read_text())
     assert data["machine"]["width"] in data["machine"]["widths"]

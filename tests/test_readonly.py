@@ -90,6 +90,15 @@ runs = [replace] + [
     lambda v, o, n, w=w: _reference_loops.replace_with(w, v, o, n)
     for w in _reference_loops.widths
 ]
+# replace_many, with olds that are not in the data besides `o`: a few, and
+# many (a lookup)
+from fennick.many import pairs
+for extra in ([99], range(90, 130)):
+    runs += [
+        lambda v, o, n, w=w, e=extra: _reference_loops.replace_many_with(
+            w, v, *pairs([o, *e], n))
+        for w in _reference_loops.widths
+    ]
 for code in sys.argv[1:]:
     x = np.frombuffer(memory, code)
     half = x.size // 2

@@ -27,6 +27,7 @@ from conftest import (
 )
 from fennick._reference_loops import settle
 from fennick.dozudiror import replace
+from fennick.many import replace_many
 
 pytestmark = pytest.mark.skipif(
     not hasattr(sys, "getrefcount")
@@ -105,31 +106,74 @@ CASES = {  # label: (maker of fresh arguments, None or the exact exception)
 }
 
 
-def call(args, kwargs, error):
+# replace_many's paths: a few olds, a lookup (table, hash), the copy of an
+# overlapping view, the reference route, and its own errors.
+MANY = "`old[0]` and `old[1]` match the same elements but their news differ"
+MANY_CASES = {
+    "many-few": (lambda: P(A(), [2.0, 5.0], 7.0), None),
+    "many-pairs": (lambda: P(A("i"), {2: 5, 5: 2}), None),
+    "many-table": (lambda: P(A("i2"), list(range(30)), 700), None),
+    "many-hash": (lambda: P(A(), [*map(float, range(30)), NAN], 7.0), None),
+    "many-arrays": (
+        lambda: P(A("u2"), np.arange(9), np.arange(9)[::-1]),
+        None,
+    ),
+    "many-overlap": (
+        lambda: P(
+            np.lib.stride_tricks.as_strided(A("i"), (20,), (1,)), [0, 1], 200
+        ),
+        None,
+    ),
+    "many-c16": (lambda: P(A("c16"), [2, 5j], [1, 0]), None),
+    "many-nan-int": (lambda: P(A("l"), [NAN], 2.5), None),
+    "many-old-text": (
+        lambda: P(A(), [1, "x"], 0),
+        T("`old[1]` must be a number"),
+    ),
+    "many-cast": (
+        lambda: P(A("i2"), [1], [70000]),
+        V("Cannot safely cast `new[0]` to int"),
+    ),
+    "many-conflict": (lambda: P(A(), [0.0, -0.0], [1, 2]), V(MANY)),
+    "many-ro": (lambda: P(A(ro=True), [2.0, 5.0], 100), V(READ_ONLY)),
+}
+
+
+def call(args, kwargs, error, func=replace):
     try:
-        result = replace(*args, **kwargs)
+        result = func(*args, **kwargs)
     except Exception as exc:  # noqa: BLE001 - compared just below
         assert (type(exc), str(exc)) == (type(error), str(error))
     else:
         assert error is None and result is (args[0] if args else kwargs["a"])
 
 
-def assert_stable(args, kwargs, error):
+def assert_stable(args, kwargs, error, func=replace):
     slow = fennick.slow
     watch = [*args, *kwargs.values(), slow, getattr(slow, "replace", slow)]
+    if func is replace_many:  # the olds and news inside the lists
+        for items in args[1:]:
+            if isinstance(items, dict):
+                items = [*items, *items.values()]
+            if isinstance(items, list):  # not the interpreter's shared ints
+                watch += [x for x in items if sys.getrefcount(x) < 10**6]
     for i in range(CALLS + 3):  # the first calls may import or fill caches
         if i == 3:
             gc.collect()
             before = [sys.getrefcount(o) for o in watch]
-        call(args, kwargs, error)
+        call(args, kwargs, error, func)
     gc.collect()
     assert [sys.getrefcount(o) for o in watch] == before
 
 
-@pytest.mark.parametrize("label", CASES)
+@pytest.mark.parametrize("label", [*CASES, *MANY_CASES])
 def test_reference_counts_do_not_move(label):
-    make, error = CASES[label]
-    assert_stable(*make(), error)
+    if label in CASES:
+        make, error = CASES[label]
+        assert_stable(*make(), error)
+    else:
+        make, error = MANY_CASES[label]
+        assert_stable(*make(), error, replace_many)
 
 
 @pytest.mark.parametrize(
@@ -205,13 +249,17 @@ def test_memory_does_not_grow():
     # above.
     window, limit = 1000, 2000
     grown = {}
+    paths = {
+        **{k: (m, e, replace) for k, (m, e) in CASES.items()},
+        **{k: (m, e, replace_many) for k, (m, e) in MANY_CASES.items()},
+    }
     tracemalloc.start()
     try:
-        for make, error in CASES.values():
+        for make, error, func in paths.values():
             for _ in range(300):
-                call(*make(), error)
-        for label, (make, error) in CASES.items():
-            run = lambda m=make, e=error: call(*m(), e)  # noqa: E731
+                call(*make(), error, func)
+        for label, (make, error, func) in paths.items():
+            run = lambda m=make, e=error, f=func: call(*m(), e, f)  # noqa: E731
             grown[label] = (_grown(run, window), _grown(run, window))
     finally:
         tracemalloc.stop()

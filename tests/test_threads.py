@@ -13,6 +13,7 @@ import numpy as np
 import pytest
 
 from fennick.dozudiror import replace
+from fennick.many import replace_many
 
 BIG = 240_000_000  # bytes in each array: one at a time, and quick to make
 
@@ -49,29 +50,41 @@ def stall_ratios(work, calls=5):
     return ratios
 
 
+def FEW(a, old, new):
+    """replace_many with olds not in the data besides `old`: vectors."""
+    return replace_many(a, [old, 1000, 1001], new)
+
+
+def LOOKUP(a, old, new):
+    """The same with many olds: a lookup."""
+    return replace_many(a, [old, *range(-140, -100)], new)
+
+
 @pytest.mark.skipif(
     not getattr(sys, "_is_gil_enabled", lambda: True)(),
     reason="no interpreter lock",
 )
 @pytest.mark.parametrize(
-    "make",
+    "make, func",
     [
-        lambda: np.ones(BIG // 4, np.float32),
-        lambda: np.ones(BIG // 8),
-        lambda: np.ones(BIG // 8, "l"),
-        lambda: np.ones(BIG // 4, "i"),
+        (lambda: np.ones(BIG // 4, np.float32), replace),
+        (lambda: np.ones(BIG // 8), replace),
+        (lambda: np.ones(BIG // 8, "l"), replace),
+        (lambda: np.ones(BIG // 4, "i"), replace),
         # the general layout and its odometer: every other column, transposed
-        lambda: np.ones((3000, 10000), np.float32).T[::2],
+        (lambda: np.ones((3000, 10000), np.float32).T[::2], replace),
+        (lambda: np.ones(BIG // 8), FEW),
+        (lambda: np.ones(BIG // 2, "i2"), LOOKUP),
     ],
-    ids=["f4", "f8", "i8", "i4", "f4-strided"],
+    ids=["f4", "f8", "i8", "i4", "f4-strided", "f8-few", "i2-lookup"],
 )
-def test_lock_is_released_during_the_walk(make):
+def test_lock_is_released_during_the_walk(make, func):
     x = make()
     x[::7] = 3
     swap = [3, 5]
 
     def work():
-        assert replace(x, *swap) is x
+        assert func(x, *swap) is x
         swap.reverse()
 
     medians = []
@@ -151,8 +164,17 @@ def test_first_reference_calls_from_many_threads():
     assert done[0].stdout == done[1].stdout
 
 
-@pytest.mark.parametrize("dtype", ["f8", "f4", "l", "i", "i2"])
-def test_no_write_of_another_thread_is_lost(dtype):
+@pytest.mark.parametrize(
+    "dtype, func",
+    [
+        *[(d, replace) for d in ["f8", "f4", "l", "i", "i2"]],
+        ("f8", FEW),
+        ("i2", LOOKUP),
+        ("l", LOOKUP),
+    ],
+    ids=["f8", "f4", "l", "i", "i2", "f8-few", "i2-lookup", "l-lookup"],
+)
+def test_no_write_of_another_thread_is_lost(dtype, func):
     # One thread replaces a value that never occurs while another adds 1 to
     # every element, 300 times: since replace stores only into matching
     # elements, every addition survives.  A race needs the two to overlap,
@@ -163,7 +185,7 @@ def test_no_write_of_another_thread_is_lost(dtype):
 
         def replacer(x=x, done=done):
             while not done.is_set():
-                replace(x, -1, -2)
+                func(x, -1, -2)
 
         thread = threading.Thread(target=replacer)
         thread.start()

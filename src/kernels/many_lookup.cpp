@@ -23,6 +23,7 @@ template <typename T>
 struct Table {
     uint8_t hit[(size_t)1 << (8 * sizeof(T))];
     T value[(size_t)1 << (8 * sizeof(T))];
+    size_t hits; /* values that match: all of them for a whole recoding */
 };
 
 /* Elements of 32 or 64 bits: open addressing in which every pattern lies
@@ -170,6 +171,7 @@ table_add(Table<T> *t, uint64_t old_bits, uint64_t new_bits, uint64_t *known)
     }
     t->hit[old_bits] = 1;
     t->value[old_bits] = (T)new_bits;
+    t->hits++;
     return true;
 }
 
@@ -179,6 +181,7 @@ table_add_class(Table<T> *t, const MatchPattern &klass)
 {
     for (size_t v = 0; v < sizeof t->hit; v++) {
         if (class_matches(klass, v)) {
+            t->hits += !t->hit[v];
             t->hit[v] = 1;
             t->value[v] = (T)klass.new_bits;
         }
@@ -280,6 +283,35 @@ walk_lookup(ElemIter *it, const Lookup &lookup, Source from)
     }
 }
 
+/* Replaces every element of every run of `it` through `t`, a table in which
+   every value matches: each element is stored, as a take from the table
+   would store it. */
+template <typename T>
+void
+walk_whole_table(ElemIter *it, const Table<T> *t, Source from)
+{
+    for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
+        char *p = it->run_ptr;
+        const npy_intp stride = it->inner_stride;
+        for (npy_intp n = it->inner_len; n > 0; n--, p += stride) {
+            store_one<T>(p, t->value[load_one<T>(from.at(p))]);
+        }
+    }
+}
+
+/* A table's walk: every element stored when every value matches. */
+template <typename T>
+void
+walk_table(ElemIter *it, const Table<T> *t, Source from)
+{
+    if (t->hits == sizeof t->hit) {
+        walk_whole_table(it, t, from);
+    }
+    else {
+        walk_lookup<T>(it, TableLookup<T>{t}, from);
+    }
+}
+
 }  // namespace
 
 void *
@@ -364,14 +396,10 @@ many_lookup_walk(ElemIter *it, const ManyPlan *plan, const char *before)
     const Hash *h = (const Hash *)plan->lookup;
     switch (plan->size) {
     case 1:
-        walk_lookup<uint8_t>(
-            it, TableLookup<uint8_t>{(const Table<uint8_t> *)plan->lookup},
-            from);
+        walk_table(it, (const Table<uint8_t> *)plan->lookup, from);
         break;
     case 2:
-        walk_lookup<uint16_t>(
-            it, TableLookup<uint16_t>{(const Table<uint16_t> *)plan->lookup},
-            from);
+        walk_table(it, (const Table<uint16_t> *)plan->lookup, from);
         break;
     case 4:
         walk_lookup<uint32_t>(

@@ -73,7 +73,13 @@ def parse_args(argv=None):
         "(python -m fennick.bench.parallel)",
     )
     p.add_argument("--json", metavar="FILE", help="write the results here")
-    p.add_argument("--plot", metavar="FILE.png", help="draw throughput here")
+    p.add_argument(
+        "--plot",
+        metavar="PATH",
+        help="draw the figures of what the run timed: PATH.png "
+        "(throughput against size), PATH-widths.png (with --widths), "
+        "PATH-patterns.png and PATH-many.png; a directory gets bench*.png",
+    )
     p.add_argument(
         "--sizes",
         type=lambda s: [int(float(x)) for x in s.split(",")],
@@ -212,8 +218,8 @@ def main(argv=None):
     if args.plot:
         from fennick.bench.plot import plot
 
-        plot(results, args.plot)
-        print(f"plot written to {args.plot}")
+        drawn = plot(results, args.plot, info)
+        print("figures written:", ", ".join(drawn) or "none")
     return 0
 
 
