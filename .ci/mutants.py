@@ -165,7 +165,7 @@ MUTANTS = [
     ),
     Mutant(
         "replace_many: vectors never compare the last of a few olds",
-        "src/kernels/replace_walk.h",
+        "src/kernels/matches.h",
         "for (int k = 1; k < count; k++) {",
         "for (int k = 1; k < count - 1; k++) {",
     ),
