@@ -241,3 +241,14 @@ def docs(session):
         args = ["-W", "--keep-going", *fresh, "-b", builder]
         args += ["-d", f"{out}/doctrees", "docs", f"{out}/{builder}"]
         session.run("sphinx-build", *args)
+
+
+@nox.session(default=False)
+def mutation(session):
+    """Plants real faults one at a time into copies of the tree
+    (.ci/mutants.py), builds each and runs the suite on it; fails if a
+    fault survives.  Not in the default run: it takes most of an hour.
+    `nox -s mutation -- 3 odometer` runs only those mutants."""
+    session.install("meson-python", "meson", "ninja", "numpy")
+    session.install("--no-build-isolation", ".[test]")
+    session.run("python", ".ci/mutants.py", *session.posargs)

@@ -130,21 +130,25 @@ def test_float32_old_is_rounded_to_float32():
     )
 
 
+@pytest.mark.parametrize("dtype", [np.float32, np.float16], ids=["f4", "f2"])
 @pytest.mark.parametrize(
     "old, matches",
     [
-        (1 + 2**-24, 1.0),  # halfway: ties to even, down
-        (1 + 3 * 2**-24, 1 + 2**-22),  # halfway: ties to even, up
-        (1 + 2**-24 + 2**-40, 1 + 2**-23),  # just past halfway: up
-        (1 + 2**-24 - 2**-40, 1.0),  # just short of halfway: down
+        (1 / 2, 0),  # halfway: ties to even, down
+        (3 / 2, 2),  # halfway: ties to even, up
+        (1 / 2 + 2**-16, 1),  # just past halfway: up
+        (1 / 2 - 2**-16, 0),  # just short of halfway: down
     ],
 )
-def test_float32_conversion_rounds_to_nearest_even(old, matches):
-    candidates = np.array([1.0, 1 + 2**-23, 1 + 2**-22] * 4, np.float32)
+def test_conversion_rounds_to_nearest_even(dtype, old, matches):
+    # `old` is 1 + old ulp, and matches 1 + matches ulp, with ulp the
+    # type's step above 1.
+    ulp = float(np.finfo(dtype).eps)
+    candidates = np.array([1.0, 1 + ulp, 1 + 2 * ulp] * 4, dtype)
     y = candidates.copy()
-    replace(y, old, -1)
+    replace(y, 1 + old * ulp, -1)
     np.testing.assert_array_equal(
-        y, np.where(candidates == matches, -1, candidates)
+        y, np.where(candidates == 1 + matches * ulp, -1, candidates)
     )
 
 

@@ -254,13 +254,14 @@ def test_empty_array_with_huge_other_axis_returns_at_once():
 
 
 # Bytes offsets of views whose elements share bytes (as_strided with
-# strides below the item size).
+# strides below the item size, or rows that reach into the next).
 OVERLAPPING = {
     "1-d": ((40,), (1,)),
     "reversed": ((30,), (-3,)),
     "2-d": ((9, 7), (3, 1)),
     "mixed signs": ((6, 5), (-1, 2)),
     "3-d": ((4, 4, 3), (5, -2, 1)),
+    "rows into rows": ((9, 5), (12, 8)),
 }
 
 

@@ -200,6 +200,9 @@ ERRORS = [
     ((I8, [1.0, 1], [2, 3]), ValueError, DIFFER),
     ((np.zeros(2), [0.0, -0.0], [1, 2]), ValueError, DIFFER),
     ((np.zeros(2, "c16"), [1, 1 + 0j], [1, 2]), ValueError, DIFFER),
+    # Many olds: their conflicts are found through the lookup.
+    ((np.zeros(2), [*range(1, 14), 1], list(range(14))), ValueError,
+     "`old[0]` and `old[13]` match the same elements but their news differ"),
     ((over_bytes(np.zeros(2)), [0, 1], 1), ValueError, READ_ONLY),
 ]
 # fmt: on
@@ -247,6 +250,14 @@ def test_errors(args, error, message):
             [0xA5A5A5A5A5A5A5A5, *range(1, 40)],
             7,
             [7, 7, 0],
+        ),
+        # More olds than vectors compare: the lookup, on a run one element
+        # longer than its steps of 64.
+        (
+            np.arange(65) % 5,
+            {k: k + 1 for k in range(1, 10)},
+            None,
+            [0, 2, 3, 4, 5] * 13,
         ),
         # Big-endian elements, native loops.
         (np.array([1, 2, 3], ">i4"), [1, 3], [3, 1], [3, 2, 1]),

@@ -316,6 +316,31 @@ def test_calls_that_grow_the_pool_at_once_all_finish(monkeypatch):
     np.testing.assert_array_equal(a, wanted)
 
 
+def test_an_error_in_the_calling_thread_waits_for_the_other_pieces(
+    monkeypatch,
+):
+    # The call raises only once every other piece has ended: none writes
+    # into `a` after the caller has it back.
+    caller = threading.current_thread()
+    failed = threading.Event()
+    ended = []
+
+    def work(a, *args):
+        if a.size == 0:  # the check of the arguments on an empty view
+            return a
+        if threading.current_thread() is caller:
+            failed.set()
+            raise RuntimeError("a piece failed")
+        failed.wait(10)
+        ended.append(a)
+
+    monkeypatch.setattr(parallel, "MIN_PIECE_BYTES", 1)
+    monkeypatch.setattr(parallel, "replace", work)
+    with pytest.raises(RuntimeError, match="a piece failed"):
+        replace_parallel(data(1000, "d"), 3, -1, workers=3)
+    assert len(ended) == 2
+
+
 @pytest.mark.parametrize(
     "make, old",
     [
