@@ -166,8 +166,22 @@ MUTANTS = [
     Mutant(
         "replace_many: vectors never compare the last of a few olds",
         "src/kernels/matches.h",
-        "for (int k = 1; k < count; k++) {",
-        "for (int k = 1; k < count - 1; k++) {",
+        "for (int k = 1; k < N; k++) {",
+        "for (int k = 1; k < N - 1; k++) {",
+    ),
+    Mutant(
+        "replace_many: five olds walked as four",
+        "src/kernels/replace_walk.h",
+        "else if (few->count <= 4)",
+        "else if (few->count <= 5)",
+        simd_max="baseline",
+    ),
+    Mutant(
+        "replace_many: every new taken for the first",
+        "src/kernels/replace_walk.h",
+        "same_new &= few->new_bits[k] == few->new_bits[0];",
+        "same_new &= true;",
+        simd_max="baseline",
     ),
     Mutant(
         "replace_many: lookup walk leaves a run's last element",

@@ -125,28 +125,32 @@ struct MatchMasked : WriteNew<T> {
 
 /* a[i] = new_k where a[i] == old_k, for one of a few olds (replace_many),
    or where a[i] is in the masked class: every old compared as a vector,
-   the new of the one that matched blended in. */
-template <typename T>
+   the new of the one that matched blended in.  `N` patterns, a count known
+   to the compiler so that every old and new stays in a register; fewer
+   olds are padded with copies of the first, which match the same elements
+   and store the same new.  With `kSameNew` every match stores one value
+   (a list of olds with one new), and no new is blended in. */
+template <typename T, int N, bool kSameNew>
 struct MatchFew {
     typedef Simd<T> S;
     typedef typename S::V V;
     typedef typename S::M M;
-    static constexpr bool kUniform = false;
+    static constexpr bool kUniform = kSameNew;
     static constexpr bool kOneCompare = false;
-    int count;
     bool has_class;
-    V old_v[WALK_FEW], new_v[WALK_FEW];
-    T old1[WALK_FEW], new1[WALK_FEW];
+    V old_v[N], new_v[N];
+    T old1[N], new1[N];
     MatchMasked<T> klass;
 
     explicit MatchFew(const FewPatterns &few)
-        : count(few.count), has_class(few.has_class), klass(few.klass)
+        : has_class(few.has_class), klass(few.klass)
     {
-        for (int k = 0; k < count; k++) {
-            old_v[k] = S::splat_bits(few.old_bits[k]);
-            new_v[k] = S::splat_bits(few.new_bits[k]);
-            old1[k] = from_bits<T>(few.old_bits[k]);
-            new1[k] = from_bits<T>(few.new_bits[k]);
+        for (int k = 0; k < N; k++) {
+            const int from = k < few.count ? k : 0;
+            old_v[k] = S::splat_bits(few.old_bits[from]);
+            new_v[k] = S::splat_bits(few.new_bits[from]);
+            old1[k] = from_bits<T>(few.old_bits[from]);
+            new1[k] = from_bits<T>(few.new_bits[from]);
         }
     }
     M
@@ -154,15 +158,19 @@ struct MatchFew {
     {
         M m = S::equal(x, old_v[0]);
         V v = new_v[0];
-        for (int k = 1; k < count; k++) {
+        for (int k = 1; k < N; k++) {
             const M mk = S::equal(x, old_v[k]);
-            v = S::blend(mk, new_v[k], v);
+            if constexpr (!kSameNew) {
+                v = S::blend(mk, new_v[k], v);
+            }
             m = m | mk;
         }
         if (has_class) {
             V cv;
             const M mc = klass.vec(x, &cv);
-            v = S::blend(mc, cv, v);
+            if constexpr (!kSameNew) {
+                v = S::blend(mc, cv, v);
+            }
             m = m | mc;
         }
         *values = v;
@@ -173,7 +181,7 @@ struct MatchFew {
     {
         bool hit = false;
         T v = new1[0];
-        for (int k = 0; k < count; k++) {
+        for (int k = 0; k < N; k++) {
             const bool h = x == old1[k];
             v = h ? new1[k] : v;
             hit |= h;

@@ -501,11 +501,31 @@ walk(ElemIter *it, const MatchPattern *pattern)
     walk_with<T>(it, Match<T>(*pattern));
 }
 
+template <typename T, bool kSameNew>
+static void
+walk_few_as(ElemIter *it, const FewPatterns *few)
+{
+    // the count rounded up to 2, 4 or 8: three loops per element size
+    if (few->count <= 2)
+        walk_with<T>(it, MatchFew<T, 2, kSameNew>(*few));
+    else if (few->count <= 4)
+        walk_with<T>(it, MatchFew<T, 4, kSameNew>(*few));
+    else
+        walk_with<T>(it, MatchFew<T, WALK_FEW, kSameNew>(*few));
+}
+
 template <typename T>
 static void
 walk_few(ElemIter *it, const FewPatterns *few)
 {
-    walk_with<T>(it, MatchFew<T>(*few));
+    bool same_new = !few->has_class || few->klass.new_bits == few->new_bits[0];
+    for (int k = 1; k < few->count; k++) {
+        same_new &= few->new_bits[k] == few->new_bits[0];
+    }
+    if (same_new)
+        walk_few_as<T, true>(it, few);
+    else
+        walk_few_as<T, false>(it, few);
 }
 
 /* Walks a view whose elements may share bytes element by element, each
