@@ -150,6 +150,12 @@ MUTANTS = [
         "const W whole = (W)m != 0;",
     ),
     Mutant(
+        "strided vectors test the lanes of the wrong phase",
+        "src/kernels/replace_walk.h",
+        "const npy_intp start = (k - j * S::kLanes % k) % k;",
+        "const npy_intp start = j * S::kLanes % k;",
+    ),
+    Mutant(
         "elements that may share bytes taken for distinct",
         "src/iter/elem_iter.cpp",
         "overlap |= stride < bytes;",

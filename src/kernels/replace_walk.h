@@ -328,9 +328,13 @@ struct SpanLoads {
         }
         step = k;
         for (npy_intp j = 0; j < k; j++) {
+            // the lanes whose item, counted from an element, is a multiple
+            // of k: one division per vector, not per lane (a call on a
+            // short run would spend most of its time here)
             uint64_t bits = 0;
-            for (npy_intp lane = 0; lane < S::kLanes; lane++) {
-                bits |= (uint64_t)((j * S::kLanes + lane) % k == 0) << lane;
+            const npy_intp start = (k - j * S::kLanes % k) % k;
+            for (npy_intp lane = start; lane < S::kLanes; lane += k) {
+                bits |= (uint64_t)1 << lane;
             }
             select[j] = S::from_lanes(bits);
             elements[j] = (kWindow - j + k - 1) / k;
