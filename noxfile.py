@@ -144,10 +144,16 @@ def readme(session):
 
 
 @nox.session
-@nox.parametrize("width", cpu_widths()[:-1])
+@nox.parametrize("width", [*cpu_widths()[:-1], "generic"])
 def widths(session, width):
-    """The suite on a build capped at each narrower width the CPU runs."""
-    install_built(session, f"-Csetup-args=-Dsimd_max={width}")
+    """The suite on a build capped at each narrower width the CPU runs, and
+    on the portable vectors of other platforms, built as the baseline."""
+    if width == "generic":
+        flags = {"CXXFLAGS": "-DFENNICK_GENERIC_SIMD"}
+        width = "baseline"
+    else:
+        flags = {}
+    install_built(session, f"-Csetup-args=-Dsimd_max={width}", **flags)
     check_width(session, width)
     run_suite(session)
 
