@@ -173,6 +173,23 @@ def test_a_whole_recoding_table():
     np.testing.assert_array_equal(a, want)
 
 
+@pytest.mark.parametrize("dtype", ["u1", "i2", "f4", "f8"])
+@pytest.mark.parametrize("count", range(1, 10))
+def test_each_of_a_few_olds(dtype, count):
+    # Vectors compare 2, 4 or 8 olds, padded from the count: each old,
+    # with one new and with its own, at every width.
+    olds = list(range(10, 10 + count))
+    for new in (7, list(range(100, 100 + count))):
+        want = np.repeat(new if isinstance(new, list) else [new] * count, 70)
+        for width in (None, *_reference_loops.widths):
+            a = np.repeat(np.array(olds, dtype), 70)
+            if width is None:
+                replace_many(a, olds, new)
+            else:
+                _reference_loops.replace_many_with(width, a, *pairs(olds, new))
+            np.testing.assert_array_equal(a, want.astype(dtype))
+
+
 I8 = np.zeros(3, np.int8)
 DIFFER = "`old[0]` and `old[1]` match the same elements but their news differ"
 
