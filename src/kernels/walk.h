@@ -80,7 +80,7 @@ struct WalkTable {
     bool vmaskmov_stores; /* stores through AVX2's vmaskmov */
     WalkFunc walk[WALK_KINDS];
     WalkCopyFunc walk_copy[WALK_KINDS];
-    WalkFewFunc walk_few[4]; /* by log2 of the element size */
+    const WalkFewFunc *walk_few; /* 4, by log2 of the element size */
 };
 
 /* One table per vector width compiled in, each from its own build of the

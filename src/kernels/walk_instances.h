@@ -3,7 +3,8 @@
  * (walk_<target>.cpp) defines WALK_TABLE and WALK_TARGET (and
  * WALK_VMASKMOV_STORES where its walks store through AVX2's vmaskmov) and
  * includes this once; everything else it compiles has internal linkage, so
- * the widths never mix.
+ * the widths never mix.  walk_few_<target>.cpp builds the same unit with
+ * WALK_FEW_UNIT defined, for the walks of replace_many's few olds.
  */
 #include "replace_walk.h"
 
@@ -11,7 +12,21 @@
 #define WALK_VMASKMOV_STORES false
 #endif
 
+#define WALK_CONCAT_(a, b) a##b
+#define WALK_CONCAT(a, b) WALK_CONCAT_(a, b)
+/* replace_many's walks of a few olds, in a unit of their own (the same
+   file built with WALK_FEW_UNIT defined): in one unit with the others,
+   their many instances used up the compiler's budget for inlining, and
+   every replace call on AVX2 and AVX-512 paid for it. */
+#define WALK_FEW_TABLE WALK_CONCAT(WALK_TABLE, _few)
+
 /* Declared extern first: a namespace-scope const is otherwise local. */
+extern const WalkFewFunc WALK_FEW_TABLE[4];
+
+#ifdef WALK_FEW_UNIT
+const WalkFewFunc WALK_FEW_TABLE[4] = {walk_few<uint8_t>, walk_few<uint16_t>,
+                                       walk_few<uint32_t>, walk_few<uint64_t>};
+#else
 extern const WalkTable WALK_TABLE;
 /* Both walks of each kind, in WalkKind's order. */
 #define WALKS(w)                                                              \
@@ -31,11 +46,8 @@ extern const WalkTable WALK_TABLE;
     }
 
 const WalkTable WALK_TABLE = {
-    WALK_TARGET,
-    WALK_VMASKMOV_STORES,
-    WALKS(walk),
-    WALKS(walk_copy),
-    {walk_few<uint8_t>, walk_few<uint16_t>, walk_few<uint32_t>,
-     walk_few<uint64_t>},
+    WALK_TARGET,      WALK_VMASKMOV_STORES, WALKS(walk),
+    WALKS(walk_copy), WALK_FEW_TABLE,
 };
 static_assert(WALK_KINDS == 12, "one walk per kind");
+#endif
