@@ -184,9 +184,9 @@ MUTANTS = [
     ),
     Mutant(
         "replace_many: every new taken for the first",
-        "src/kernels/replace_walk.h",
-        "same_new &= few->new_bits[k] == few->new_bits[0];",
-        "same_new &= true;",
+        "src/kernels/replace_many.cpp",
+        "few->same_new &= plan->new_bits[i] == plan->new_bits[0];",
+        "few->same_new &= true;",
         simd_max="baseline",
     ),
     Mutant(

@@ -17,12 +17,15 @@ few_patterns(const ManyPlan *plan, FewPatterns *few)
         return false;
     }
     few->count = (int)plan->count;
+    few->has_class = plan->has_class;
+    few->klass = plan->klass;
+    few->same_new =
+        !plan->has_class || plan->klass.new_bits == plan->new_bits[0];
     for (npy_intp i = 0; i < plan->count; i++) {
         few->old_bits[i] = plan->old_bits[i];
         few->new_bits[i] = plan->new_bits[i];
+        few->same_new &= plan->new_bits[i] == plan->new_bits[0];
     }
-    few->has_class = plan->has_class;
-    few->klass = plan->klass;
     return true;
 }
 

@@ -522,11 +522,7 @@ template <typename T>
 static void
 walk_few(ElemIter *it, const FewPatterns *few)
 {
-    bool same_new = !few->has_class || few->klass.new_bits == few->new_bits[0];
-    for (int k = 1; k < few->count; k++) {
-        same_new &= few->new_bits[k] == few->new_bits[0];
-    }
-    if (same_new)
+    if (few->same_new)
         walk_few_as<T, true>(it, few);
     else
         walk_few_as<T, false>(it, few);

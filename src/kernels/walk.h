@@ -68,6 +68,7 @@ struct FewPatterns {
     uint64_t old_bits[WALK_FEW], new_bits[WALK_FEW];
     bool has_class;
     MatchPattern klass;
+    bool same_new; /* every match, the class's too, takes new_bits[0] */
 };
 
 /* Replaces every element of `it` that matches one of `few` by its new.
