@@ -10,8 +10,9 @@
  * so a contiguous array in any order (reversed, transposed, with length-1
  * axes) is one run, one item size apart.  Other layouts run along the axis
  * with the smallest stride while an odometer over the other axes moves the
- * run's start.  Strides are never negative.  The record lives on the
- * caller's stack; set-up needs the interpreter lock, the walk does not.
+ * run's start.  Strides are never negative, except in the ordered walk
+ * below.  The record lives on the caller's stack; set-up needs the
+ * interpreter lock, the walk does not.
  *
  * Invariant between runs, with `lowest` the address of the view's element
  * nearest the start of memory:
@@ -51,13 +52,24 @@ struct ElemIter {
    never fails. */
 void elem_iter_init(ElemIter *it, PyArrayObject *a);
 
-/* Whether elements of `itemsize` bytes on the walk of `it` may share bytes
-   (as_strided can make such views): some axis then steps less than the
-   bytes that the axes inside it span.  A few interleavings of elements
-   that lie apart count as well.  Call before the walk; `*span` gets the
-   bytes from run_ptr to the end of the highest element. */
-bool elem_iter_may_overlap(const ElemIter *it, npy_intp itemsize,
-                           npy_intp *span);
+/* Fills `it` to visit the elements of `a` (borrowed) in C order, the
+   order of NumPy's own loops: axes of length 1 or stride 0 dropped (a
+   repeated element compares and writes alike at each visit), axes that
+   lie one inside the other merged, strides kept as they are, negative
+   ones too.  Call with the interpreter lock held; never fails. */
+void elem_iter_init_ordered(ElemIter *it, PyArrayObject *a);
+
+/* Fills `it` to visit `count` elements of `itemsize` bytes one after the
+   other from `data`. */
+void elem_iter_of_buffer(ElemIter *it, char *data, npy_intp count,
+                         npy_intp itemsize);
+
+/* Whether elements of `itemsize` bytes on the walk of `it` (from
+   elem_iter_init) may share bytes (as_strided can make such views): some
+   axis then steps less than the bytes that the axes inside it span.  A
+   few interleavings of elements that lie apart count as well.  Call
+   before the walk. */
+bool elem_iter_may_overlap(const ElemIter *it, npy_intp itemsize);
 
 /* Moves run_ptr to the start of the next run and counts the finished one.
    The last outer entry varies fastest; when every entry wraps, run_ptr is
