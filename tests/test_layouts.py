@@ -20,7 +20,7 @@ from conftest import (
     guard_value,
     placed,
 )
-from fennick import _reference_loops, replace
+from fennick import _reference_loops, replace, replace_many
 
 
 def strided(base, shape, item_strides):
@@ -262,6 +262,7 @@ OVERLAPPING = {
     "mixed signs": ((6, 5), (-1, 2)),
     "3-d": ((4, 4, 3), (5, -2, 1)),
     "rows into rows": ((9, 5), (12, 8)),
+    "columns": ((5, 9), (1, 3)),
 }
 
 
@@ -269,36 +270,72 @@ OVERLAPPING = {
     "shape, strides", OVERLAPPING.values(), ids=OVERLAPPING
 )
 @pytest.mark.parametrize(
-    "code", ["i2", "i4", "l", "f4", "f8", "e", ">i4", ">f8"]
+    "code", ["?", "u1", "i2", "i4", "l", "f4", "f8", "e", ">i4", ">f8"]
 )
-def test_overlapping_elements_compare_as_before_the_call(code, shape, strides):
-    # Every element is compared as it was before the call, as NumPy's
-    # a[a == old] = new compares; a `new` whose bytes are all equal makes
-    # the order of the writes invisible, so NumPy's bytes are the answer.
-    # Any other `new` must give the same bytes at every width.
+def test_overlapping_elements_get_numpys_bytes(code, shape, strides):
+    # NumPy's b = v.copy(); v[b == old] = new compares every element as it
+    # was before the call, then writes the matches in C order: where two
+    # matches share bytes, the later one's end up there, at every width,
+    # for replace and replace_many, one old or several, whatever the new
+    # (also one equal to the old, which must still be written).
     dt = np.dtype(code)
     # Mostly zero bytes: runs of matches whose writes overlap.
     start = (np.random.default_rng(0).random(400) < 0.05).astype(np.uint8)
 
-    def run(replace_view, new):
+    def run(replace_view, *args):
         buf = start.copy()
         view = np.ndarray(shape, dt, buffer=buf, offset=200, strides=strides)
-        replace_view(view, 0, new)
+        replace_view(view, *args)
         return buf
 
-    def idiom(v, old, new):
-        v[v == old] = new
+    def idiom(v, olds, news):
+        b = v.copy()
+        hit = np.isin(b, olds)
+        v[hit] = np.asarray(news, dt)[np.searchsorted(olds, b[hit])]
 
-    uniform = np.frombuffer(b"\x11" * dt.itemsize, dt)[0]
+    zero = np.zeros((), dt)[()]
+    one = np.frombuffer(b"\x01" * dt.itemsize, dt)[0]
     mixed = np.frombuffer(bytes(range(1, dt.itemsize + 1)), dt)[0]
-    for new in (uniform, mixed):
-        results = [
-            run(functools.partial(_reference_loops.replace_with, w), new)
-            for w in _reference_loops.widths
-        ]
+    if dt.kind == "b":
+        zero, one, mixed = False, True, True
+    for olds, news in (
+        ([zero], [mixed]),
+        ([zero], [zero]),
+        ([zero, one], [mixed, one]),
+        ([zero, one], [one, zero]),
+    ):
+        want = run(idiom, olds, news)
+        for w in _reference_loops.widths:
+            many = functools.partial(_reference_loops.replace_many_with, w)
+            got = [run(many, tuple(olds), tuple(news), True)]
+            if len(olds) == 1:
+                one_width = functools.partial(_reference_loops.replace_with, w)
+                got.append(run(one_width, olds[0], news[0]))
+            for g in got:
+                np.testing.assert_array_equal(g, want, err_msg=w)
         if dt.isnative and dt.char in "dfli":
-            results.append(run(replace, new))
-        if new is uniform:
-            results.append(run(idiom, new))
-        for got in results[1:]:
-            np.testing.assert_array_equal(got, results[0])
+            np.testing.assert_array_equal(run(replace_many, olds, news), want)
+            if len(olds) == 1:
+                np.testing.assert_array_equal(
+                    run(replace, olds[0], news[0]), want
+                )
+
+
+def test_overlap_costs_the_elements_not_the_span():
+    # Eight int64 elements in four rows 2**29 bytes apart, sharing bytes
+    # within each row: the copies the comparison needs hold the elements,
+    # so the calls succeed with far less memory to spare than the span.
+    code = (
+        "import re, resource, numpy as np, fennick\n"
+        "from numpy.lib.stride_tricks import as_strided\n"
+        "buf = np.zeros(3 << 29, np.uint8)\n"
+        "status = open('/proc/self/status').read()\n"
+        "used = int(re.search(r'VmSize:\\s*(\\d+)', status)[1]) << 10\n"
+        "resource.setrlimit(resource.RLIMIT_AS, (used + (1 << 30),) * 2)\n"
+        "x = as_strided(buf[:8].view(np.int64), (4, 2), (1 << 29, 4))\n"
+        "fennick.replace(x, 0, 1)\n"
+        "assert (x[:, 0] == 2**32 + 1).all() and (x[:, 1] == 1).all()\n"
+        "fennick.replace_many(x, list(range(2, 30)) + [1], 5)\n"
+        "assert (x[:, 0] == 5 * 2**32 + 1).all() and (x[:, 1] == 5).all()\n"
+    )
+    subprocess.run([sys.executable, "-c", code], check=True, timeout=120)

@@ -72,11 +72,37 @@ void class_pattern(const ElementType &e, OldClass c, MatchPattern *p);
 PlanOutcome plan_replace(PyArrayObject *a, const Scalar *old_s,
                          const Scalar *new_s, ReplacePlan *plan);
 
-/* Walks `it` by `plan` with the walks of `table`, the interpreter lock
-   released.  Returns 0, or -1 with MemoryError set (no copy of an
-   overlapping view could be made; nothing was written). */
-int walk_planned(ElemIter *it, npy_intp itemsize, const ReplacePlan *plan,
+/* Walks `a` (borrowed) by `plan` with the walks of `table`, the
+   interpreter lock released.  Returns 0, or -1 with MemoryError set (no
+   copy of an overlapping view could be made; nothing was written). */
+int walk_planned(PyArrayObject *a, const ReplacePlan *plan,
                  const WalkTable *table);
+
+/* All ones in the bits of an element of `size` bytes. */
+uint64_t element_bits(npy_intp size);
+
+/* A view whose elements may share bytes, copied out in C order twice:
+   walk `replaced` with the news and `flipped` with every new's bits
+   flipped (element_bits), and an element matched where they differ. */
+struct OverlapCopy {
+    ElemIter order; /* the view, in C order */
+    npy_intp count, itemsize;
+    char *replaced, *flipped; /* count elements each; one allocation */
+};
+
+/* Sets up `c` for `a` (borrowed).  Call with the interpreter lock held.
+   Returns 0, or -1 with MemoryError set. */
+int overlap_begin(OverlapCopy *c, PyArrayObject *a);
+
+/* Copies the elements out, and sets `replaced` and `flipped` to walk the
+   two copies.  Touches nothing but array memory and the copies. */
+void overlap_gather(OverlapCopy *c, ElemIter *replaced, ElemIter *flipped);
+
+/* Writes the matches found in the walked copies, in C order.  Touches
+   nothing but array memory and the copies. */
+void overlap_write(OverlapCopy *c);
+
+void overlap_end(OverlapCopy *c);
 
 /* Refuses a read-only array (ValueError "assignment destination is
    read-only").  Returns 0, or -1 with the exception set. */

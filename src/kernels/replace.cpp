@@ -1,35 +1,38 @@
 /*
  * Running a planned call: the writeable test, then the walk with the
  * interpreter lock released.  A view whose elements may share bytes is
- * walked element by element against a copy of its bytes taken first, so
- * that every element is compared as it was before the call.
+ * walked on copies of its elements taken first (overlap.cpp), so that
+ * every element is compared as it was before the call.
  */
-#include <string.h>
-
 #include "kernels.h"
 #include "plan.h"
 
 int
-walk_planned(ElemIter *it, npy_intp itemsize, const ReplacePlan *plan,
-             const WalkTable *table)
+walk_planned(PyArrayObject *a, const ReplacePlan *plan, const WalkTable *table)
 {
-    npy_intp span;
-    if (!elem_iter_may_overlap(it, itemsize, &span)) {
+    ElemIter it;
+    elem_iter_init(&it, a);
+    const WalkFunc walk = table->walk[plan->walk];
+    if (!elem_iter_may_overlap(&it, PyArray_ITEMSIZE(a))) {
         PyThreadState *save = PyEval_SaveThread();
-        table->walk[plan->walk](it, &plan->pattern);
+        walk(&it, &plan->pattern);
         PyEval_RestoreThread(save);
         return 0;
     }
-    char *before = (char *)PyMem_RawMalloc((size_t)span);
-    if (before == NULL) {
-        PyErr_NoMemory();
+    OverlapCopy c;
+    if (overlap_begin(&c, a) < 0) {
         return -1;
     }
+    MatchPattern flipped = plan->pattern;
+    flipped.new_bits ^= element_bits(c.itemsize);
     PyThreadState *save = PyEval_SaveThread();
-    memcpy(before, it->run_ptr, (size_t)span);
-    table->walk_copy[plan->walk](it, &plan->pattern, before);
+    ElemIter on_replaced, on_flipped;
+    overlap_gather(&c, &on_replaced, &on_flipped);
+    walk(&on_replaced, &plan->pattern);
+    walk(&on_flipped, &flipped);
+    overlap_write(&c);
     PyEval_RestoreThread(save);
-    PyMem_RawFree(before);
+    overlap_end(&c);
     return 0;
 }
 
@@ -58,12 +61,8 @@ replace_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
             return NULL;
         }
     }
-    if (outcome == PLAN_WALK) {
-        ElemIter it;
-        elem_iter_init(&it, a);
-        if (walk_planned(&it, PyArray_ITEMSIZE(a), &plan, table) < 0) {
-            return NULL;
-        }
+    if (outcome == PLAN_WALK && walk_planned(a, &plan, table) < 0) {
+        return NULL;
     }
     Py_INCREF(a);
     return (PyObject *)a;

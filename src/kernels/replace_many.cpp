@@ -1,10 +1,9 @@
 /*
  * Running a planned replace_many call: the writeable test, then, with the
- * interpreter lock released, one walk of replace when that serves, the
- * lookup otherwise.  A view whose elements may share bytes is compared
- * against a copy of its bytes taken first.
+ * interpreter lock released, one walk of replace when that serves, a few
+ * olds a vector at a time or the lookup otherwise.  A view whose elements
+ * may share bytes is walked on copies of its elements taken first.
  */
-#include <string.h>
 
 #include "kernels.h"
 #include "many.h"
@@ -29,47 +28,78 @@ few_patterns(const ManyPlan *plan, FewPatterns *few)
     return true;
 }
 
-/* Walks `a` by `plan` with the walks of `table`: a few olds a vector at a
-   time, more through the plan's lookup, which it builds.  Returns 0, or -1
-   with MemoryError set before anything was written. */
+/* Walks `it` by `plan` with the walks of `table`, the interpreter lock
+   released: a few olds a vector at a time, more through the plan's
+   lookup, which it builds.  Returns 0, or -1 with MemoryError set before
+   anything was written. */
 static int
-walk_many(PyArrayObject *a, ManyPlan *plan, const WalkTable *table)
+walk_patterns(ElemIter *it, ManyPlan *plan, const WalkTable *table)
 {
-    ElemIter it;
-    elem_iter_init(&it, a);
-    npy_intp span;
-    const bool overlap =
-        elem_iter_may_overlap(&it, PyArray_ITEMSIZE(a), &span);
     FewPatterns few;
-    if (!overlap && few_patterns(plan, &few)) {
+    if (few_patterns(plan, &few)) {
         const int log2_size = plan->size == 1   ? 0
                               : plan->size == 2 ? 1
                               : plan->size == 4 ? 2
                                                 : 3;
         PyThreadState *save = PyEval_SaveThread();
-        table->walk_few[log2_size](&it, &few);
+        table->walk_few[log2_size](it, &few);
         PyEval_RestoreThread(save);
         return 0;
     }
     if (many_lookup_build(plan) < 0) {
         return -1;
     }
-    char *before = NULL;
-    if (overlap) {
-        before = (char *)PyMem_RawMalloc((size_t)span);
-        if (before == NULL) {
-            PyErr_NoMemory();
-            return -1;
-        }
-    }
     PyThreadState *save = PyEval_SaveThread();
-    if (before != NULL) {
-        memcpy(before, it.run_ptr, (size_t)span);
-    }
-    many_lookup_walk(&it, plan, before);
+    many_lookup_walk(it, plan, NULL);
     PyEval_RestoreThread(save);
-    PyMem_RawFree(before);
     return 0;
+}
+
+/* Flips the bits of every new of `plan`, and drops its lookup, which
+   holds the news as they were. */
+static void
+flip_news(ManyPlan *plan)
+{
+    const uint64_t bits = element_bits(plan->size);
+    for (npy_intp i = 0; i < plan->count; i++) {
+        plan->new_bits[i] ^= bits;
+    }
+    plan->klass.new_bits ^= bits;
+    PyMem_RawFree(plan->lookup);
+    plan->lookup = NULL;
+}
+
+/* Walks `a` by `plan` with the walks of `table`, a view whose elements
+   may share bytes on copies of its elements (overlap.cpp).  Returns 0, or
+   -1 with MemoryError set before anything was written. */
+static int
+walk_many(PyArrayObject *a, ManyPlan *plan, const WalkTable *table)
+{
+    ElemIter it;
+    elem_iter_init(&it, a);
+    if (!elem_iter_may_overlap(&it, PyArray_ITEMSIZE(a))) {
+        return walk_patterns(&it, plan, table);
+    }
+    OverlapCopy c;
+    if (overlap_begin(&c, a) < 0) {
+        return -1;
+    }
+    ElemIter on_replaced, on_flipped;
+    PyThreadState *save = PyEval_SaveThread();
+    overlap_gather(&c, &on_replaced, &on_flipped);
+    PyEval_RestoreThread(save);
+    int status = walk_patterns(&on_replaced, plan, table);
+    if (status == 0) {
+        flip_news(plan);
+        status = walk_patterns(&on_flipped, plan, table);
+    }
+    if (status == 0) {
+        save = PyEval_SaveThread();
+        overlap_write(&c);
+        PyEval_RestoreThread(save);
+    }
+    overlap_end(&c);
+    return status;
 }
 
 PyObject *
@@ -85,9 +115,7 @@ replace_many_numeric(PyArrayObject *a, npy_intp n, const Scalar *olds,
         status = require_writeable(a);
     }
     if (status == 0 && outcome == PLAN_WALK) {
-        ElemIter it;
-        elem_iter_init(&it, a);
-        status = walk_planned(&it, PyArray_ITEMSIZE(a), &single, table);
+        status = walk_planned(a, &single, table);
     }
     if (status == 0 && outcome == PLAN_WALK_MANY) {
         status = walk_many(a, &many, table);

@@ -528,29 +528,6 @@ walk_few(ElemIter *it, const FewPatterns *few)
         walk_few_as<T, false>(it, few);
 }
 
-/* Walks a view whose elements may share bytes element by element, each
-   compared with its value before the call (in `before`, a copy of the
-   bytes the view spans from the first run's start), as NumPy's
-   `a[a == old] = new` compares before it writes.  Every width runs the same
-   scalar steps in the same order, so the bytes that two matches share end
-   the same everywhere. */
-template <typename T, template <typename> class Match>
-static void
-walk_copy(ElemIter *it, const MatchPattern *pattern, const char *before)
-{
-    const Match<T> match(*pattern);
-    const char *lowest = it->run_ptr;
-    for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
-        char *p = it->run_ptr;
-        for (npy_intp k = 0; k < it->inner_len; k++, p += it->inner_stride) {
-            T value;
-            if (match.one(load_one<T>(before + (p - lowest)), &value)) {
-                store_one<T>(p, value);
-            }
-        }
-    }
-}
-
 }  // namespace
 
 #endif /* FENNICK_KERNELS_REPLACE_WALK_H */

@@ -52,12 +52,6 @@ enum WalkKind {
    memory, so it runs without the interpreter lock. */
 typedef void (*WalkFunc)(ElemIter *it, const MatchPattern *pattern);
 
-/* The same for a view whose elements may share bytes, element by element,
-   comparing each with its value in `before`: a copy, taken before the
-   walk, of the bytes from the first run's start that the view spans. */
-typedef void (*WalkCopyFunc)(ElemIter *it, const MatchPattern *pattern,
-                             const char *before);
-
 /* A few olds at once (replace_many): `count` (at least 1) exact bit
    patterns, each with its new, and perhaps the masked class `klass` with
    its own new (klass.new_bits).  No two match the same element. */
@@ -80,7 +74,6 @@ struct WalkTable {
                          "generic" */
     bool vmaskmov_stores; /* stores through AVX2's vmaskmov */
     WalkFunc walk[WALK_KINDS];
-    WalkCopyFunc walk_copy[WALK_KINDS];
     const WalkFewFunc *walk_few; /* 4, by log2 of the element size */
 };
 

@@ -28,7 +28,7 @@ const WalkFewFunc WALK_FEW_TABLE[4] = {walk_few<uint8_t>, walk_few<uint16_t>,
                                        walk_few<uint32_t>, walk_few<uint64_t>};
 #else
 extern const WalkTable WALK_TABLE;
-/* Both walks of each kind, in WalkKind's order. */
+/* The walk of each kind, in WalkKind's order. */
 #define WALKS(w)                                                              \
     {                                                                         \
         w<double, MatchEqual>,    /* WALK_F64_EQUAL */                        \
@@ -46,8 +46,10 @@ extern const WalkTable WALK_TABLE;
     }
 
 const WalkTable WALK_TABLE = {
-    WALK_TARGET,      WALK_VMASKMOV_STORES, WALKS(walk),
-    WALKS(walk_copy), WALK_FEW_TABLE,
+    WALK_TARGET,
+    WALK_VMASKMOV_STORES,
+    WALKS(walk),
+    WALK_FEW_TABLE,
 };
 static_assert(WALK_KINDS == 12, "one walk per kind");
 #endif
