@@ -239,6 +239,38 @@ def test_errors(args, error, message):
         np.testing.assert_array_equal(a, before)
 
 
+class Resizing:
+    """A number whose float conversion first resizes an array."""
+
+    def __init__(self, value, victim, size):
+        self.value, self.victim, self.size = value, victim, size
+
+    def __float__(self):
+        self.victim.resize(self.size, refcheck=False)
+        return self.value
+
+
+@pytest.mark.parametrize("size", [0, 1, 200_000])
+@pytest.mark.parametrize("width", _reference_loops.widths)
+def test_arrays_of_olds_and_news_are_read_before_any_users_code(width, size):
+    # A conversion of the user's may resize an array of news or olds given
+    # beside it: the call reads both arrays as they were when it began.
+    run = _reference_loops.replace_many_with
+    news = np.array([5.0, 6.0])
+    a = np.array([1.0, 2.0, 3.0])
+    olds = (Resizing(1.0, news, size), 2.0)
+    run(width, a, olds, news, True)
+    np.testing.assert_array_equal(a, [5.0, 6.0, 3.0])
+    olds = np.array([1.0, 2.0])
+    a = np.array([1.0, 2.0, 3.0])
+    run(width, a, olds, (Resizing(7.0, olds, size), 8.0), True)
+    np.testing.assert_array_equal(a, [7.0, 8.0, 3.0])
+    news = np.array([5.0, 6.0])
+    a = np.array([1.0, 2.0, 3.0])
+    replace_many(a, [Resizing(1.0, news, size), 2.0], news)
+    np.testing.assert_array_equal(a, [5.0, 6.0, 3.0])
+
+
 @pytest.mark.parametrize(
     "a, old, new, want",
     [

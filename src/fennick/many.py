@@ -13,11 +13,14 @@ _OMITTED = object()
 
 def _values(x, name, what):
     """The items of a list-like `x`: a tuple, or for a 1-d array of bools,
-    integers or floats of up to 8 bytes the array itself, which the native
-    loops read without making an object of each element."""
+    integers or floats of up to 8 bytes a copy of it, which the native
+    loops read without making an object of each element.  The copy is
+    ours: no code of the user's (a __float__ of another item) and no
+    thread writing the array (it may be a view of the array replaced)
+    changes it while the call reads it."""
     if isinstance(x, np.ndarray) and x.ndim == 1:
         if x.dtype.kind in "biuf" and x.dtype.itemsize <= 8:
-            return x
+            return np.array(x)
         return tuple(x)
     if isinstance(x, (str, bytes, np.ndarray)) or not isinstance(x, Iterable):
         raise TypeError(f"`{name}` must be {what}")

@@ -28,18 +28,26 @@ many_count(PyObject *items)
     return -1;
 }
 
-/* The elements of `items`, a one-dimensional array of bools, integers or
-   floats of up to 8 bytes, as their NumPy scalars would be read: integers
-   exactly, floats as doubles.  Returns 0, or -1 with an exception set. */
+/* The `count` elements of `items`, a one-dimensional array of bools,
+   integers or floats of up to 8 bytes, as their NumPy scalars would be
+   read: integers exactly, floats as doubles.  Returns 0, or -1 with an
+   exception set (also when the array no longer holds `count`). */
 static int
-numeric_items(PyArrayObject *items, Scalar *out)
+numeric_items(PyArrayObject *items, Py_ssize_t count, Scalar *out)
 {
+    if (PyArray_DIM(items, 0) != count) {
+        PyErr_SetString(PyExc_RuntimeError,
+                        "an array of olds or news changed size during the "
+                        "call");
+        return -1;
+    }
     const char kind = PyArray_DESCR(items)->kind;
     const int type = kind == 'f'                                   ? NPY_DOUBLE
                      : kind == 'u' && PyArray_ITEMSIZE(items) == 8 ? NPY_UINT64
                                                                    : NPY_INT64;
+    /* A base-class array: a subclass's hooks run no code of the user's. */
     PyArrayObject *wide = (PyArrayObject *)PyArray_FROM_OTF(
-        (PyObject *)items, type, NPY_ARRAY_IN_ARRAY);
+        (PyObject *)items, type, NPY_ARRAY_IN_ARRAY | NPY_ARRAY_ENSUREARRAY);
     if (wide == NULL) {
         return -1;
     }
@@ -59,15 +67,12 @@ numeric_items(PyArrayObject *items, Scalar *out)
     return 0;
 }
 
-/* Reads the scalars of `items` into `out`; a failed conversion names the
-   item ("`old[2]` must be a number"), or `what` alone when `indexed` is
-   false.  Returns 0, or -1 with an exception set. */
+/* Reads the scalars of the tuple `items` into `out`; a failed conversion
+   names the item ("`old[2]` must be a number"), or `what` alone when
+   `indexed` is false.  Returns 0, or -1 with an exception set. */
 static int
 scalars_of(PyObject *items, const char *what, bool indexed, Scalar *out)
 {
-    if (!PyTuple_Check(items)) {
-        return numeric_items((PyArrayObject *)items, out);
-    }
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(items); i++) {
         const ScalarName name = {what, indexed ? i : -1};
         if (scalar_from_object(PyTuple_GET_ITEM(items, i), &out[i], name)
@@ -89,9 +94,24 @@ replace_many_with_table(PyArrayObject *arr, PyObject *olds, PyObject *news,
     if (scalars == NULL) {
         return PyErr_NoMemory();
     }
+    /* Arrays first: converting a tuple's items runs the user's code, which
+       may resize an array of olds or news; a tuple's length is fixed. */
+    int status = 0;
+    if (!PyTuple_Check(olds)) {
+        status = numeric_items((PyArrayObject *)olds, n_olds, scalars);
+    }
+    if (status == 0 && !PyTuple_Check(news)) {
+        status =
+            numeric_items((PyArrayObject *)news, n_news, scalars + n_olds);
+    }
+    if (status == 0 && PyTuple_Check(olds)) {
+        status = scalars_of(olds, "old", true, scalars);
+    }
+    if (status == 0 && PyTuple_Check(news)) {
+        status = scalars_of(news, "new", pairwise, scalars + n_olds);
+    }
     PyObject *result = NULL;
-    if (scalars_of(olds, "old", true, scalars) == 0
-        && scalars_of(news, "new", pairwise, scalars + n_olds) == 0) {
+    if (status == 0) {
         /* The conversions may have run Python code that changed the
            array's dtype. */
         result = replace_serves(arr)
