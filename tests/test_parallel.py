@@ -196,6 +196,45 @@ def test_replace_many_results_and_errors_are_replace_manys(
     np.testing.assert_array_equal(a, wanted)
 
 
+def test_olds_found_in_the_data_to_conflict_raise_before_any_write(pieces):
+    # Two olds of one date with different news conflict only where an
+    # element has that date: here in the last piece alone.
+    a = np.full(600, np.datetime64("2020-01-01"), "M8[s]")
+    a[-1] = np.datetime64("2021-01-01")
+    d0, dx = a[0], a[-1]
+    news = [np.datetime64(s, "s") for s in ("1999", "1998", "1997")]
+    wanted = a.copy()
+    with pytest.raises(ValueError, match="match the same elements"):
+        replace_many_parallel(a, [d0, dx, dx], news, workers=3)
+    np.testing.assert_array_equal(a, wanted)
+
+
+def test_olds_in_the_array_itself_are_read_before_any_piece_writes(
+    monkeypatch,
+):
+    # The olds are a view of the array's first elements: the piece that
+    # holds them is replaced first, and every other piece must still
+    # compare with the olds as they were before the call.
+    a = np.zeros(4000)
+    a[1] = 1
+    wanted = replace_many(a.copy(), a[:2].copy(), [1.0, 2.0])
+    first_done, work = threading.Event(), parallel._many
+
+    def first_piece_first(v, *args):
+        if v.size and v.ctypes.data == a.ctypes.data:
+            work(v, *args)
+            first_done.set()
+            return a
+        if v.size:
+            first_done.wait(30)
+        return work(v, *args)
+
+    monkeypatch.setattr(parallel, "MIN_PIECE_BYTES", 1)
+    monkeypatch.setattr(parallel, "_many", first_piece_first)
+    replace_many_parallel(a, a[:2], np.array([1.0, 2.0]), workers=4)
+    np.testing.assert_array_equal(a, wanted)
+
+
 class Counted:
     """A number that counts its conversions."""
 

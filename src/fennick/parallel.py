@@ -105,7 +105,8 @@ def _in_pieces(work, a, args, workers, settled):
     in threads of their own when `a` is big enough.
 
     `settled` is `args` converted once, as plain numbers (or NotImplemented
-    where that cannot be done); the pieces then run no code of the user's.
+    where that cannot be done, or None where the call must not be cut);
+    the pieces then run no code of the user's.
     """
     threads = _threads(workers)
     if not isinstance(a, np.ndarray) or _pieces(a, threads) < 2:
@@ -114,6 +115,8 @@ def _in_pieces(work, a, args, workers, settled):
     # user's __float__ runs here and nowhere else, so whatever it does to
     # `a` is done before the view below is taken.
     settled = settled()
+    if settled is None:
+        return work(a, *args)
     if settled is not NotImplemented:
         args = settled
     elif not all(_inert(x) for x in _scalars(args)):
@@ -255,7 +258,24 @@ def replace_many_parallel(a, old, new=_OMITTED, *, workers=None):
     if not isinstance(a, np.ndarray):
         return fennick_replace_many(a, old, new)  # its own TypeError
     args = pairs(old, new)
-    return _in_pieces(_many, a, args, workers, lambda: settle_many(a, *args))
+
+    def settled():
+        olds, _, pairwise = args
+        found = settle_many(a, *args)
+        # For date-times and records fennick.slow finds two olds with
+        # different news in the elements they both match, which a piece
+        # sees only in its own: such a call is not cut, and so raises
+        # before anything is written.
+        if (
+            found is NotImplemented
+            and a.dtype.kind not in "fc"
+            and pairwise
+            and len(olds) > 1
+        ):
+            return None
+        return found
+
+    return _in_pieces(_many, a, args, workers, settled)
 
 
 # One pool for the process, grown when a call needs more threads: starting
