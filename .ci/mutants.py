@@ -163,6 +163,21 @@ MUTANTS = [
         simd_max="baseline",
     ),
     Mutant(
+        "elements that share bytes written in memory order, not C order",
+        "src/iter/elem_iter.cpp",
+        "for (int d = ndim - 1; d >= 0; d--) {",
+        "for (int d = 0; d < ndim; d++) {",
+        simd_max="baseline",
+    ),
+    Mutant(
+        "elements that share bytes: a match whose new is its own value "
+        "left unwritten",
+        "src/kernels/overlap.cpp",
+        "if (memcmp(r, f, (size_t)size) != 0) {",
+        "if (memcmp(r, p, (size_t)size) != 0) {",
+        simd_max="baseline",
+    ),
+    Mutant(
         "replace_many: conflicts among many olds unreported",
         "src/kernels/plan_many.cpp",
         "if (known == new_bits) {",
