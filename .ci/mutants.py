@@ -197,6 +197,13 @@ MUTANTS = [
         simd_max="baseline",
     ),
     Mutant(
+        "replace_many: hash probes only the home slot of a value",
+        "src/kernels/many_lookup.h",
+        "if (key == kEmpty) {\n            return false;",
+        "if (key != (uint64_t)x) {\n            return false;",
+        simd_max="baseline",
+    ),
+    Mutant(
         "replace_parallel returns on an error before its pieces end",
         "src/fennick/parallel.py",
         "wait(futures)  # no piece runs on after the call",

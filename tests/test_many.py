@@ -2,7 +2,11 @@
 every element compared with the olds as it was before the call."""
 
 import math
+import os
 import re
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
@@ -290,3 +294,94 @@ def test_forms_and_element_types(a, old, new, want):
     else:
         assert replace_many(a, old, new) is a
     np.testing.assert_array_equal(a, np.asarray(want, a.dtype))
+
+
+# Under a limit on the address space: a child process, so that a crash or
+# an abort fails the test instead of the run.  AddressSanitizer reserves
+# its shadow memory at start and cannot work under such a limit.
+LIMITED = pytest.mark.skipif(
+    not sys.platform.startswith("linux")
+    or "asan" in os.environ.get("LD_PRELOAD", ""),
+    reason="needs /proc and an address space of its own",
+)
+
+
+def run_limited(body, headroom):
+    """Runs `body` in a child whose address space may grow by `headroom`
+    bytes past what it holds after importing; returns its stdout."""
+    code = textwrap.dedent(
+        f"""
+        import resource, numpy as np, fennick
+        pages = int(open("/proc/self/statm").read().split()[0])
+        hard = resource.getrlimit(resource.RLIMIT_AS)[1]
+        soft = pages * resource.getpagesize() + {headroom}
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        """
+    ) + textwrap.dedent(body)
+    done = subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
+    assert done.returncode == 0, done.stderr[-2000:]
+    return done.stdout
+
+
+@LIMITED
+@pytest.mark.parametrize("dtype", ["u8", "i8", "u4", "f8"])
+def test_olds_that_collide_take_memory_by_their_count(dtype):
+    # Olds whose products by the golden ratio share their top bits (a
+    # hash keyed by those bits alone would pile them up or grow without
+    # end), then runs of consecutive values and of floats' exponents: the
+    # lookup takes a few pages for each, within 64 MiB whatever the values.
+    out = run_limited(
+        f"""
+        dtype = np.dtype("{dtype}")
+        bits = 8 * dtype.itemsize
+        inv = pow(0x9e3779b97f4a7c15, -1, 2**64)
+        tries = [
+            [inv * i % 2**64 for i in range(5)] + list(range(1000, 1004)),
+            [(inv * i % 2**64) >> (64 - bits) for i in range(2000)],
+            [i << (bits - 12) for i in range(2000)],
+            list(range(2000)),
+        ]
+        for olds in tries:
+            olds = np.array(olds, "u8").astype(dtype.str.replace("f", "u"))
+            olds = np.unique(olds).view(dtype)
+            olds = olds[~np.isnan(olds)] if dtype.kind == "f" else olds
+            a = np.concatenate([olds, olds[::-1], np.zeros(7, dtype)])
+            want = np.where(np.isin(a, olds), 3, a).astype(dtype)
+            fennick.replace_many(a, olds.tolist(), 3)
+            assert np.array_equal(a, want)
+        print("ok")
+        """,
+        64 << 20,
+    )
+    assert out == "ok\n"
+
+
+@LIMITED
+def test_a_lookup_without_memory_raises_and_keeps_nothing():
+    # Four million olds need a lookup of half a GiB: MemoryError, every
+    # time, with the array untouched and nothing kept (a later call that
+    # fits still runs).
+    out = run_limited(
+        """
+        olds = np.arange(1, 2**22 + 2, dtype=np.int64)
+        a = np.arange(10, dtype=np.int64)
+        for _ in range(5):
+            try:
+                fennick.replace_many(a, olds, 0)
+            except MemoryError:
+                pass
+            else:
+                raise AssertionError("no MemoryError")
+        assert np.array_equal(a, np.arange(10))
+        fennick.replace_many(a, olds[: 2**17], 0)
+        assert np.array_equal(a, [0] * 10)
+        print("ok")
+        """,
+        600 << 20,
+    )
+    assert out == "ok\n"

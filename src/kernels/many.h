@@ -36,14 +36,15 @@ PlanOutcome plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds,
 void many_plan_free(ManyPlan *plan);
 
 /* An empty lookup for up to `capacity` patterns of `size` bytes: a table
-   over every value for 8- and 16-bit elements, a hash of the patterns for
-   wider ones.  Returns NULL when memory runs out. */
+   over every value for 8- and 16-bit elements (3 * 2**16 bytes at most),
+   a hash of the patterns for wider ones (at most 8 slots of 16 bytes a
+   pattern, and a header).  Returns NULL when memory runs out. */
 void *lookup_new(npy_intp size, npy_intp capacity);
 
 /* Adds `old_bits` -> `new_bits` unless `old_bits` is there already, in
-   which case *known gets its new; a hash may move to a bigger record.
-   Returns 1 when added, 0 when there already, -1 when memory ran out. */
-int lookup_add(void **lookup, npy_intp size, uint64_t old_bits,
+   which case *known gets its new.  Returns 1 when added, 0 when there
+   already, -1 when the lookup holds its capacity already. */
+int lookup_add(void *lookup, npy_intp size, uint64_t old_bits,
                uint64_t new_bits, uint64_t *known);
 
 /* Adds the masked class `klass` (a table folds it in; a hash tests it

@@ -46,9 +46,9 @@ add_pattern(Patterns *p, uint64_t old_bits, uint64_t new_bits, npy_intp i)
     bool added = true;
     if (p->lookup != NULL) {
         const int status =
-            lookup_add(&p->lookup, p->size, old_bits, new_bits, &known);
+            lookup_add(p->lookup, p->size, old_bits, new_bits, &known);
         if (status < 0) {
-            PyErr_NoMemory();
+            PyErr_SetString(PyExc_SystemError, "replace_many: lookup full");
             return -1;
         }
         added = status > 0;
@@ -117,7 +117,9 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
         goto done;
     }
     if (2 * n > FEW_PATTERNS) {
-        p.lookup = lookup_new(e.size, n);
+        /* n + 1 patterns at most: only a float zero makes two, and every
+           zero old the same two. */
+        p.lookup = lookup_new(e.size, n + 1);
         if (p.lookup == NULL) {
             PyErr_NoMemory();
             goto done;

@@ -1,0 +1,158 @@
+/*
+ * The lookups of many olds (replace_many), as the walks read them: for 8-
+ * and 16-bit elements a table over every value, for wider ones a hash of
+ * the patterns.  Built once per call (many_lookup.cpp) with the
+ * interpreter lock held, then only read, by the scalar walk and by every
+ * width's vector walk behind its prefilter.
+ *
+ * The hash is sized once, from the number of patterns, and never grows: its
+ * memory is bounded by the patterns, whatever their values.  Its home slot
+ * comes from the pattern mixed with a seed taken per lookup from the
+ * record's address, so that no list of olds chosen in advance piles up in
+ * one place.
+ */
+#ifndef FENNICK_KERNELS_MANY_LOOKUP_H
+#define FENNICK_KERNELS_MANY_LOOKUP_H
+
+#include <stdint.h>
+
+#include "../numpy_api.h"
+#include "walk.h"
+
+namespace {
+
+/* Elements of 8 or 16 bits: hit[v] when v matches, value[v] its new (zero
+   elsewhere, so that any element's can be read). */
+template <typename T>
+struct Table {
+    uint8_t hit[(size_t)1 << (8 * sizeof(T))];
+    T value[(size_t)1 << (8 * sizeof(T))];
+    size_t hits; /* values that match: all of them for a whole recoding */
+};
+
+/* Elements of 32 or 64 bits: open addressing with linear probing in a
+   power of two of slots, at most a quarter of them full, so that a probe
+   for a value that is not there mostly stops at the first slot.  An empty
+   slot holds the key kEmpty, which no 8- to 32-bit element can equal; a
+   64-bit pattern equal to it is kept apart.  The slots follow the
+   record. */
+constexpr uint64_t kEmpty = 0xa5a5a5a5a5a5a5a5u;
+
+struct Slot {
+    uint64_t key, value;
+};
+
+struct Hash {
+    int shift;      /* the home of x is mix(x) >> shift */
+    uint64_t seed;  /* mixed into every key */
+    npy_intp slots; /* a power of two */
+    npy_intp capacity;
+    npy_intp count;
+    uint64_t empty_hit; /* all ones when kEmpty is a pattern */
+    uint64_t empty_value;
+};
+
+static inline Slot *
+hash_slots(const Hash *h)
+{
+    return (Slot *)(h + 1);
+}
+
+/* Two multiplies with a shift between: every bit of x moves the top bits,
+   so floats and integers with long runs of equal low bits spread. */
+static inline npy_intp
+hash_home(const Hash *h, uint64_t x)
+{
+    uint64_t y = (x ^ h->seed) * 0x9e3779b97f4a7c15u;
+    y ^= y >> 29;
+    y *= 0xbf58476d1ce4e5b9u;
+    return (npy_intp)(y >> h->shift);
+}
+
+/* Whether `x` is a pattern of `h`, with its new in *value. */
+template <typename T>
+static inline bool
+hash_lookup(const Hash *h, T x, T *value)
+{
+    if (sizeof(T) == 8 && (uint64_t)x == kEmpty) {
+        *value = (T)h->empty_value;
+        return h->empty_hit != 0;
+    }
+    const Slot *slots = hash_slots(h);
+    const npy_intp last = h->slots - 1;
+    /* Ends: at least three quarters of the slots are empty. */
+    for (npy_intp s = hash_home(h, x);; s = (s + 1) & last) {
+        const uint64_t key = slots[s].key;
+        if (key == (uint64_t)x) {
+            *value = (T)slots[s].value;
+            return true;
+        }
+        if (key == kEmpty) {
+            return false;
+        }
+    }
+}
+
+static inline bool
+class_matches(const MatchPattern &k, uint64_t x)
+{
+    return ((x & k.and_mask) == k.and_bits) & ((x & k.not_mask) != k.not_bits);
+}
+
+/* A table's answer for x: whether it matches (the class folded in), and
+   its new in *value. */
+template <typename T>
+struct TableLookup {
+    const Table<T> *t;
+
+    bool
+    operator()(T x, T *value) const
+    {
+        *value = t->value[x];
+        return t->hit[x];
+    }
+};
+
+/* A hash's answer for x, the masked class (float NaNs) tested apart. */
+template <typename T>
+struct HashLookup {
+    const Hash *h;
+    MatchPattern klass;
+    bool has_class;
+
+    bool
+    operator()(T x, T *value) const
+    {
+        if (has_class && class_matches(klass, x)) {
+            *value = (T)klass.new_bits;
+            return true;
+        }
+        return hash_lookup<T>(h, x, value);
+    }
+};
+
+/* The lookup of T's elements in `lookup` (a Table or a Hash, by size). */
+template <typename T, bool kTable = sizeof(T) <= 2>
+struct LookupOf;
+template <typename T>
+struct LookupOf<T, true> {
+    typedef TableLookup<T> type;
+    static type
+    make(const void *lookup, const MatchPattern &, bool)
+    {
+        return type{(const Table<T> *)lookup};
+    }
+};
+template <typename T>
+struct LookupOf<T, false> {
+    typedef HashLookup<T> type;
+    static type
+    make(const void *lookup, const MatchPattern &klass, bool has_class)
+    {
+        return type{(const Hash *)lookup, klass, has_class};
+    }
+};
+
+}  // namespace
+
+#endif /* FENNICK_KERNELS_MANY_LOOKUP_H */
