@@ -204,6 +204,12 @@ MUTANTS = [
         simd_max="baseline",
     ),
     Mutant(
+        "replace_many: the prefilter's first range leaves its last old",
+        "src/kernels/plan_many.cpp",
+        "plan->span[0] = v[split] - v[0];",
+        "plan->span[0] = v[split] - v[0] - (split > 0);",
+    ),
+    Mutant(
         "replace_parallel returns on an error before its pieces end",
         "src/fennick/parallel.py",
         "wait(futures)  # no piece runs on after the call",

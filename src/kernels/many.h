@@ -13,6 +13,14 @@
 
 #include "plan.h"
 
+/* How a planned call is walked, chosen once by plan_many (overlapping
+   views aside, which the scalar lookup walk always serves). */
+enum ManyWalk {
+    MANY_FEW,         /* up to WALK_FEW patterns: each compared a vector */
+    MANY_FILTERED,    /* more: the prefilter of two ranges, then the lookup */
+    MANY_WHOLE_TABLE, /* every value of an 8- or 16-bit type matches */
+};
+
 struct ManyPlan {
     npy_intp size;      /* element bytes */
     npy_intp count;     /* exact patterns */
@@ -22,6 +30,8 @@ struct ManyPlan {
     bool has_class;
     MatchPattern klass; /* the masked class's test and new_bits */
     void *lookup;       /* the patterns' lookup once built, or NULL; owned */
+    ManyWalk walk;
+    uint64_t lo[2], span[2]; /* MANY_FILTERED's ranges (ManyFilter) */
 };
 
 /* Plans replacing olds[i] by news[pairwise ? i : 0] (i < n) in `a`.  Old
@@ -51,6 +61,10 @@ int lookup_add(void *lookup, npy_intp size, uint64_t old_bits,
    apart and ignores this). */
 void lookup_add_class(void *lookup, npy_intp size, const MatchPattern &klass);
 
+/* Whether every value of the element type matches in `lookup` (a table
+   of 8 or 16 bits; never for a hash). */
+bool lookup_whole(const void *lookup, npy_intp size);
+
 /* Builds the lookup of `plan` from its patterns and class, if it has none
    yet.  Call with the interpreter lock held.  Returns 0, or -1 with
    MemoryError set. */
@@ -60,5 +74,9 @@ int many_lookup_build(ManyPlan *plan);
    with its value in `before` (a copy of the bytes from the first run's
    start) when that is not NULL, else with the element itself. */
 void many_lookup_walk(ElemIter *it, const ManyPlan *plan, const char *before);
+
+/* The prefilter of `plan` for the vector walks (plan->walk is
+   MANY_FILTERED). */
+ManyFilter many_filter(const ManyPlan *plan);
 
 #endif /* FENNICK_KERNELS_MANY_H */

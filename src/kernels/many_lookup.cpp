@@ -224,6 +224,29 @@ lookup_add_class(void *lookup, npy_intp size, const MatchPattern &klass)
     }
 }
 
+bool
+lookup_whole(const void *lookup, npy_intp size)
+{
+    switch (size) {
+    case 1:
+        return ((const Table<uint8_t> *)lookup)->hits == 256;
+    case 2:
+        return ((const Table<uint16_t> *)lookup)->hits == 65536;
+    default:
+        return false;
+    }
+}
+
+ManyFilter
+many_filter(const ManyPlan *plan)
+{
+    return ManyFilter{{plan->lo[0], plan->lo[1]},
+                      {plan->span[0], plan->span[1]},
+                      plan->lookup,
+                      plan->has_class,
+                      plan->klass};
+}
+
 int
 many_lookup_build(ManyPlan *plan)
 {

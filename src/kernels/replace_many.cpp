@@ -29,9 +29,11 @@ few_patterns(const ManyPlan *plan, FewPatterns *few)
     return true;
 }
 
-/* Walks `a` by `plan` with the walks of `table`: a few olds a vector at a
-   time, more through the plan's lookup, which it builds.  Returns 0, or -1
-   with MemoryError set before anything was written. */
+/* Walks `a` by `plan` with the walks of `table`, as the plan chose: a few
+   olds a vector at a time, more behind the vector prefilter, a whole
+   recoding from its table; a view whose elements may share bytes through
+   the lookup (built here for a few olds), compared with a copy.  Returns
+   0, or -1 with MemoryError set before anything was written. */
 static int
 walk_many(PyArrayObject *a, ManyPlan *plan, const WalkTable *table)
 {
@@ -40,14 +42,21 @@ walk_many(PyArrayObject *a, ManyPlan *plan, const WalkTable *table)
     npy_intp span;
     const bool overlap =
         elem_iter_may_overlap(&it, PyArray_ITEMSIZE(a), &span);
+    const int log2_size = plan->size == 1   ? 0
+                          : plan->size == 2 ? 1
+                          : plan->size == 4 ? 2
+                                            : 3;
     FewPatterns few;
-    if (!overlap && few_patterns(plan, &few)) {
-        const int log2_size = plan->size == 1   ? 0
-                              : plan->size == 2 ? 1
-                              : plan->size == 4 ? 2
-                                                : 3;
+    if (!overlap && plan->walk == MANY_FEW && few_patterns(plan, &few)) {
         PyThreadState *save = PyEval_SaveThread();
         table->walk_few[log2_size](&it, &few);
+        PyEval_RestoreThread(save);
+        return 0;
+    }
+    if (!overlap && plan->walk == MANY_FILTERED) {
+        const ManyFilter filter = many_filter(plan);
+        PyThreadState *save = PyEval_SaveThread();
+        table->walk_many[log2_size](&it, &filter);
         PyEval_RestoreThread(save);
         return 0;
     }

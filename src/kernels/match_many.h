@@ -1,0 +1,84 @@
+/*
+ * Many olds a vector at a time (replace_many): a prefilter of two ranges of
+ * bits in front of the call's lookup, so that a vector none of whose lanes
+ * lies in a range costs two compares whatever the number of olds, and
+ * only the lanes in one are looked up, one by one.  Compiled once per
+ * vector width, in the unit of the few olds' walks.
+ */
+#ifndef FENNICK_KERNELS_MATCH_MANY_H
+#define FENNICK_KERNELS_MATCH_MANY_H
+
+#include "many_lookup.h"
+#include "matches.h"
+
+namespace {
+
+/* a[i] = new_k where a[i] == old_k for one of many olds, or where a[i] is
+   in the masked class: lanes with lo[k] <= x <= lo[k] + span[k] (bits as
+   unsigned integers, compared as x - lo[k] <= span[k]) are looked up,
+   the class is tested as a vector. */
+template <typename T>
+struct MatchMany {
+    typedef Simd<T> S;
+    typedef typename S::V V;
+    typedef typename S::M M;
+    typedef typename LookupOf<T>::type Lookup;
+    static constexpr bool kUniform = false;
+    static constexpr bool kOneCompare = false;
+    V lo0, span0, lo1, span1;
+    Lookup lookup;
+    bool has_class;
+    MatchMasked<T> klass;
+
+    explicit MatchMany(const ManyFilter &many)
+        : lo0(S::splat_bits(many.lo[0])), span0(S::splat_bits(many.span[0])),
+          lo1(S::splat_bits(many.lo[1])), span1(S::splat_bits(many.span[1])),
+          lookup(LookupOf<T>::make(many.lookup, many.klass, many.has_class)),
+          has_class(many.has_class), klass(many.klass)
+    {}
+    M
+    vec(V x, V *values) const
+    {
+        const M in = S::at_most(S::sub(x, lo0), span0)
+                     | S::at_most(S::sub(x, lo1), span1);
+        M m = S::from_lanes(0);
+        V v = x;
+        if (S::any(in)) {
+            // the lanes in range one by one, through memory
+            T lane[S::kLanes], value[S::kLanes];
+            S::store((char *)lane, x);
+            memcpy(value, lane, sizeof value);
+            uint64_t hits = 0;
+            for (uint64_t rest = S::lanes(in); rest != 0; rest &= rest - 1) {
+                const int i = __builtin_ctzll(rest);
+                hits |= (uint64_t)lookup(lane[i], &value[i]) << i;
+            }
+            v = S::load((const char *)value);
+            m = S::from_lanes(hits);
+        }
+        if (has_class) {
+            V cv;
+            const M mc = klass.vec(x, &cv);
+            v = S::blend(mc, cv, v);
+            m = m | mc;
+        }
+        *values = v;
+        return m;
+    }
+    bool
+    one(T x, T *value) const
+    {
+        return lookup(x, value);
+    }
+};
+
+template <typename T>
+static void
+walk_filtered(ElemIter *it, const ManyFilter *many)
+{
+    walk_with<T>(it, MatchMany<T>(*many));
+}
+
+}  // namespace
+
+#endif /* FENNICK_KERNELS_MATCH_MANY_H */
