@@ -36,7 +36,9 @@ struct MatchMany {
           lookup(LookupOf<T>::make(many.lookup, many.klass, many.has_class)),
           has_class(many.has_class), klass(many.klass)
     {}
-    M
+    /* Inlined into the walk's loop, where the ranges stay in registers;
+       the lookup of lanes in range is a call of its own. */
+    __attribute__((always_inline)) M
     vec(V x, V *values) const
     {
         const M in = S::at_most(S::sub(x, lo0), span0)
@@ -44,17 +46,7 @@ struct MatchMany {
         M m = S::from_lanes(0);
         V v = x;
         if (S::any(in)) {
-            // the lanes in range one by one, through memory
-            T lane[S::kLanes], value[S::kLanes];
-            S::store((char *)lane, x);
-            memcpy(value, lane, sizeof value);
-            uint64_t hits = 0;
-            for (uint64_t rest = S::lanes(in); rest != 0; rest &= rest - 1) {
-                const int i = __builtin_ctzll(rest);
-                hits |= (uint64_t)lookup(lane[i], &value[i]) << i;
-            }
-            v = S::load((const char *)value);
-            m = S::from_lanes(hits);
+            m = look_up(x, in, &v);
         }
         if (has_class) {
             V cv;
@@ -64,6 +56,22 @@ struct MatchMany {
         }
         *values = v;
         return m;
+    }
+    /* The lanes of `x` in `in` looked up one by one, through memory: which
+       match, and in *values the news (x's own lanes elsewhere). */
+    __attribute__((noinline)) M
+    look_up(V x, M in, V *values) const
+    {
+        T lane[S::kLanes], value[S::kLanes];
+        S::store((char *)lane, x);
+        S::store((char *)value, x);
+        uint64_t hits = 0;
+        for (uint64_t rest = S::lanes(in); rest != 0; rest &= rest - 1) {
+            const int i = __builtin_ctzll(rest);
+            hits |= (uint64_t)lookup(lane[i], &value[i]) << i;
+        }
+        *values = S::load((const char *)value);
+        return S::from_lanes(hits);
     }
     bool
     one(T x, T *value) const
