@@ -210,6 +210,12 @@ MUTANTS = [
         "plan->span[0] = v[split] - v[0] - (split > 0);",
     ),
     Mutant(
+        "replace_many: the dense table leaves its last value",
+        "src/kernels/many_lookup.h",
+        "if (i > d->span) {",
+        "if (i >= d->span) {",
+    ),
+    Mutant(
         "replace_parallel returns on an error before its pieces end",
         "src/fennick/parallel.py",
         "wait(futures)  # no piece runs on after the call",

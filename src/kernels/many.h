@@ -18,6 +18,7 @@
 enum ManyWalk {
     MANY_FEW,         /* up to WALK_FEW patterns: each compared a vector */
     MANY_FILTERED,    /* more: the prefilter of two ranges, then the lookup */
+    MANY_DENSE,       /* the same through a dense table (32, 64 bits) */
     MANY_WHOLE_TABLE, /* every value of an 8- or 16-bit type matches */
 };
 
@@ -31,7 +32,8 @@ struct ManyPlan {
     MatchPattern klass; /* the masked class's test and new_bits */
     void *lookup;       /* the patterns' lookup once built, or NULL; owned */
     ManyWalk walk;
-    uint64_t lo[2], span[2]; /* MANY_FILTERED's ranges (ManyFilter) */
+    uint64_t lo[2], span[2]; /* the prefilter's ranges (ManyFilter) */
+    void *dense;             /* MANY_DENSE's table, or NULL; owned */
 };
 
 /* Plans replacing olds[i] by news[pairwise ? i : 0] (i < n) in `a`.  Old
@@ -74,6 +76,11 @@ int many_lookup_build(ManyPlan *plan);
    with its value in `before` (a copy of the bytes from the first run's
    start) when that is not NULL, else with the element itself. */
 void many_lookup_walk(ElemIter *it, const ManyPlan *plan, const char *before);
+
+/* A dense table of the values from `lo` to `lo + span` for the patterns
+   of `plan` (which lie there), or NULL when memory runs out.  It takes
+   9 * (span + 1) bytes and a header. */
+void *dense_new(const ManyPlan *plan, uint64_t lo, uint64_t span);
 
 /* The prefilter of `plan` for the vector walks (plan->walk is
    MANY_FILTERED). */

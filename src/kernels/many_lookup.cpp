@@ -237,12 +237,28 @@ lookup_whole(const void *lookup, npy_intp size)
     }
 }
 
+void *
+dense_new(const ManyPlan *plan, uint64_t lo, uint64_t span)
+{
+    Dense *d = (Dense *)PyMem_RawCalloc(
+        1, sizeof(Dense) + (size_t)(span + 1) * (sizeof(uint64_t) + 1));
+    if (d != NULL) {
+        *d = Dense{lo, span};
+        for (npy_intp i = 0; i < plan->count; i++) {
+            const uint64_t at = plan->old_bits[i] - lo;
+            dense_values(d)[at] = plan->new_bits[i];
+            dense_hits(d)[at] = 1;
+        }
+    }
+    return d;
+}
+
 ManyFilter
 many_filter(const ManyPlan *plan)
 {
     return ManyFilter{{plan->lo[0], plan->lo[1]},
                       {plan->span[0], plan->span[1]},
-                      plan->lookup,
+                      plan->walk == MANY_DENSE ? plan->dense : plan->lookup,
                       plan->has_class,
                       plan->klass};
 }

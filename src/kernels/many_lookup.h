@@ -131,6 +131,50 @@ struct HashLookup {
     }
 };
 
+/* Elements of 32 or 64 bits whose patterns lie close together (codes of
+   classes, say): a table over the values from lo to lo + span, with room
+   for a few values a pattern, so that a lookup is a subtraction and two
+   loads.  The values (span + 1 of them) and then the hits follow the
+   record. */
+struct Dense {
+    uint64_t lo, span;
+};
+
+static inline uint64_t *
+dense_values(const Dense *d)
+{
+    return (uint64_t *)(d + 1);
+}
+
+static inline uint8_t *
+dense_hits(const Dense *d)
+{
+    return (uint8_t *)(dense_values(d) + d->span + 1);
+}
+
+/* A dense table's answer for x, the masked class tested apart. */
+template <typename T>
+struct DenseLookup {
+    const Dense *d;
+    MatchPattern klass;
+    bool has_class;
+
+    bool
+    operator()(T x, T *value) const
+    {
+        if (has_class && class_matches(klass, x)) {
+            *value = (T)klass.new_bits;
+            return true;
+        }
+        const uint64_t i = (T)(x - (T)d->lo); /* wraps, as the lanes do */
+        if (i > d->span) {
+            return false;
+        }
+        *value = (T)dense_values(d)[i];
+        return dense_hits(d)[i] != 0;
+    }
+};
+
 /* The lookup of T's elements in `lookup` (a Table or a Hash, by size). */
 template <typename T, bool kTable = sizeof(T) <= 2>
 struct LookupOf;

@@ -17,12 +17,11 @@ namespace {
    in the masked class: lanes with lo[k] <= x <= lo[k] + span[k] (bits as
    unsigned integers, compared as x - lo[k] <= span[k]) are looked up,
    the class is tested as a vector. */
-template <typename T>
+template <typename T, typename Lookup>
 struct MatchMany {
     typedef Simd<T> S;
     typedef typename S::V V;
     typedef typename S::M M;
-    typedef typename LookupOf<T>::type Lookup;
     static constexpr bool kUniform = false;
     static constexpr bool kOneCompare = false;
     V lo0, span0, lo1, span1;
@@ -30,11 +29,10 @@ struct MatchMany {
     bool has_class;
     MatchMasked<T> klass;
 
-    explicit MatchMany(const ManyFilter &many)
+    MatchMany(const ManyFilter &many, Lookup lookup)
         : lo0(S::splat_bits(many.lo[0])), span0(S::splat_bits(many.span[0])),
           lo1(S::splat_bits(many.lo[1])), span1(S::splat_bits(many.span[1])),
-          lookup(LookupOf<T>::make(many.lookup, many.klass, many.has_class)),
-          has_class(many.has_class), klass(many.klass)
+          lookup(lookup), has_class(many.has_class), klass(many.klass)
     {}
     /* Inlined into the walk's loop, where the ranges stay in registers;
        the lookup of lanes in range is a call of its own. */
@@ -80,11 +78,27 @@ struct MatchMany {
     }
 };
 
+/* The walk of many olds through the lookup that serves T's elements: a
+   table over every value (8 and 16 bits), a hash of the patterns. */
 template <typename T>
 static void
 walk_filtered(ElemIter *it, const ManyFilter *many)
 {
-    walk_with<T>(it, MatchMany<T>(*many));
+    typedef LookupOf<T> Of;
+    walk_with<T>(
+        it, MatchMany<T, typename Of::type>(
+                *many, Of::make(many->lookup, many->klass, many->has_class)));
+}
+
+/* The same through a dense table of the values near the patterns (32 and
+   64 bits). */
+template <typename T>
+static void
+walk_dense(ElemIter *it, const ManyFilter *many)
+{
+    const DenseLookup<T> dense{(const Dense *)many->lookup, many->klass,
+                               many->has_class};
+    walk_with<T>(it, MatchMany<T, DenseLookup<T>>(*many, dense));
 }
 
 }  // namespace

@@ -163,7 +163,25 @@ choose_walk(ManyPlan *plan)
        olds' ranges with two compares whatever their number; the lanes that
        pass are looked up one by one. */
     plan->walk = MANY_FILTERED;
-    return filter_ranges(plan);
+    if (filter_ranges(plan) < 0) {
+        return -1;
+    }
+    /* Wide patterns that lie close together (class codes): a table over
+       the values between the least and the most, no more than a few
+       entries a pattern (so its memory stays bounded by their count),
+       answers the lanes that pass with a subtraction and two loads,
+       where the hash mixes and probes. */
+    const uint64_t lo = plan->lo[0];
+    const uint64_t span = plan->lo[1] + plan->span[1] - lo;
+    if (plan->size >= 4 && span < 8 * (uint64_t)plan->count + 64) {
+        plan->dense = dense_new(plan, lo, span);
+        if (plan->dense == NULL) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        plan->walk = MANY_DENSE;
+    }
+    return 0;
 }
 
 PlanOutcome
@@ -280,7 +298,8 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
                          p.lookup,
                          MANY_FEW,
                          {0, 0},
-                         {0, 0}};
+                         {0, 0},
+                         NULL};
         if (many->has_class) {
             class_pattern(e, class_kind, &many->klass);
             many->klass.new_bits = class_new;
@@ -312,6 +331,7 @@ many_plan_free(ManyPlan *plan)
     PyMem_Free(plan->old_bits);
     PyMem_Free(plan->new_bits);
     PyMem_RawFree(plan->lookup);
+    PyMem_RawFree(plan->dense);
     plan->old_bits = plan->new_bits = NULL;
-    plan->lookup = NULL;
+    plan->lookup = plan->dense = NULL;
 }

@@ -53,10 +53,12 @@ walk_many(PyArrayObject *a, ManyPlan *plan, const WalkTable *table)
         PyEval_RestoreThread(save);
         return 0;
     }
-    if (!overlap && plan->walk == MANY_FILTERED) {
+    if (!overlap
+        && (plan->walk == MANY_FILTERED || plan->walk == MANY_DENSE)) {
         const ManyFilter filter = many_filter(plan);
+        const int walk = plan->walk == MANY_DENSE ? 2 + log2_size : log2_size;
         PyThreadState *save = PyEval_SaveThread();
-        table->walk_many[log2_size](&it, &filter);
+        table->walk_many[walk](&it, &filter);
         PyEval_RestoreThread(save);
         return 0;
     }

@@ -79,7 +79,8 @@ typedef void (*WalkFewFunc)(ElemIter *it, const FewPatterns *few);
    pattern lies in one of two ranges of bits taken as unsigned integers,
    lo[k] <= x <= lo[k] + span[k]; only the lanes in one go to `lookup` (a
    table over every value for 8- and 16-bit elements, a hash of the
-   patterns for wider ones, many_lookup.h).  The masked class, if any, is
+   patterns or a dense table of the values near them for wider ones,
+   many_lookup.h).  The masked class, if any, is
    tested as a vector apart (and folded into a table too). */
 struct ManyFilter {
     uint64_t lo[2], span[2];
@@ -99,7 +100,8 @@ struct WalkTable {
     WalkFunc walk[WALK_KINDS];
     WalkCopyFunc walk_copy[WALK_KINDS];
     const WalkFewFunc *walk_few;   /* 4, by log2 of the element size */
-    const WalkManyFunc *walk_many; /* the same */
+    const WalkManyFunc *walk_many; /* 6: the same, then through a dense
+                                      table, for 4 and 8 bytes */
 };
 
 /* One table per vector width compiled in, each from its own build of the

@@ -26,14 +26,14 @@
 
 /* Declared extern first: a namespace-scope const is otherwise local. */
 extern const WalkFewFunc WALK_FEW_TABLE[4];
-extern const WalkManyFunc WALK_MANY_TABLE[4];
+extern const WalkManyFunc WALK_MANY_TABLE[6];
 
 #ifdef WALK_FEW_UNIT
 const WalkFewFunc WALK_FEW_TABLE[4] = {walk_few<uint8_t>, walk_few<uint16_t>,
                                        walk_few<uint32_t>, walk_few<uint64_t>};
-const WalkManyFunc WALK_MANY_TABLE[4] = {
-    walk_filtered<uint8_t>, walk_filtered<uint16_t>, walk_filtered<uint32_t>,
-    walk_filtered<uint64_t>};
+const WalkManyFunc WALK_MANY_TABLE[6] = {
+    walk_filtered<uint8_t>,  walk_filtered<uint16_t>, walk_filtered<uint32_t>,
+    walk_filtered<uint64_t>, walk_dense<uint32_t>,    walk_dense<uint64_t>};
 #else
 extern const WalkTable WALK_TABLE;
 /* Both walks of each kind, in WalkKind's order. */
