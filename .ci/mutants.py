@@ -199,8 +199,8 @@ MUTANTS = [
     Mutant(
         "replace_many: hash probes only the home slot of a value",
         "src/kernels/many_lookup.h",
-        "if (key == kEmpty) {\n            return false;",
-        "if (key != (uint64_t)x) {\n            return false;",
+        "for (int j = 0; j < kProbes; j++) {",
+        "for (int j = 0; j < 1; j++) {",
         simd_max="baseline",
     ),
     Mutant(

@@ -49,8 +49,8 @@ void many_plan_free(ManyPlan *plan);
 
 /* An empty lookup for up to `capacity` patterns of `size` bytes: a table
    over every value for 8- and 16-bit elements (3 * 2**16 bytes at most),
-   a hash of the patterns for wider ones (at most 8 slots of 16 bytes a
-   pattern, and a header).  Returns NULL when memory runs out. */
+   a hash of the patterns for wider ones (under 9 slots of 16 bytes a
+   pattern, 4 more and a header).  Returns NULL when memory runs out. */
 void *lookup_new(npy_intp size, npy_intp capacity);
 
 /* Adds `old_bits` -> `new_bits` unless `old_bits` is there already, in

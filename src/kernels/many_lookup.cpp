@@ -16,9 +16,9 @@
 
 namespace {
 
-/* A hash for up to `capacity` patterns: a power of two of slots, at least
-   four per pattern, so that it is at most a quarter full.  Returns NULL
-   when memory runs out. */
+/* A hash for up to `capacity` patterns: a power of two of homes, at least
+   four per pattern, so that it is at most a quarter full, and the slots
+   past them.  Returns NULL when memory runs out. */
 Hash *
 hash_for(npy_intp capacity)
 {
@@ -26,7 +26,8 @@ hash_for(npy_intp capacity)
     while (((npy_intp)1 << log2_slots) < 4 * capacity) {
         log2_slots++;
     }
-    const size_t slots = (size_t)1 << log2_slots;
+    const size_t homes = (size_t)1 << log2_slots;
+    const size_t slots = homes + (size_t)capacity + kProbes;
     Hash *h = (Hash *)PyMem_RawMalloc(sizeof(Hash) + slots * sizeof(Slot));
     if (h != NULL) {
         /* The record's address varies from call to call and from run to
@@ -35,7 +36,7 @@ hash_for(npy_intp capacity)
             ((uint64_t)(uintptr_t)h >> 4) * 0xd6e8feb86659fd93u;
         *h = Hash{64 - log2_slots,
                   seed ^ (seed >> 32),
-                  (npy_intp)slots,
+                  (npy_intp)homes,
                   capacity,
                   0,
                   0,
@@ -63,9 +64,8 @@ hash_add(Hash *h, uint64_t key, uint64_t value, uint64_t *known)
         return 1;
     }
     Slot *slots = hash_slots(h);
-    const npy_intp last = h->slots - 1;
     npy_intp s = hash_home(h, key);
-    for (; slots[s].key != kEmpty; s = (s + 1) & last) {
+    for (; slots[s].key != kEmpty; s++) {
         if (slots[s].key == key) {
             *known = slots[s].value;
             return 0;

@@ -30,9 +30,12 @@ struct Table {
     size_t hits; /* values that match: all of them for a whole recoding */
 };
 
-/* Elements of 32 or 64 bits: open addressing with linear probing in a
-   power of two of slots, at most a quarter of them full, so that a probe
-   for a value that is not there mostly stops at the first slot.  An empty
+/* Elements of 32 or 64 bits: open addressing with linear probing from a
+   home among a power of two of slots, at most a quarter of them full, so
+   that a probe for a value that is not there mostly stops at the first
+   slot.  Probes never wrap: past the last home lie as many slots again as
+   the hash holds patterns, and kProbes more, so that every run of full
+   slots ends before the record does.  An empty
    slot holds the key kEmpty, which no 8- to 32-bit element can equal; a
    64-bit pattern equal to it is kept apart.  The slots follow the
    record. */
@@ -45,7 +48,7 @@ struct Slot {
 struct Hash {
     int shift;      /* the home of x is mix(x) >> shift */
     uint64_t seed;  /* mixed into every key */
-    npy_intp slots; /* a power of two */
+    npy_intp slots; /* homes: a power of two */
     npy_intp capacity;
     npy_intp count;
     uint64_t empty_hit; /* all ones when kEmpty is a pattern */
@@ -58,18 +61,22 @@ hash_slots(const Hash *h)
     return (Slot *)(h + 1);
 }
 
-/* Two multiplies with a shift between: every bit of x moves the top bits,
-   so floats and integers with long runs of equal low bits spread. */
+/* The top bits of x (with the seed) times 2**64 over the golden ratio
+   depend on every bit of x: floats and integers with long runs of equal
+   low bits spread. */
 static inline npy_intp
 hash_home(const Hash *h, uint64_t x)
 {
-    uint64_t y = (x ^ h->seed) * 0x9e3779b97f4a7c15u;
-    y ^= y >> 29;
-    y *= 0xbf58476d1ce4e5b9u;
-    return (npy_intp)(y >> h->shift);
+    return (npy_intp)(((x ^ h->seed) * 0x9e3779b97f4a7c15u) >> h->shift);
 }
 
-/* Whether `x` is a pattern of `h`, with its new in *value. */
+/* Whether `x` is a pattern of `h`, with its new in *value.  The first
+   kProbes slots from its home are read with no branch (a pattern lies
+   before the first empty slot from its home, and at most a quarter of
+   the slots are full, so these mostly decide); past them, one at a
+   time. */
+constexpr int kProbes = 4;
+
 template <typename T>
 static inline bool
 hash_lookup(const Hash *h, T x, T *value)
@@ -79,9 +86,21 @@ hash_lookup(const Hash *h, T x, T *value)
         return h->empty_hit != 0;
     }
     const Slot *slots = hash_slots(h);
-    const npy_intp last = h->slots - 1;
-    /* Ends: at least three quarters of the slots are empty. */
-    for (npy_intp s = hash_home(h, x);; s = (s + 1) & last) {
+    const npy_intp at = hash_home(h, x);
+    uint64_t hit = 0, found = 0, empty = 0;
+    for (int j = 0; j < kProbes; j++) {
+        const Slot &s = slots[at + j];
+        const uint64_t m = 0 - (uint64_t)(s.key == (uint64_t)x);
+        found |= s.value & m;
+        hit |= m;
+        empty |= s.key == kEmpty;
+    }
+    if ((hit | empty) != 0) {
+        *value = (T)found;
+        return hit != 0;
+    }
+    /* Ends: a run of full slots ends before the record does. */
+    for (npy_intp s = at + kProbes;; s++) {
         const uint64_t key = slots[s].key;
         if (key == (uint64_t)x) {
             *value = (T)slots[s].value;
