@@ -212,6 +212,25 @@ MUTANTS = [
         simd_max="baseline",
     ),
     Mutant(
+        "replace_many: hash probes only the home slot of a value",
+        "src/kernels/many_lookup.h",
+        "for (int j = 0; j < kProbes; j++) {",
+        "for (int j = 0; j < 1; j++) {",
+        simd_max="baseline",
+    ),
+    Mutant(
+        "replace_many: the prefilter's first range leaves its last old",
+        "src/kernels/plan_many.cpp",
+        "plan->span[0] = v[split] - v[0];",
+        "plan->span[0] = v[split] - v[0] - (split > 0);",
+    ),
+    Mutant(
+        "replace_many: the dense table leaves its last value",
+        "src/kernels/many_lookup.h",
+        "if (i > d->span) {",
+        "if (i >= d->span) {",
+    ),
+    Mutant(
         "replace_parallel returns on an error before its pieces end",
         "src/fennick/parallel.py",
         "wait(futures)  # no piece runs on after the call",

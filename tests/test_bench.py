@@ -53,6 +53,8 @@ def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
         else:  # every rival on these 1-d arrays, pandas where installed
             timed |= set(competitors.MANY[cases.CALLS[r["call"]][1]])
             timed -= set() if pandas else {"pandas"}
+            if np.dtype(r["dtype"]).kind not in "iu":  # NumPy's int table
+                timed -= {"isin table"}
         assert timed <= set(r["times_ns"]) and "best_idiom" in r
         assert all(t > 0 for t in r["times_ns"].values())
 
@@ -72,8 +74,12 @@ def test_patterns_cover_their_share(match):
 
 @pytest.mark.parametrize("call", cases.MANY)
 def test_calls_find_every_match_again_after_their_way_back(call):
-    dtype = cases.MANY_DTYPES[cases.CALLS[call][1]][-1]
     match = "every" if call == "65536 table" else "50%"
+    dtype = [
+        d
+        for d in cases.MANY_DTYPES[cases.CALLS[call][1]]
+        if cases.serves(call, d, match)
+    ][-1]
     case = cases.Case(dtype, "1-d", 10**4, match, call)
     a, forth, back, matches = cases.make_case(case, np.random.default_rng(1))
     assert matches / a.size == pytest.approx(cases.MATCHES[match][1], abs=0.02)

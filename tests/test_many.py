@@ -2,7 +2,11 @@
 every element compared with the olds as it was before the call."""
 
 import math
+import os
 import re
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
@@ -11,6 +15,7 @@ from hypothesis import strategies as st
 from hypothesis.extra.numpy import array_shapes
 from test_properties import NUMERIC, random_view, scalars
 
+from conftest import BITS as BITS_OF_SIZE
 from conftest import (
     NOT_ARRAY,
     READ_ONLY,
@@ -21,6 +26,8 @@ from conftest import (
     bits_of,
     exact_value,
     fill_from_pool,
+    float_pool,
+    int_pool,
     over_bytes,
     placed,
     raises_msg,
@@ -94,10 +101,12 @@ def match_old(a, old):
         return a == a.dtype.type(key)
 
 
-def check_many(view, olds, news, pairwise, guard=None, run=None):
-    """replace_many(view, olds, new) (or `run()`) against the oracle."""
+def check_many(view, olds, news, pairwise, guard=None, run=None, wanted=None):
+    """replace_many(view, olds, new) (or `run()`) against the oracle (or
+    `wanted`, its answer found before)."""
     before = view.copy()
-    wanted = expected_many(view, olds, news, pairwise)
+    if wanted is None:
+        wanted = expected_many(view, olds, news, pairwise)
     new = news if pairwise else news[0]
     if run is None:
 
@@ -165,6 +174,118 @@ def test_agrees_with_oracle(data):
     for run in [None, *runs]:
         region[...] = start
         check_many(view, olds, news, pairwise, Guard(region, view), run)
+
+
+def many_olds(dtype, count, rng):
+    """`count` olds as the element type holds them: clusters of
+    consecutive bits from random places, values from the type's pool (NaN,
+    zeros of both signs, the extremes, ints past 2**53 and 2**63) and
+    random bits, with repeats."""
+    bits = BITS_OF_SIZE[dtype.itemsize]
+    top = 2 ** (8 * dtype.itemsize)
+    parts = []
+    while sum(map(len, parts)) < count:
+        kind = rng.integers(3)
+        if kind == 0:
+            start = int.from_bytes(rng.bytes(8), "little") % top
+            step = int(rng.choice([1, 1, 2, 3, 1000]))
+            length = int(rng.integers(1, count + 1))
+            parts.append([(start + step * i) % top for i in range(length)])
+        elif kind == 1:
+            pool = float_pool(dtype) if dtype.kind == "f" else int_pool(dtype)
+            parts.append(rng.choice(bits_of(pool), 5).tolist())
+        else:
+            parts.append(
+                [
+                    int.from_bytes(rng.bytes(8), "little") % top
+                    for _ in range(5)
+                ]
+            )
+    drawn = np.array(sum(parts, [])[:count], np.uint64).astype(bits)
+    rng.shuffle(drawn)
+    return drawn.view(dtype).tolist()
+
+
+def beside(view, olds, rng):
+    """Puts into some elements of `view` the bits next to olds' (one more
+    and one less, as unsigned integers), the edges of the ranges a
+    prefilter may draw around them."""
+    bits = BITS_OF_SIZE[view.dtype.itemsize]
+    held = [as_element(view.dtype, o) for o in olds]
+    held = np.array([h for h in held if h is not None], view.dtype)
+    if view.size == 0 or held.size == 0:
+        return
+    near = bits_of(held).astype(np.uint64)  # wraps, as the lanes do
+    one = np.ones(1, np.uint64)
+    near = np.concatenate(
+        [
+            near - one,
+            near + one,
+            near.min(keepdims=True) - one,
+            near.max(keepdims=True) + one,
+        ]
+    )
+    flat = view.reshape(-1) if view.flags.forc else None
+    if flat is None:
+        return
+    picks = rng.integers(0, view.size, min(view.size, near.size) // 2 + 1)
+    flat.view(bits)[picks] = rng.choice(near, picks.size).astype(bits)
+
+
+@settings(max_examples=40, deadline=None)
+@given(st.data())
+def test_many_olds_agree_with_oracle(data):
+    # Past a few olds the vectors turn away what lies outside the olds'
+    # ranges and look up the rest: 9 to 2000 olds in clusters and apart,
+    # with repeats and the pool's edges, over elements that hold them and
+    # the bits beside them, by every width's loops.
+    draw = data.draw
+    dtype = draw(st.sampled_from(NUMERIC))
+    rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
+    count = draw(st.one_of(st.integers(9, 40), st.integers(41, 2000)))
+    olds = many_olds(dtype, count, rng)
+    edges = draw(st.lists(scalars(dtype), max_size=3))
+    olds[: len(edges)] = edges
+    pairwise = draw(st.booleans())
+    if pairwise:
+        # news that depend on the old alone, or not: repeats agree or clash
+        agree = draw(st.booleans())
+        news = [
+            olds[(i * 7 + 3) % count]
+            if agree
+            else olds[int(rng.integers(count))]
+            for i in range(count)
+        ]
+        if agree:
+            by_old = {}
+            news = [
+                by_old.setdefault(old_key(dtype, o), n)
+                for o, n in zip(olds, news, strict=True)
+            ]
+    else:
+        news = [olds[int(rng.integers(count))]]
+    shape = draw(
+        st.one_of(
+            array_shapes(min_dims=0, max_dims=3, min_side=0, max_side=8),
+            st.integers(0, 300).map(lambda n: (n,)),
+        )
+    )
+    region, base = placed(dtype, shape, 0, order=draw(st.sampled_from("CF")))
+    view = random_view(draw, base)
+    fill_from_pool(view, olds, int(rng.integers(2**32)))
+    beside(view, olds, rng)
+    start = region.copy()
+    wanted = expected_many(view, olds, news, pairwise)
+    handed = pairs(olds, news if pairwise else news[0])
+    runs = [
+        lambda w=w: _reference_loops.replace_many_with(w, view, *handed)
+        for w in _reference_loops.widths
+    ]
+    for run in [None, *runs]:
+        region[...] = start
+        check_many(
+            view, olds, news, pairwise, Guard(region, view), run, wanted
+        )
 
 
 def test_a_whole_recoding_table():
@@ -322,3 +443,94 @@ def test_forms_and_element_types(a, old, new, want):
     else:
         assert replace_many(a, old, new) is a
     np.testing.assert_array_equal(a, np.asarray(want, a.dtype))
+
+
+# Under a limit on the address space: a child process, so that a crash or
+# an abort fails the test instead of the run.  AddressSanitizer reserves
+# its shadow memory at start and cannot work under such a limit.
+LIMITED = pytest.mark.skipif(
+    not sys.platform.startswith("linux")
+    or "asan" in os.environ.get("LD_PRELOAD", ""),
+    reason="needs /proc and an address space of its own",
+)
+
+
+def run_limited(body, headroom):
+    """Runs `body` in a child whose address space may grow by `headroom`
+    bytes past what it holds after importing; returns its stdout."""
+    code = textwrap.dedent(
+        f"""
+        import resource, numpy as np, fennick
+        pages = int(open("/proc/self/statm").read().split()[0])
+        hard = resource.getrlimit(resource.RLIMIT_AS)[1]
+        soft = pages * resource.getpagesize() + {headroom}
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        """
+    ) + textwrap.dedent(body)
+    done = subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
+    assert done.returncode == 0, done.stderr[-2000:]
+    return done.stdout
+
+
+@LIMITED
+@pytest.mark.parametrize("dtype", ["u8", "i8", "u4", "f8"])
+def test_olds_that_collide_take_memory_by_their_count(dtype):
+    # Olds whose products by the golden ratio share their top bits (a
+    # hash keyed by those bits alone would pile them up or grow without
+    # end), then runs of consecutive values and of floats' exponents: the
+    # lookup takes a few pages for each, within 64 MiB whatever the values.
+    out = run_limited(
+        f"""
+        dtype = np.dtype("{dtype}")
+        bits = 8 * dtype.itemsize
+        inv = pow(0x9e3779b97f4a7c15, -1, 2**64)
+        tries = [
+            [inv * i % 2**64 for i in range(5)] + list(range(1000, 1004)),
+            [(inv * i % 2**64) >> (64 - bits) for i in range(2000)],
+            [i << (bits - 12) for i in range(2000)],
+            list(range(2000)),
+        ]
+        for olds in tries:
+            olds = np.array(olds, "u8").astype(dtype.str.replace("f", "u"))
+            olds = np.unique(olds).view(dtype)
+            olds = olds[~np.isnan(olds)] if dtype.kind == "f" else olds
+            a = np.concatenate([olds, olds[::-1], np.zeros(7, dtype)])
+            want = np.where(np.isin(a, olds), 3, a).astype(dtype)
+            fennick.replace_many(a, olds.tolist(), 3)
+            assert np.array_equal(a, want)
+        print("ok")
+        """,
+        64 << 20,
+    )
+    assert out == "ok\n"
+
+
+@LIMITED
+def test_a_lookup_without_memory_raises_and_keeps_nothing():
+    # Four million olds need a lookup of half a GiB: MemoryError, every
+    # time, with the array untouched and nothing kept (a later call that
+    # fits still runs).
+    out = run_limited(
+        """
+        olds = np.arange(1, 2**22 + 2, dtype=np.int64)
+        a = np.arange(10, dtype=np.int64)
+        for _ in range(5):
+            try:
+                fennick.replace_many(a, olds, 0)
+            except MemoryError:
+                pass
+            else:
+                raise AssertionError("no MemoryError")
+        assert np.array_equal(a, np.arange(10))
+        fennick.replace_many(a, olds[: 2**17], 0)
+        assert np.array_equal(a, [0] * 10)
+        print("ok")
+        """,
+        600 << 20,
+    )
+    assert out == "ok\n"

@@ -13,6 +13,15 @@
 
 #include "plan.h"
 
+/* How a planned call is walked, chosen once by plan_many (overlapping
+   views aside, which the scalar lookup walk always serves). */
+enum ManyWalk {
+    MANY_FEW,         /* up to WALK_FEW patterns: each compared a vector */
+    MANY_FILTERED,    /* more: the prefilter of two ranges, then the lookup */
+    MANY_DENSE,       /* the same through a dense table (32, 64 bits) */
+    MANY_WHOLE_TABLE, /* every value of an 8- or 16-bit type matches */
+};
+
 struct ManyPlan {
     npy_intp size;      /* element bytes */
     npy_intp count;     /* exact patterns */
@@ -22,6 +31,9 @@ struct ManyPlan {
     bool has_class;
     MatchPattern klass; /* the masked class's test and new_bits */
     void *lookup;       /* the patterns' lookup once built, or NULL; owned */
+    ManyWalk walk;
+    uint64_t lo[2], span[2]; /* the prefilter's ranges (ManyFilter) */
+    void *dense;             /* MANY_DENSE's table, or NULL; owned */
 };
 
 /* Plans replacing olds[i] by news[pairwise ? i : 0] (i < n) in `a`.  Old
@@ -36,28 +48,40 @@ PlanOutcome plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds,
 void many_plan_free(ManyPlan *plan);
 
 /* An empty lookup for up to `capacity` patterns of `size` bytes: a table
-   over every value for 8- and 16-bit elements, a hash of the patterns for
-   wider ones.  Returns NULL when memory runs out. */
+   over every value for 8- and 16-bit elements (3 * 2**16 bytes at most),
+   a hash of the patterns for wider ones (under 9 slots of 16 bytes a
+   pattern, 4 more and a header).  Returns NULL when memory runs out. */
 void *lookup_new(npy_intp size, npy_intp capacity);
 
 /* Adds `old_bits` -> `new_bits` unless `old_bits` is there already, in
-   which case *known gets its new; a hash may move to a bigger record.
-   Returns 1 when added, 0 when there already, -1 when memory ran out. */
-int lookup_add(void **lookup, npy_intp size, uint64_t old_bits,
+   which case *known gets its new.  Returns 1 when added, 0 when there
+   already, -1 when the lookup holds its capacity already. */
+int lookup_add(void *lookup, npy_intp size, uint64_t old_bits,
                uint64_t new_bits, uint64_t *known);
 
 /* Adds the masked class `klass` (a table folds it in; a hash tests it
    apart and ignores this). */
 void lookup_add_class(void *lookup, npy_intp size, const MatchPattern &klass);
 
+/* Whether every value of the element type matches in `lookup` (a table
+   of 8 or 16 bits; never for a hash). */
+bool lookup_whole(const void *lookup, npy_intp size);
+
 /* Builds the lookup of `plan` from its patterns and class, if it has none
    yet.  Call with the interpreter lock held.  Returns 0, or -1 with
    MemoryError set. */
 int many_lookup_build(ManyPlan *plan);
 
-/* Replaces through the lookup, element by element, comparing each element
-   with its value in `before` (a copy of the bytes from the first run's
-   start) when that is not NULL, else with the element itself. */
-void many_lookup_walk(ElemIter *it, const ManyPlan *plan, const char *before);
+/* Replaces through the lookup, element by element. */
+void many_lookup_walk(ElemIter *it, const ManyPlan *plan);
+
+/* A dense table of the values from `lo` to `lo + span` for the patterns
+   of `plan` (which lie there), or NULL when memory runs out.  It takes
+   9 * (span + 1) bytes and a header. */
+void *dense_new(const ManyPlan *plan, uint64_t lo, uint64_t span);
+
+/* The prefilter of `plan` for the vector walks (plan->walk is
+   MANY_FILTERED). */
+ManyFilter many_filter(const ManyPlan *plan);
 
 #endif /* FENNICK_KERNELS_MANY_H */

@@ -1,10 +1,8 @@
 /*
- * Many olds through a lookup, element by element.  For 8- and 16-bit
- * elements a table over every value says whether it matches and what
- * replaces it.  Wider elements look their bits up in a hash of the
- * patterns, behind a filter of 2**16 bits that turns most non-matching
- * elements away with one load; the masked class (float NaNs) is tested
- * apart.
+ * Many olds through a lookup (many_lookup.h), element by element: the
+ * walk of copies of views whose elements may share bytes, and of wholly
+ * recoded 8- and 16-bit elements; the lookups' construction.  The hash is sized once
+ * from the number of patterns and never grows.
  *
  * Scalar code, the same on every processor; the walk never stores into an
  * element that does not match.
@@ -13,144 +11,14 @@
 
 #include "../iter/elem_iter.h"
 #include "many.h"
+#include "many_lookup.h"
 #include "simd_lanes.h"
 
 namespace {
 
-/* Elements of 8 or 16 bits: hit[v] when v matches, value[v] its new (zero
-   elsewhere, so that any element's can be read). */
-template <typename T>
-struct Table {
-    uint8_t hit[(size_t)1 << (8 * sizeof(T))];
-    T value[(size_t)1 << (8 * sizeof(T))];
-    size_t hits; /* values that match: all of them for a whole recoding */
-};
-
-/* Elements of 32 or 64 bits: open addressing in which every pattern lies
-   at most kProbes slots past its home, so that a lookup reads a fixed
-   number of slots with no branch; a table that cannot place a pattern so
-   doubles.  An empty slot holds the key kEmpty, which no 8- to 32-bit
-   element can equal; a 64-bit pattern equal to it is kept apart.  The
-   slots (kProbes - 1 spare ones at the end, so that no probe wraps) follow
-   the record. */
-constexpr int kProbes = 4;
-constexpr uint64_t kEmpty = 0xa5a5a5a5a5a5a5a5u;
-
-struct Slot {
-    uint64_t key, value;
-};
-
-struct Hash {
-    int shift; /* the home of x is hash(x) >> shift */
-    npy_intp slots;
-    uint64_t empty_hit; /* all ones when kEmpty is a pattern */
-    uint64_t empty_value;
-};
-
-inline Slot *
-hash_slots(const Hash *h)
-{
-    return (Slot *)(h + 1);
-}
-
-/* The top bits of x times 2**64 over the golden ratio depend on every bit
-   of x: floats and integers with long runs of equal low bits spread. */
-inline npy_intp
-home(const Hash *h, uint64_t x)
-{
-    return (npy_intp)((x * 0x9e3779b97f4a7c15u) >> h->shift);
-}
-
-inline bool
-class_matches(const MatchPattern &k, uint64_t x)
-{
-    return ((x & k.and_mask) == k.and_bits) & ((x & k.not_mask) != k.not_bits);
-}
-
-Hash *
-hash_new(int log2_slots)
-{
-    const size_t slots = ((size_t)1 << log2_slots) + kProbes - 1;
-    Hash *h = (Hash *)PyMem_RawMalloc(sizeof(Hash) + slots * sizeof(Slot));
-    if (h != NULL) {
-        *h = Hash{64 - log2_slots, (npy_intp)1 << log2_slots, 0, 0};
-        for (size_t i = 0; i < slots; i++) {
-            hash_slots(h)[i] = Slot{kEmpty, 0};
-        }
-    }
-    return h;
-}
-
-/* Where `x` is or would go, within reach of its home; -1 when there is no
-   room.  *found when it is there. */
-npy_intp
-hash_find(const Hash *h, uint64_t x, bool *found)
-{
-    const Slot *slots = hash_slots(h);
-    const npy_intp at = home(h, x);
-    for (npy_intp s = at; s < at + kProbes; s++) {
-        if (slots[s].key == kEmpty || slots[s].key == x) {
-            *found = slots[s].key == x;
-            return s;
-        }
-    }
-    *found = false;
-    return -1;
-}
-
-/* Adds a pattern that is not there, doubling the hash (into a new record)
-   until it finds a place.  Returns false when memory runs out. */
-bool
-hash_put(Hash **hp, uint64_t key, uint64_t value)
-{
-    if (key == kEmpty) {
-        (*hp)->empty_hit = ~(uint64_t)0;
-        (*hp)->empty_value = value;
-        return true;
-    }
-    bool found;
-    npy_intp s;
-    while ((s = hash_find(*hp, key, &found)) < 0) {
-        Hash *old = *hp;
-        Hash *bigger = hash_new(64 - old->shift + 1);
-        if (bigger == NULL) {
-            return false;
-        }
-        bigger->empty_hit = old->empty_hit;
-        bigger->empty_value = old->empty_value;
-        const Slot *slots = hash_slots(old);
-        for (npy_intp i = 0; i < old->slots + kProbes - 1; i++) {
-            if (slots[i].key != kEmpty
-                && !hash_put(&bigger, slots[i].key, slots[i].value)) {
-                PyMem_RawFree(bigger);
-                return false;
-            }
-        }
-        PyMem_RawFree(old);
-        *hp = bigger;
-    }
-    hash_slots(*hp)[s] = Slot{key, value};
-    return true;
-}
-
-/* Whether `key` is there, with its value in *value. */
-bool
-hash_known(const Hash *h, uint64_t key, uint64_t *value)
-{
-    if (key == kEmpty) {
-        *value = h->empty_value;
-        return h->empty_hit != 0;
-    }
-    bool found;
-    const npy_intp s = hash_find(h, key, &found);
-    if (found) {
-        *value = hash_slots(h)[s].value;
-    }
-    return found;
-}
-
-/* A hash for up to `capacity` patterns: at most a quarter full at
-   first. */
+/* A hash for up to `capacity` patterns: a power of two of homes, at least
+   four per pattern, so that it is at most a quarter full, and the slots
+   past them.  Returns NULL when memory runs out. */
 Hash *
 hash_for(npy_intp capacity)
 {
@@ -158,7 +26,57 @@ hash_for(npy_intp capacity)
     while (((npy_intp)1 << log2_slots) < 4 * capacity) {
         log2_slots++;
     }
-    return hash_new(log2_slots);
+    const size_t homes = (size_t)1 << log2_slots;
+    const size_t slots = homes + (size_t)capacity + kProbes;
+    Hash *h = (Hash *)PyMem_RawMalloc(sizeof(Hash) + slots * sizeof(Slot));
+    if (h != NULL) {
+        /* The record's address varies from call to call and from run to
+           run: a seed that no one choosing the olds can know. */
+        const uint64_t seed =
+            ((uint64_t)(uintptr_t)h >> 4) * 0xd6e8feb86659fd93u;
+        *h = Hash{64 - log2_slots,
+                  seed ^ (seed >> 32),
+                  (npy_intp)homes,
+                  capacity,
+                  0,
+                  0,
+                  0};
+        for (size_t i = 0; i < slots; i++) {
+            hash_slots(h)[i] = Slot{kEmpty, 0};
+        }
+    }
+    return h;
+}
+
+/* Adds `key` -> `value` unless `key` is there, in which case *known gets
+   its value.  Returns 1 when added, 0 when there already, -1 when the hash
+   holds its capacity already (never, for a caller that sized it). */
+int
+hash_add(Hash *h, uint64_t key, uint64_t value, uint64_t *known)
+{
+    if (key == kEmpty) {
+        if (h->empty_hit != 0) {
+            *known = h->empty_value;
+            return 0;
+        }
+        h->empty_hit = ~(uint64_t)0;
+        h->empty_value = value;
+        return 1;
+    }
+    Slot *slots = hash_slots(h);
+    npy_intp s = hash_home(h, key);
+    for (; slots[s].key != kEmpty; s++) {
+        if (slots[s].key == key) {
+            *known = slots[s].value;
+            return 0;
+        }
+    }
+    if (h->count == h->capacity) {
+        return -1;
+    }
+    h->count++;
+    slots[s] = Slot{key, value};
+    return 1;
 }
 
 template <typename T>
@@ -188,63 +106,6 @@ table_add_class(Table<T> *t, const MatchPattern &klass)
     }
 }
 
-/* Where each element's value before the call is read from. */
-struct Source {
-    uintptr_t delta; /* from an element to its value's copy, or 0 */
-
-    const char *
-    at(const char *p) const
-    {
-        return (const char *)((uintptr_t)p + delta);
-    }
-};
-
-/* A table's answer for x: whether it matches, and its new in *value. */
-template <typename T>
-struct TableLookup {
-    const Table<T> *t;
-
-    bool
-    operator()(T x, T *value) const
-    {
-        *value = t->value[x];
-        return t->hit[x];
-    }
-};
-
-/* A hash's answer for x: every slot within reach of its home read with no
-   branch, then the masked class. */
-template <typename T>
-struct HashLookup {
-    const Hash *h;
-    MatchPattern klass;
-    bool has_class;
-
-    bool
-    operator()(T x, T *value) const
-    {
-        const Slot *s = hash_slots(h) + home(h, x);
-        uint64_t hit = 0, v = 0;
-        for (int j = 0; j < kProbes; j++) {
-            const uint64_t m = 0 - (uint64_t)(s[j].key == x);
-            v |= s[j].value & m;
-            hit |= m;
-        }
-        if (sizeof(T) == 8) {
-            /* An empty slot's key: a match only if it is a pattern. */
-            const uint64_t e = 0 - (uint64_t)(x == kEmpty);
-            hit = (hit & ~e) | (h->empty_hit & e);
-            v = (v & ~e) | (h->empty_value & e);
-        }
-        if (has_class && class_matches(klass, x)) {
-            hit = 1;
-            v = klass.new_bits;
-        }
-        *value = (T)v;
-        return hit != 0;
-    }
-};
-
 /* Replaces through `lookup` in every run of `it`, 64 elements a step:
    first every element is looked up (loads only), then a step whose
    elements all match stores them all, and another stores its matches one
@@ -252,7 +113,7 @@ struct HashLookup {
    the loads of the next step run ahead of them. */
 template <typename T, typename Lookup>
 void
-walk_lookup(ElemIter *it, const Lookup &lookup, Source from)
+walk_lookup(ElemIter *it, const Lookup &lookup)
 {
     T values[64];
     for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
@@ -262,9 +123,9 @@ walk_lookup(ElemIter *it, const Lookup &lookup, Source from)
             const npy_intp m = n < 64 ? n : 64;
             uint64_t hits = 0;
             for (npy_intp i = 0; i < m; i++) {
-                hits |= (uint64_t)lookup(load_one<T>(from.at(p + i * stride)),
-                                         &values[i])
-                        << i;
+                hits |=
+                    (uint64_t)lookup(load_one<T>(p + i * stride), &values[i])
+                    << i;
             }
             if (hits == ~(uint64_t)0 >> (64 - m)) {
                 for (npy_intp i = 0; i < m; i++) {
@@ -288,13 +149,13 @@ walk_lookup(ElemIter *it, const Lookup &lookup, Source from)
    would store it. */
 template <typename T>
 void
-walk_whole_table(ElemIter *it, const Table<T> *t, Source from)
+walk_whole_table(ElemIter *it, const Table<T> *t)
 {
     for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
         char *p = it->run_ptr;
         const npy_intp stride = it->inner_stride;
         for (npy_intp n = it->inner_len; n > 0; n--, p += stride) {
-            store_one<T>(p, t->value[load_one<T>(from.at(p))]);
+            store_one<T>(p, t->value[load_one<T>(p)]);
         }
     }
 }
@@ -302,13 +163,13 @@ walk_whole_table(ElemIter *it, const Table<T> *t, Source from)
 /* A table's walk: every element stored when every value matches. */
 template <typename T>
 void
-walk_table(ElemIter *it, const Table<T> *t, Source from)
+walk_table(ElemIter *it, const Table<T> *t)
 {
     if (t->hits == sizeof t->hit) {
-        walk_whole_table(it, t, from);
+        walk_whole_table(it, t);
     }
     else {
-        walk_lookup<T>(it, TableLookup<T>{t}, from);
+        walk_lookup<T>(it, TableLookup<T>{t});
     }
 }
 
@@ -328,26 +189,16 @@ lookup_new(npy_intp size, npy_intp capacity)
 }
 
 int
-lookup_add(void **lookup, npy_intp size, uint64_t old_bits, uint64_t new_bits,
+lookup_add(void *lookup, npy_intp size, uint64_t old_bits, uint64_t new_bits,
            uint64_t *known)
 {
     switch (size) {
     case 1:
-        return table_add((Table<uint8_t> *)*lookup, old_bits, new_bits, known);
+        return table_add((Table<uint8_t> *)lookup, old_bits, new_bits, known);
     case 2:
-        return table_add((Table<uint16_t> *)*lookup, old_bits, new_bits,
-                         known);
-    default: {
-        Hash *h = (Hash *)*lookup;
-        if (hash_known(h, old_bits, known)) {
-            return 0;
-        }
-        if (!hash_put(&h, old_bits, new_bits)) {
-            return -1;
-        }
-        *lookup = h;
-        return 1;
-    }
+        return table_add((Table<uint16_t> *)lookup, old_bits, new_bits, known);
+    default:
+        return hash_add((Hash *)lookup, old_bits, new_bits, known);
     }
 }
 
@@ -360,6 +211,45 @@ lookup_add_class(void *lookup, npy_intp size, const MatchPattern &klass)
     else if (size == 2) {
         table_add_class((Table<uint16_t> *)lookup, klass);
     }
+}
+
+bool
+lookup_whole(const void *lookup, npy_intp size)
+{
+    switch (size) {
+    case 1:
+        return ((const Table<uint8_t> *)lookup)->hits == 256;
+    case 2:
+        return ((const Table<uint16_t> *)lookup)->hits == 65536;
+    default:
+        return false;
+    }
+}
+
+void *
+dense_new(const ManyPlan *plan, uint64_t lo, uint64_t span)
+{
+    Dense *d = (Dense *)PyMem_RawCalloc(
+        1, sizeof(Dense) + (size_t)(span + 1) * (sizeof(uint64_t) + 1));
+    if (d != NULL) {
+        *d = Dense{lo, span};
+        for (npy_intp i = 0; i < plan->count; i++) {
+            const uint64_t at = plan->old_bits[i] - lo;
+            dense_values(d)[at] = plan->new_bits[i];
+            dense_hits(d)[at] = 1;
+        }
+    }
+    return d;
+}
+
+ManyFilter
+many_filter(const ManyPlan *plan)
+{
+    return ManyFilter{{plan->lo[0], plan->lo[1]},
+                      {plan->span[0], plan->span[1]},
+                      plan->walk == MANY_DENSE ? plan->dense : plan->lookup,
+                      plan->has_class,
+                      plan->klass};
 }
 
 int
@@ -375,10 +265,10 @@ many_lookup_build(ManyPlan *plan)
     }
     uint64_t known;
     for (npy_intp i = 0; i < plan->count; i++) {
-        if (lookup_add(&plan->lookup, plan->size, plan->old_bits[i],
+        if (lookup_add(plan->lookup, plan->size, plan->old_bits[i],
                        plan->new_bits[i], &known)
             < 0) {
-            PyErr_NoMemory();
+            PyErr_SetString(PyExc_SystemError, "replace_many: lookup full");
             return -1;
         }
     }
@@ -389,25 +279,23 @@ many_lookup_build(ManyPlan *plan)
 }
 
 void
-many_lookup_walk(ElemIter *it, const ManyPlan *plan, const char *before)
+many_lookup_walk(ElemIter *it, const ManyPlan *plan)
 {
-    const Source from = {
-        before == NULL ? 0 : (uintptr_t)before - (uintptr_t)it->run_ptr};
     const Hash *h = (const Hash *)plan->lookup;
     switch (plan->size) {
     case 1:
-        walk_table(it, (const Table<uint8_t> *)plan->lookup, from);
+        walk_table(it, (const Table<uint8_t> *)plan->lookup);
         break;
     case 2:
-        walk_table(it, (const Table<uint16_t> *)plan->lookup, from);
+        walk_table(it, (const Table<uint16_t> *)plan->lookup);
         break;
     case 4:
         walk_lookup<uint32_t>(
-            it, HashLookup<uint32_t>{h, plan->klass, plan->has_class}, from);
+            it, HashLookup<uint32_t>{h, plan->klass, plan->has_class});
         break;
     default:
         walk_lookup<uint64_t>(
-            it, HashLookup<uint64_t>{h, plan->klass, plan->has_class}, from);
+            it, HashLookup<uint64_t>{h, plan->klass, plan->has_class});
         break;
     }
 }

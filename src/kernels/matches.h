@@ -153,7 +153,9 @@ struct MatchFew {
             new1[k] = from_bits<T>(few.new_bits[from]);
         }
     }
-    M
+    /* Inlined, so that the olds and news stay in registers across the
+       walk's loop (GCC otherwise calls it, reloading them each time). */
+    __attribute__((always_inline)) M
     vec(V x, V *values) const
     {
         M m = S::equal(x, old_v[0]);

@@ -5,6 +5,8 @@
  * anything is written.  Many olds are deduplicated through the lookup that
  * the walk will use, so it is built once.
  */
+#include <string.h>
+
 #include "many.h"
 
 /* Up to this many patterns are deduplicated by comparing each with those
@@ -46,9 +48,9 @@ add_pattern(Patterns *p, uint64_t old_bits, uint64_t new_bits, npy_intp i)
     bool added = true;
     if (p->lookup != NULL) {
         const int status =
-            lookup_add(&p->lookup, p->size, old_bits, new_bits, &known);
+            lookup_add(p->lookup, p->size, old_bits, new_bits, &known);
         if (status < 0) {
-            PyErr_NoMemory();
+            PyErr_SetString(PyExc_SystemError, "replace_many: lookup full");
             return -1;
         }
         added = status > 0;
@@ -74,6 +76,112 @@ add_pattern(Patterns *p, uint64_t old_bits, uint64_t new_bits, npy_intp i)
     }
     conflict(p->position[first], i);
     return -1;
+}
+
+/* Sorts `v[0..n)` in place (a heap sort: no memory, n log n whatever the
+   values). */
+static void
+sort_bits(uint64_t *v, npy_intp n)
+{
+    for (npy_intp end = n, start = n / 2; end > 1;) {
+        if (start > 0) {
+            start--; /* heapify */
+        }
+        else {
+            end--; /* the largest to the end */
+            const uint64_t t = v[0];
+            v[0] = v[end];
+            v[end] = t;
+        }
+        for (npy_intp root = start, child; (child = 2 * root + 1) < end;
+             root = child) {
+            child += child + 1 < end && v[child] < v[child + 1];
+            if (v[root] >= v[child]) {
+                break;
+            }
+            const uint64_t t = v[root];
+            v[root] = v[child];
+            v[child] = t;
+        }
+    }
+}
+
+/* The prefilter's two ranges of `plan`'s patterns, as unsigned integers:
+   from the least to the most, split at the widest gap between two
+   consecutive ones.  Elements near zero (small integers, and in a float's
+   bits small positive values) lie below the least or above the most of
+   olds that are negative or far from them, and values between two clusters
+   of olds (sentinels on either side of the data) in the widest gap.
+   Returns 0, or -1 with MemoryError set. */
+static int
+filter_ranges(ManyPlan *plan)
+{
+    const npy_intp n = plan->count;
+    uint64_t *v = (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * (size_t)n);
+    if (v == NULL) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    memcpy(v, plan->old_bits, sizeof(uint64_t) * (size_t)n);
+    sort_bits(v, n);
+    npy_intp split = 0; /* the widest gap follows v[split] */
+    for (npy_intp i = 1; i + 1 < n; i++) {
+        if (v[i + 1] - v[i] > v[split + 1] - v[split]) {
+            split = i;
+        }
+    }
+    plan->lo[0] = v[0];
+    plan->span[0] = v[split] - v[0];
+    plan->lo[1] = v[split + 1];
+    plan->span[1] = v[n - 1] - v[split + 1];
+    PyMem_Free(v);
+    return 0;
+}
+
+/* Chooses the walk of `plan` (the one rule), building what it needs.
+   Returns 0, or -1 with MemoryError set. */
+static int
+choose_walk(ManyPlan *plan)
+{
+    /* Up to WALK_FEW patterns: a compare per old and vector costs no more
+       than the prefilter's two range compares when no lane is in range,
+       and far less when the olds lie in the data. */
+    if (plan->count <= WALK_FEW) {
+        plan->walk = MANY_FEW;
+        return 0;
+    }
+    if (many_lookup_build(plan) < 0) {
+        return -1;
+    }
+    /* Every value matches (a whole recoding of 8 or 16 bits): no lane is
+       turned away, so the walk takes every element from the table. */
+    if (lookup_whole(plan->lookup, plan->size)) {
+        plan->walk = MANY_WHOLE_TABLE;
+        return 0;
+    }
+    /* More: the prefilter turns away whole vectors of elements outside the
+       olds' ranges with two compares whatever their number; the lanes that
+       pass are looked up one by one. */
+    plan->walk = MANY_FILTERED;
+    if (filter_ranges(plan) < 0) {
+        return -1;
+    }
+    /* Wide patterns that lie close together (class codes): a table over
+       the values between the least and the most, no more than a few
+       entries a pattern (so its memory stays bounded by their count),
+       answers the lanes that pass with a subtraction and two loads,
+       where the hash mixes and probes. */
+    const uint64_t lo = plan->lo[0];
+    const uint64_t span = plan->lo[1] + plan->span[1] - lo;
+    if (plan->size >= 4 && span < 8 * (uint64_t)plan->count + 64) {
+        plan->dense = dense_new(plan, lo, span);
+        if (plan->dense == NULL) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        plan->walk = MANY_DENSE;
+    }
+    return 0;
 }
 
 PlanOutcome
@@ -117,7 +225,9 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
         goto done;
     }
     if (2 * n > FEW_PATTERNS) {
-        p.lookup = lookup_new(e.size, n);
+        /* n + 1 patterns at most: only a float zero makes two, and every
+           zero old the same two. */
+        p.lookup = lookup_new(e.size, n + 1);
         if (p.lookup == NULL) {
             PyErr_NoMemory();
             goto done;
@@ -185,7 +295,11 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
                          p.new_bits,
                          class_position >= 0,
                          MatchPattern{0, 0, 0, 0, 1, 0},
-                         p.lookup};
+                         p.lookup,
+                         MANY_FEW,
+                         {0, 0},
+                         {0, 0},
+                         NULL};
         if (many->has_class) {
             class_pattern(e, class_kind, &many->klass);
             many->klass.new_bits = class_new;
@@ -196,6 +310,10 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
         p.old_bits = p.new_bits = NULL;
         p.lookup = NULL; /* all three now the plan's */
         outcome = PLAN_WALK_MANY;
+        if (choose_walk(many) < 0) {
+            many_plan_free(many);
+            outcome = PLAN_RAISE;
+        }
     }
 done:
     PyMem_Free(p.old_bits);
@@ -213,6 +331,7 @@ many_plan_free(ManyPlan *plan)
     PyMem_Free(plan->old_bits);
     PyMem_Free(plan->new_bits);
     PyMem_RawFree(plan->lookup);
+    PyMem_RawFree(plan->dense);
     plan->old_bits = plan->new_bits = NULL;
-    plan->lookup = NULL;
+    plan->lookup = plan->dense = NULL;
 }

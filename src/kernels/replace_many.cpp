@@ -1,10 +1,9 @@
 /*
  * Running a planned replace_many call: the writeable test, then, with the
- * interpreter lock released, one walk of replace when that serves, a few
- * olds a vector at a time or the lookup otherwise.  A view whose elements
- * may share bytes is walked on copies of its elements taken first.
+ * interpreter lock released, one walk of replace when that serves, else
+ * the walk the plan chose.  A view whose elements may share bytes is
+ * walked on copies of its elements taken first.
  */
-
 #include "kernels.h"
 #include "many.h"
 
@@ -29,20 +28,31 @@ few_patterns(const ManyPlan *plan, FewPatterns *few)
 }
 
 /* Walks `it` by `plan` with the walks of `table`, the interpreter lock
-   released: a few olds a vector at a time, more through the plan's
-   lookup, which it builds.  Returns 0, or -1 with MemoryError set before
-   anything was written. */
+   released, as the plan chose: a few olds a vector at a time, more behind
+   the vector prefilter, a whole recoding from its table, or when
+   `by_lookup` every element through the lookup, which it builds.  Returns
+   0, or -1 with MemoryError set before anything was written. */
 static int
-walk_patterns(ElemIter *it, ManyPlan *plan, const WalkTable *table)
+walk_patterns(ElemIter *it, ManyPlan *plan, const WalkTable *table,
+              bool by_lookup)
 {
+    const int log2_size = plan->size == 1   ? 0
+                          : plan->size == 2 ? 1
+                          : plan->size == 4 ? 2
+                                            : 3;
     FewPatterns few;
-    if (few_patterns(plan, &few)) {
-        const int log2_size = plan->size == 1   ? 0
-                              : plan->size == 2 ? 1
-                              : plan->size == 4 ? 2
-                                                : 3;
+    if (plan->walk == MANY_FEW && few_patterns(plan, &few)) {
         PyThreadState *save = PyEval_SaveThread();
         table->walk_few[log2_size](it, &few);
+        PyEval_RestoreThread(save);
+        return 0;
+    }
+    if (!by_lookup
+        && (plan->walk == MANY_FILTERED || plan->walk == MANY_DENSE)) {
+        const ManyFilter filter = many_filter(plan);
+        const int walk = plan->walk == MANY_DENSE ? 2 + log2_size : log2_size;
+        PyThreadState *save = PyEval_SaveThread();
+        table->walk_many[walk](it, &filter);
         PyEval_RestoreThread(save);
         return 0;
     }
@@ -50,13 +60,13 @@ walk_patterns(ElemIter *it, ManyPlan *plan, const WalkTable *table)
         return -1;
     }
     PyThreadState *save = PyEval_SaveThread();
-    many_lookup_walk(it, plan, NULL);
+    many_lookup_walk(it, plan);
     PyEval_RestoreThread(save);
     return 0;
 }
 
-/* Flips the bits of every new of `plan`, and drops its lookup, which
-   holds the news as they were. */
+/* Flips the bits of every new of `plan`, and drops its lookups, which
+   hold the news as they were. */
 static void
 flip_news(ManyPlan *plan)
 {
@@ -66,7 +76,8 @@ flip_news(ManyPlan *plan)
     }
     plan->klass.new_bits ^= bits;
     PyMem_RawFree(plan->lookup);
-    plan->lookup = NULL;
+    PyMem_RawFree(plan->dense);
+    plan->lookup = plan->dense = NULL;
 }
 
 /* Walks `a` by `plan` with the walks of `table`, a view whose elements
@@ -78,7 +89,7 @@ walk_many(PyArrayObject *a, ManyPlan *plan, const WalkTable *table)
     ElemIter it;
     elem_iter_init(&it, a);
     if (!elem_iter_may_overlap(&it, PyArray_ITEMSIZE(a))) {
-        return walk_patterns(&it, plan, table);
+        return walk_patterns(&it, plan, table, false);
     }
     OverlapCopy c;
     if (overlap_begin(&c, a) < 0) {
@@ -88,10 +99,12 @@ walk_many(PyArrayObject *a, ManyPlan *plan, const WalkTable *table)
     PyThreadState *save = PyEval_SaveThread();
     overlap_gather(&c, &on_replaced, &on_flipped);
     PyEval_RestoreThread(save);
-    int status = walk_patterns(&on_replaced, plan, table);
+    /* Through the lookup both times: it is built anew from the flipped
+       news, where the prefilter's tables hold the news as they were. */
+    int status = walk_patterns(&on_replaced, plan, table, true);
     if (status == 0) {
         flip_news(plan);
-        status = walk_patterns(&on_flipped, plan, table);
+        status = walk_patterns(&on_flipped, plan, table, true);
     }
     if (status == 0) {
         save = PyEval_SaveThread();

@@ -137,6 +137,36 @@ struct Simd {
             return _mm512_mask_blend_epi64((__mmask8)m, b, a);
         }
     }
+    /* Integer lanes: a - b, wrapping. */
+    static V
+    sub(V a, V b)
+    {
+        switch (sizeof(T)) {
+        case 1:
+            return _mm512_sub_epi8(a, b);
+        case 2:
+            return _mm512_sub_epi16(a, b);
+        case 4:
+            return _mm512_sub_epi32(a, b);
+        default:
+            return _mm512_sub_epi64(a, b);
+        }
+    }
+    /* Unsigned integer lanes: a <= b. */
+    static M
+    at_most(V a, V b)
+    {
+        switch (sizeof(T)) {
+        case 1:
+            return _mm512_cmple_epu8_mask(a, b);
+        case 2:
+            return _mm512_cmple_epu16_mask(a, b);
+        case 4:
+            return _mm512_cmple_epu32_mask(a, b);
+        default:
+            return _mm512_cmple_epu64_mask(a, b);
+        }
+    }
     static bool
     any(M m)
     {

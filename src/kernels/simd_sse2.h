@@ -56,6 +56,35 @@ struct Simd : VectorExt<T, 16> {
 #endif
         return Base::equal(a, b);
     }
+    /* Unsigned integer lanes: a <= b, in SSE2's own instructions (GCC
+       falls back to scalar compares for some widths): min(a, b) == a for
+       bytes, a - b saturated to zero for 16 bits, for wider lanes signed
+       compares past a flipped top bit, 64-bit lanes from their halves (a
+       > b where the high half is greater, or equal with the low half
+       greater). */
+    static M
+    at_most(V a, V b)
+    {
+        const __m128i x = (__m128i)a, y = (__m128i)b;
+        if (sizeof(T) == 1) {
+            return (M)_mm_cmpeq_epi8(_mm_min_epu8(x, y), x);
+        }
+        if (sizeof(T) == 2) {
+            return (M)_mm_cmpeq_epi16(_mm_subs_epu16(x, y),
+                                      _mm_setzero_si128());
+        }
+        const __m128i flip = _mm_set1_epi32(INT32_MIN);
+        const __m128i gt =
+            _mm_cmpgt_epi32(_mm_xor_si128(x, flip), _mm_xor_si128(y, flip));
+        if (sizeof(T) == 4) {
+            return ~(M)gt;
+        }
+        const __m128i eq = _mm_cmpeq_epi32(x, y);
+        const __m128i high_gt = _mm_shuffle_epi32(gt, 0xf5);
+        const __m128i low_gt = _mm_shuffle_epi32(gt, 0xa0);
+        const __m128i high_eq = _mm_shuffle_epi32(eq, 0xf5);
+        return ~(M)_mm_or_si128(high_gt, _mm_and_si128(high_eq, low_gt));
+    }
     static bool
     any(M m)
     {

@@ -93,6 +93,18 @@ struct VectorExt {
     {
         return (V)(((M)a & m) | ((M)b & ~m));
     }
+    /* Integer lanes: a - b, wrapping. */
+    static V
+    sub(V a, V b)
+    {
+        return a - b;
+    }
+    /* Unsigned integer lanes: a <= b. */
+    static M
+    at_most(V a, V b)
+    {
+        return (M)(a <= b);
+    }
     /* Lane i set where bit i of `bits` is. */
     static M
     from_lanes(uint64_t bits)

@@ -69,12 +69,32 @@ struct FewPatterns {
    Walks by the elements' size: 1, 2, 4 or 8 bytes, compared as bits. */
 typedef void (*WalkFewFunc)(ElemIter *it, const FewPatterns *few);
 
+/* Many olds (replace_many): a vector prefilter in front of a lookup.  Every
+   pattern lies in one of two ranges of bits taken as unsigned integers,
+   lo[k] <= x <= lo[k] + span[k]; only the lanes in one go to `lookup` (a
+   table over every value for 8- and 16-bit elements, a hash of the
+   patterns or a dense table of the values near them for wider ones,
+   many_lookup.h).  The masked class, if any, is
+   tested as a vector apart (and folded into a table too). */
+struct ManyFilter {
+    uint64_t lo[2], span[2];
+    const void *lookup;
+    bool has_class;
+    MatchPattern klass;
+};
+
+/* Replaces every element of `it` that `many` matches by its new.  Walks by
+   the elements' size: 1, 2, 4 or 8 bytes, compared as bits. */
+typedef void (*WalkManyFunc)(ElemIter *it, const ManyFilter *many);
+
 struct WalkTable {
     const char *name; /* "baseline", "avx2", "avx2_scalar", "avx512", "neon",
                          "generic" */
     bool vmaskmov_stores; /* stores through AVX2's vmaskmov */
     WalkFunc walk[WALK_KINDS];
-    const WalkFewFunc *walk_few; /* 4, by log2 of the element size */
+    const WalkFewFunc *walk_few;   /* 4, by log2 of the element size */
+    const WalkManyFunc *walk_many; /* 6: the same, then through a dense
+                                      table, for 4 and 8 bytes */
 };
 
 /* One table per vector width compiled in, each from its own build of the

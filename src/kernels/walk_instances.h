@@ -7,6 +7,9 @@
  * WALK_FEW_UNIT defined, for the walks of replace_many's few olds.
  */
 #include "replace_walk.h"
+#ifdef WALK_FEW_UNIT
+#include "match_many.h"
+#endif
 
 #ifndef WALK_VMASKMOV_STORES
 #define WALK_VMASKMOV_STORES false
@@ -19,13 +22,18 @@
    their many instances used up the compiler's budget for inlining, and
    every replace call on AVX2 and AVX-512 paid for it. */
 #define WALK_FEW_TABLE WALK_CONCAT(WALK_TABLE, _few)
+#define WALK_MANY_TABLE WALK_CONCAT(WALK_TABLE, _many)
 
 /* Declared extern first: a namespace-scope const is otherwise local. */
 extern const WalkFewFunc WALK_FEW_TABLE[4];
+extern const WalkManyFunc WALK_MANY_TABLE[6];
 
 #ifdef WALK_FEW_UNIT
 const WalkFewFunc WALK_FEW_TABLE[4] = {walk_few<uint8_t>, walk_few<uint16_t>,
                                        walk_few<uint32_t>, walk_few<uint64_t>};
+const WalkManyFunc WALK_MANY_TABLE[6] = {
+    walk_filtered<uint8_t>,  walk_filtered<uint16_t>, walk_filtered<uint32_t>,
+    walk_filtered<uint64_t>, walk_dense<uint32_t>,    walk_dense<uint64_t>};
 #else
 extern const WalkTable WALK_TABLE;
 /* The walk of each kind, in WalkKind's order. */
@@ -46,10 +54,8 @@ extern const WalkTable WALK_TABLE;
     }
 
 const WalkTable WALK_TABLE = {
-    WALK_TARGET,
-    WALK_VMASKMOV_STORES,
-    WALKS(walk),
-    WALK_FEW_TABLE,
+    WALK_TARGET,    WALK_VMASKMOV_STORES, WALKS(walk),
+    WALK_FEW_TABLE, WALK_MANY_TABLE,
 };
 static_assert(WALK_KINDS == 12, "one walk per kind");
 #endif

@@ -168,25 +168,39 @@ OLD, NEW = 1, 2
 
 # The calls, by name: (count of olds, form).  "one" is replace(a, old,
 # new); the others call replace_many: "olds" with a list of olds and one
-# new (several nodata sentinels), "pairs" with a list of olds and one new
-# each, "map" with a mapping of 1000 codes to others (a recode of class
-# codes), "table" with every value of a 16-bit type (a full recoding
-# table).  No new is an old, so replacing one pair after another is right
-# too; the table's news are a permutation of its olds.
+# new (several nodata sentinels, far from the data: 1 and 100 up), "pairs"
+# with a list of olds and one new each, "inside" with olds among the
+# values of the data (every other value from 4 up, the data the values
+# between) and a new each, "map" with a mapping of codes to others (20: a
+# recode of land-cover classes; 1000 codes), "table" with every value of a
+# 16-bit type (a full recoding table).  No new is an old, so replacing one
+# pair after another is right too; the table's news are a permutation of
+# its olds.
 CALLS = {
     "replace": (1, "one"),
-    **{f"{k} olds": (k, "olds") for k in (2, 4, 8)},
+    **{f"{k} olds": (k, "olds") for k in (2, 4, 8, 9, 16, 64, 256)},
     **{f"{k} pairs": (k, "pairs") for k in (2, 4, 8)},
+    **{f"{k} inside": (k, "inside") for k in (16, 48)},
+    "20 map": (20, "map"),
     "1000 map": (1000, "map"),
     "65536 table": (65536, "table"),
 }
-FEW = tuple(c for c, (_, form) in CALLS.items() if form in ("olds", "pairs"))
+# a few olds, compared a vector at a time; more, behind the prefilter
+FEW = tuple(
+    c for c, (k, form) in CALLS.items() if form in ("olds", "pairs") and k <= 8
+)
+MORE = tuple(
+    c
+    for c, (k, form) in CALLS.items()
+    if form == "inside" or (form == "olds" and k > 8)
+)
 MANY = tuple(c for c in CALLS if c != "replace")
 # the element types each form is planned for
 MANY_DTYPES = {
-    "olds": ("float64", "float32", "int16", "uint8"),
+    "olds": ("float64", "float32", "int64", "int32", "int16", "uint8"),
     "pairs": ("float64", "float32", "int16", "uint8"),
-    "map": ("int32", "float64"),
+    "inside": ("float64", "int64", "int32", "int16", "uint8"),
+    "map": ("uint8", "int32", "float64"),
     "table": ("uint16",),
 }
 MAP_SIZE = 10**6
@@ -225,6 +239,9 @@ def serves(call, dtype, match):
             and 2 ** (8 * dtype.itemsize) == k
             and (match == "every")
         )
+    if dtype.kind in "iu":  # the olds and news of _few fit
+        top = {"olds": 98 + k, "pairs": 108 + k, "inside": 149 + k}[form]
+        return top <= np.iinfo(dtype).max
     return True
 
 
@@ -245,8 +262,15 @@ def _few(dtype, call, nan_old):
         return Call(old, new), Call(new, old)
     # olds and news that no noise value (3..99) equals, and that int8 holds
     olds = [_number(dtype, x) for x in (old, *range(100, 99 + k))]
-    if form == "pairs":
-        news = [_number(dtype, x) for x in (NEW, *range(110, 109 + k))]
+    if form == "inside":  # even olds among odd noise, news above it
+        olds = [_number(dtype, 4 + 2 * i) for i in range(k)]
+    if form in ("pairs", "inside"):
+        news = (
+            (NEW, *range(110, 109 + k))
+            if form == "pairs"
+            else range(150, 150 + k)
+        )
+        news = [_number(dtype, x) for x in news]
         return Call(olds, news, _more(olds, news, dtype)), Call(
             news, olds, _more(news, olds, dtype)
         )
@@ -307,6 +331,8 @@ def make_case(case, rng):
         back = Call(news, olds, _more(news, olds, dtype))
     else:
         values = _noise(view.shape, dtype, rng)
+        if form == "inside":  # odd values only, between the olds
+            values[values % 2 == 0] += 1
         forth, back = _few(dtype, case.call, case.match.startswith("NaN"))
         olds = np.array(forth.old, dtype).ravel()  # one or k
     values[hits] = olds[rng.integers(len(olds), size=np.count_nonzero(hits))]
@@ -391,7 +417,7 @@ def plan(args):
         form = CALLS[call][1]
         if form == "one":
             continue
-        sizes = scope["few"] if call in FEW else (MAP_SIZE,)
+        sizes = scope["few"] if call in FEW + MORE else (MAP_SIZE,)
         matches = {"map": scope["map matches"], "table": ("every",)}.get(
             form, ("1%", "50%")
         )
@@ -403,6 +429,7 @@ def plan(args):
             if lay in scope["many layouts"]
             for n in sizes
             for m in matches
+            if serves(call, d, m)
         ]
     seen = set()
     return [c for c in cases if not (c in seen or seen.add(c))]

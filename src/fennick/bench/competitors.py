@@ -32,6 +32,7 @@ MANY = {
         "fennick": "replace_many(a, {old}, {new})",
         "one replace": "replace(a, {old}[0], {new})",
         "isin": "a[isin(a, {old})] = {new}",
+        "isin table": "a[isin(a, {old}, kind='table')] = {new}",  # integers
         "or-ed masks": None,  # a[(a == o1) | (a == o2) | ...], per count
         "pandas": "Series(a, copy=False).replace({old}, {new})",
         "chained replace": "for o in {old}: replace(a, o, {new})",
@@ -60,10 +61,18 @@ MANY = {
         "take": "take({more}.table, a, out=a)",
     },
 }
+MANY["inside"] = MANY["pairs"]
 ONE = "one replace"
 RETURNS = {"pandas"}  # leave `a` as it was and return the result
 # The NumPy recipes of replace_many's cases; the fastest is "the best idiom"
-MANY_IDIOMS = {"isin", "or-ed masks", "mask per pair", "searchsorted", "take"}
+MANY_IDIOMS = {
+    "isin",
+    "isin table",
+    "or-ed masks",
+    "mask per pair",
+    "searchsorted",
+    "take",
+}
 # Rivals with a figure of their own: their time over each subject's
 RIVALS = {
     "pandas": "pandas",
@@ -178,6 +187,8 @@ def _many(a, call, old):
     """name -> statement for replace_many's case of `call` on `a`."""
     form = CALLS[call][1]
     timed = dict(MANY[form])
+    if a.dtype.kind not in "iu":  # NumPy's table of values is for integers
+        timed.pop("isin table", None)
     if "or-ed masks" in timed:
         masks = " | ".join(f"(a == {{old}}[{i}])" for i in range(len(old)))
         timed["or-ed masks"] = f"a[{masks}] = {{new}}"

@@ -20,6 +20,7 @@ from fennick.bench.cases import (
     LAYOUTS,
     MANY_DTYPES,
     MAP_SIZE,
+    MORE,
     NAMED,
     NARROW,
     NATIVE,
@@ -300,6 +301,37 @@ GOALS = [
             ("idiom/one", "report"),
             ("pandas/fennick", "report"),
             ("chained/fennick", "report"),
+        )
+    ),
+    # 9 to 256 sentinels far from the data: the prefilter turns whole
+    # vectors away; olds inside the data: the lanes in range looked up
+    Goal(
+        "9-256 olds far from the data: 1e5-1e7, 1% and 50%",
+        "fennick/one",
+        "<= 1.5",
+        _sel(
+            dtypes=MANY_DTYPES["olds"],
+            lo=10**5,
+            hi=10**7,
+            calls=tuple(c for c in MORE if CALLS[c][1] == "olds"),
+        ),
+    ),
+    *(
+        Goal(
+            "9-256 olds, 16-48 inside the data: 1e6, 1% and 50%",
+            figure,
+            target,
+            _sel(
+                dtypes=MANY_DTYPES["olds"] + MANY_DTYPES["inside"],
+                lo=10**6,
+                hi=10**6,
+                calls=MORE,
+            ),
+            higher=True,
+        )
+        for figure, target in (
+            ("idiom/fennick", ">= 2"),
+            ("chained/fennick", ">= 1"),
         )
     ),
     # fennick with the olds and news as two arrays, "fennick dict" with a

@@ -34,17 +34,22 @@ columns of the per-case rows (--full):
   numba/f    the numba loop's time over fennick's (1-d arrays)
 replace_many, a table per form after the goals (--many times these alone;
 "match" is the share of elements that are olds):
-  2-8 olds   a list of olds and one new: replace_many(a, olds, new)
+  2-256 olds  a list of olds and one new: replace_many(a, olds, new);
+             sentinels far from the data (1, and 100 up; the data 3..99)
   2-8 pairs  each old with its own new: replace_many(a, olds, news)
-  1000 map   1000 codes drawn from 0 to 2**20 (or what a 16-bit type
+  16, 48 inside  olds among the data's values (4, 6, 8, ...; the data the
+             odd values 3..99) each with its own new
+  20, 1000 map  20 or 1000 codes drawn from 0 to 2**20 (or what the type
              holds) to others ("50%": about half the elements are olds;
-             "every": all are), as two arrays (fennick) and a dict (dict)
+             "every": all are, a whole recoding), as two arrays (fennick)
+             and a dict (dict)
   65536 table  every value of a 16-bit type through a permutation, as two
              arrays and as a dict
   one        replace(a, olds[0], news[0]) on the same array: it finds every
              match of a list (after the first call all hold olds[0]) and
              one old's share of the matches of pairs
-  idioms     a[np.isin(a, olds)] = new; a[(a == o1) | (a == o2) | ...] =
+  idioms     a[np.isin(a, olds)] = new (and kind="table" for integers);
+             a[(a == o1) | (a == o2) | ...] =
              new; a[a == o] = n per pair; the searchsorted recipe, the olds
              sorted outside the timing: i = np.searchsorted(keys, a);
              i[i == len(keys)] = 0; hit = keys[i] == a; a[hit] =
