@@ -1,9 +1,10 @@
 /*
  * The choice of vector width: once per process, at module initialisation,
  * the widest build of the walks that both the processor and the operating
- * system (which must save the wider registers) support, and of two builds
- * of a width the one whose stores suit the processor.  Nothing else takes
- * part: no environment variable, no setting.
+ * system (which must save the wider registers) support, of two builds of a
+ * width the one whose stores suit the processor, and whether the walks ask
+ * for the lines ahead of them.  Nothing else takes part: no environment
+ * variable, no setting.
  */
 #include "cpu.h"
 #include "kernels.h"
@@ -30,6 +31,11 @@ static_assert(sizeof(built_tables) / sizeof(built_tables[0])
 
 const WalkTable *walk_table = &walk_table_baseline;
 
+/* Where nothing else is known: far enough ahead for the lines to arrive,
+   within the next page of memory. */
+static const intptr_t kPrefetchAhead = 4096;
+intptr_t walk_prefetch_ahead = kPrefetchAhead;
+
 /* The builds this processor runs, widest first, found by kernels_init:
    asking the processor is slow (under a hypervisor, a trap each time). */
 static const WalkTable *usable_tables[KERNELS_MAX_TABLES];
@@ -38,6 +44,7 @@ static int usable_count = 0;
 void
 kernels_init(void)
 {
+    walk_prefetch_ahead = cpu_software_prefetch_slow() ? 0 : kPrefetchAhead;
     usable_count = 0;
     for (int i = 0; i < built_count; i++) {
         if (cpu_runs(built_tables[i]->name)) {

@@ -84,6 +84,11 @@ struct WalkTable {
     const WalkFewFunc *walk_few; /* 4, by log2 of the element size */
 };
 
+/* How many bytes ahead of a contiguous run's block the walks ask for the
+   lines they will read, or 0 to leave it to the hardware prefetchers: set
+   once, by the processor, before any walk (kernels_init). */
+extern intptr_t walk_prefetch_ahead;
+
 /* One table per vector width compiled in, each from its own build of the
    template; the baseline is always there. */
 extern const WalkTable walk_table_baseline;
