@@ -79,7 +79,8 @@ bool
 cpu_software_prefetch_slow(void)
 {
     /* On Zen 4 the walks' prefetches of the lines ahead take bandwidth
-       from a stream that the hardware prefetchers already follow, at
-       every width; earlier processors are left as they were measured. */
+       from a stream from memory that the hardware prefetchers already
+       follow, at every width; earlier processors are left as they were
+       measured. */
     return amd_design() && has_avx512f();
 }

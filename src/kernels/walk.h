@@ -84,10 +84,12 @@ struct WalkTable {
     const WalkFewFunc *walk_few; /* 4, by log2 of the element size */
 };
 
-/* How many bytes ahead of a contiguous run's block the walks ask for the
-   lines they will read, or 0 to leave it to the hardware prefetchers: set
-   once, by the processor, before any walk (kernels_init). */
-extern intptr_t walk_prefetch_ahead;
+/* The longest contiguous run, in bytes, in which the walks ask for the
+   lines ahead of them, by whether their vectors are a line of the cache
+   (64 bytes) wide: any where the processor gains by it, else those that
+   the cache could hold, or with such vectors none.  Set once, by the
+   processor, before any walk (kernels_init). */
+extern npy_intp walk_prefetch_most[2];
 
 /* One table per vector width compiled in, each from its own build of the
    template; the baseline is always there. */
