@@ -59,6 +59,21 @@ def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
         assert all(t > 0 for t in r["times_ns"].values())
 
 
+def test_bandwidth_beside_the_copy(monkeypatch, capsys):
+    # the copy and the table of bandwidths, from 1e7 elements in a real run
+    monkeypatch.setattr(competitors, "COPY_FROM", 40)
+    argv = ["--sizes", "40", "--dtypes", "float64", "--layouts", "1-d"]
+    argv += ["--patterns", "none,every", "--widths", "--repeat", "1"]
+    assert cli.main([*argv, "--sample-ms", "0.2"]) == 0
+    printed = capsys.readouterr().out
+    table = printed.split("Bandwidth on 1-d arrays of 4e+01 elements")[1]
+    heads = [*_reference_loops.widths, "inplace", "readonly", "copy"]
+    assert table.splitlines()[2].split() == ["dtype", "match", *heads]
+    rows = [line.split() for line in table.splitlines()[3:5]]
+    assert [r[:2] for r in rows] == [["float64", "none"], ["float64", "every"]]
+    assert all(float(x) > 0 for r in rows for x in r[2:])
+
+
 @pytest.mark.parametrize("match", list(cases.MATCHES))
 def test_patterns_cover_their_share(match):
     rng = np.random.default_rng(1)

@@ -14,4 +14,9 @@ bool cpu_runs(const char *name);
    so that the build without them serves it better. */
 bool cpu_vmaskmov_stores_slow(void);
 
+/* Whether the walks' own requests for the lines ahead of a contiguous run
+   slow it on this processor when it comes from memory, where the hardware
+   prefetchers keep up alone. */
+bool cpu_software_prefetch_slow(void);
+
 #endif /* FENNICK_KERNELS_CPU_H */

@@ -13,3 +13,9 @@ cpu_vmaskmov_stores_slow(void)
 {
     return false;
 }
+
+bool
+cpu_software_prefetch_slow(void)
+{
+    return false;
+}

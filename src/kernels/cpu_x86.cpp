@@ -43,12 +43,10 @@ cpu_runs(const char *name)
     return strcmp(name, "avx512") == 0 && avx2 && avx512;
 }
 
-bool
-cpu_vmaskmov_stores_slow(void)
+/* Whether the processor is AMD's (or Hygon's, which are AMD's design). */
+static bool
+amd_design(void)
 {
-    /* AMD's processors (and Hygon's, which are AMD's design) microcode
-       vmaskmov stores up to Zen 3; Zen 4, the first with AVX-512, does
-       not. */
     unsigned a, b, c, d;
     if (!__get_cpuid(0, &a, &b, &c, &d)) {
         return false;
@@ -57,12 +55,32 @@ cpu_vmaskmov_stores_slow(void)
     memcpy(vendor, &b, 4);
     memcpy(vendor + 4, &d, 4);
     memcpy(vendor + 8, &c, 4);
-    const bool amd = memcmp(vendor, "AuthenticAMD", 12) == 0
-                     || memcmp(vendor, "HygonGenuine", 12) == 0;
-    if (!amd) {
-        return false;
-    }
-    const bool avx512 =
-        __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX512F);
-    return !avx512;
+    return memcmp(vendor, "AuthenticAMD", 12) == 0
+           || memcmp(vendor, "HygonGenuine", 12) == 0;
+}
+
+/* Whether the processor has AVX-512 F: among AMD's, Zen 4 and later. */
+static bool
+has_avx512f(void)
+{
+    unsigned a, b, c, d;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX512F);
+}
+
+bool
+cpu_vmaskmov_stores_slow(void)
+{
+    /* AMD's processors microcode vmaskmov stores up to Zen 3; Zen 4, the
+       first with AVX-512, does not. */
+    return amd_design() && !has_avx512f();
+}
+
+bool
+cpu_software_prefetch_slow(void)
+{
+    /* On Zen 4 the walks' prefetches of the lines ahead take bandwidth
+       from a stream from memory that the hardware prefetchers already
+       follow, at every width; earlier processors are left as they were
+       measured. */
+    return amd_design() && has_avx512f();
 }

@@ -1,9 +1,10 @@
 /*
  * The choice of vector width: once per process, at module initialisation,
  * the widest build of the walks that both the processor and the operating
- * system (which must save the wider registers) support, and of two builds
- * of a width the one whose stores suit the processor.  Nothing else takes
- * part: no environment variable, no setting.
+ * system (which must save the wider registers) support, of two builds of a
+ * width the one whose stores suit the processor, and in which runs the walks
+ * ask for the lines ahead of them.  Nothing else takes part: no environment
+ * variable, no setting.
  */
 #include "cpu.h"
 #include "kernels.h"
@@ -30,6 +31,13 @@ static_assert(sizeof(built_tables) / sizeof(built_tables[0])
 
 const WalkTable *walk_table = &walk_table_baseline;
 
+/* Where prefetches slow a run from memory: runs up to half the last
+   level of cache that one of Zen 4's core complexes shares, whose lines
+   come from it sooner when asked for; where a vector is a whole line,
+   none, as they slow those loops in the cache too. */
+static const npy_intp kPrefetchInCacheMost = (npy_intp)16 << 20;
+npy_intp walk_prefetch_most[2] = {NPY_MAX_INTP, NPY_MAX_INTP};
+
 /* The builds this processor runs, widest first, found by kernels_init:
    asking the processor is slow (under a hypervisor, a trap each time). */
 static const WalkTable *usable_tables[KERNELS_MAX_TABLES];
@@ -38,6 +46,9 @@ static int usable_count = 0;
 void
 kernels_init(void)
 {
+    const bool slow = cpu_software_prefetch_slow();
+    walk_prefetch_most[0] = slow ? kPrefetchInCacheMost : NPY_MAX_INTP;
+    walk_prefetch_most[1] = slow ? 0 : NPY_MAX_INTP;
     usable_count = 0;
     for (int i = 0; i < built_count; i++) {
         if (cpu_runs(built_tables[i]->name)) {

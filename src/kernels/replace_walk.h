@@ -214,14 +214,21 @@ replace_contiguous(char *p, npy_intp n, const Match &match)
         p += head;
         n -= k;
     }
+    // Ask for the lines 4 KiB ahead: with no stores to wait on, the loop
+    // otherwise outruns the hardware prefetcher.  Where the prefetchers
+    // keep up alone, the requests only take bandwidth: such processors
+    // ask in runs short enough to lie in the cache, or with vectors of a
+    // whole line in none (walk_prefetch_most).  A prefetch never faults,
+    // so past the run's end it costs nothing.
+    const bool prefetch =
+        n <= walk_prefetch_most[kVec == 64] / (npy_intp)sizeof(T);
     // four vectors per step; a step without a match stores nothing
     for (; n >= kBlock; n -= kBlock, p += 4 * kVec) {
-        // Ask for the lines 4 KiB ahead: with no stores to wait on, the
-        // loop otherwise outruns the hardware prefetcher on long runs.  A
-        // prefetch never faults, so past the run's end it costs nothing.
-        const uintptr_t ahead = (uintptr_t)p + 4096;
-        __builtin_prefetch((const void *)ahead);
-        __builtin_prefetch((const void *)(ahead + 128));
+        if (prefetch) {
+            const uintptr_t ahead = (uintptr_t)p + 4096;
+            __builtin_prefetch((const void *)ahead);
+            __builtin_prefetch((const void *)(ahead + 128));
+        }
         V v0, v1, v2, v3;
         const M m0 = match.vec(S::load(p), &v0);
         const M m1 = match.vec(S::load(p + kVec), &v1);

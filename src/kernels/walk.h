@@ -97,6 +97,13 @@ struct WalkTable {
                                       table, for 4 and 8 bytes */
 };
 
+/* The longest contiguous run, in bytes, in which the walks ask for the
+   lines ahead of them, by whether their vectors are a line of the cache
+   (64 bytes) wide: any where the processor gains by it, else those that
+   the cache could hold, or with such vectors none.  Set once, by the
+   processor, before any walk (kernels_init). */
+extern npy_intp walk_prefetch_most[2];
+
 /* One table per vector width compiled in, each from its own build of the
    template; the baseline is always there. */
 extern const WalkTable walk_table_baseline;

@@ -24,6 +24,7 @@ from fennick.bench.report import (
     COLUMNS,
     ROW_HEADER,
     machine,
+    print_bandwidth,
     print_goals,
     print_machine,
     print_many,
@@ -196,6 +197,7 @@ def main(argv=None):
     print_many(results)
     if widths:
         print_widths(results, widths)
+    print_bandwidth(results, subjects)
     past_one_core = None
     if args.parallel:
         from fennick.bench import parallel

@@ -1,5 +1,6 @@
 """Who is timed: fennick, the NumPy code a user would write instead, NumPy's
-own loops that bound the work, and, where installed, a numba loop.
+own loops that bound the work (and on large arrays its copy), and, where
+installed, a numba loop.
 
 Each competitor is a statement with {old}, {new}, {mask} and {more} (the
 Call's extra arguments, see cases._more) to fill in (see
@@ -104,6 +105,11 @@ INPLACE = {
 INPLACE_NAMES = {name for loops in INPLACE.values() for name in loops}
 # NumPy's loops that only read every element; the fastest is "readonly".
 READONLY = {"max": "amax(a)", "count_nonzero": "count_nonzero(a)"}
+# NumPy's copy of the array, which reads it and writes as much elsewhere:
+# beside the bounds on 1-d arrays from COPY_FROM elements, where memory
+# sets the pace.
+COPY = {"copy": "copy(a)"}
+COPY_FROM = 10**7
 
 TIMED_IDIOMS_UP_TO = 10**7  # larger arrays time fennick and the bounds only
 # and for replace_many, fennick, one replace and the bounds past this size
@@ -168,6 +174,7 @@ def namespace():
         "logical_not": np.logical_not,
         "amax": np.max,
         "count_nonzero": np.count_nonzero,
+        "copy": np.copy,
     }
 
 
@@ -217,6 +224,8 @@ def competitors(a, call, old, widths=()):
         timed.update(IDIOMS)
     if numba_serves(a, old):
         timed["numba"] = "numba_loop(a, {old}, {new})"
+    if a.ndim == 1 and a.size >= COPY_FROM:
+        timed.update(COPY)
     return {**timed, **INPLACE[a.dtype.kind], **READONLY}
 
 
@@ -225,6 +234,7 @@ def changes_array(name):
     return (
         name not in INPLACE_NAMES
         and name not in READONLY
+        and name not in COPY
         and name not in RETURNS
     )
 

@@ -42,15 +42,17 @@ FEW_DTYPES = MANY_DTYPES["olds"]
 
 def figures(times, subjects, matches):
     """The figures of one case: the bounds ("inplace", "readonly"), the
-    best idiom's name, and for each of `subjects` (fennick, widths) its
-    time over the bounds, the idioms' and numba's time over its own, and
-    its time per stored element; for replace_many, its time over one
-    replace call's ("fennick/one") and each rival's time over its own
-    ("pandas/fennick")."""
+    copy's time where it was timed, the best idiom's name, and for each of
+    `subjects` (fennick, widths) its time over the bounds, the idioms' and
+    numba's time over its own, and its time per stored element; for
+    replace_many, its time over one replace call's ("fennick/one") and each
+    rival's time over its own ("pandas/fennick")."""
     r = {
         "inplace": min(t for k, t in times.items() if k in INPLACE_NAMES),
         "readonly": min(times[k] for k in READONLY),
     }
+    if "copy" in times:
+        r["copy"] = times["copy"]
     idioms = [k for k in times if k in ALL_IDIOMS]
     best = min(idioms, key=times.get) if idioms else None
     if best:

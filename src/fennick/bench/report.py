@@ -32,6 +32,9 @@ columns of the per-case rows (--full):
              every element once
   f/bound    fennick's time over the faster of inplace and readonly
   numba/f    the numba loop's time over fennick's (1-d arrays)
+bandwidth, a table per size from 1e7 after the goals: GB of the array per
+second (its bytes over the time of one call) of fennick, or with --widths
+of each width, beside the in-place and read-only loops and np.copy(a)
 replace_many, a table per form after the goals (--many times these alone;
 "match" is the share of elements that are olds):
   2-256 olds  a list of olds and one new: replace_many(a, olds, new);
@@ -238,6 +241,46 @@ def print_widths(results, widths):
                         + (f"{stored:6.2f}" if stored else f"{'':6}")
                     )
                 print(line.rstrip())
+
+
+def print_bandwidth(results, subjects):
+    """A table per size of the 1-d patterns where the copy was timed (from
+    competitors.COPY_FROM elements): the rate at which each of `subjects`
+    (fennick, or each width) walks the array, beside NumPy's in-place and
+    read-only loops and its copy, in GB of the array per second."""
+    rows = [
+        r
+        for r in results
+        if r["layout"] == "1-d"
+        and r["call"] == "replace"
+        and r["match"] in PATTERNS
+        and "copy" in r
+    ]
+    for n in sorted({r["size"] for r in rows}):
+        print(
+            f"\nBandwidth on 1-d arrays of {n:.0e} elements: GB of the array "
+            "per second (its bytes\nover the time of one call; the "
+            "in-place loop and the copy move twice as many)"
+        )
+        heads = [*subjects, "inplace", "readonly", "copy"]
+        print(
+            f"  {'dtype':9} {'match':10}" + "".join(f"{h:>12}" for h in heads)
+        )
+        for r in (r for r in rows if r["size"] == n):
+            nbytes = r["elements"] * np.dtype(r["dtype"]).itemsize
+            t = r["times_ns"]
+            times = [t.get(s) for s in subjects] + [
+                r["inplace"],
+                r["readonly"],
+                r["copy"],
+            ]
+            print(
+                f"  {r['dtype']:9} {r['match']:10}"
+                + "".join(
+                    f"{nbytes / ns:12.1f}" if ns else f"{'':12}"
+                    for ns in times
+                )
+            )
 
 
 # replace_many's competitors as the table heads them
