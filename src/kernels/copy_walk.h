@@ -10,8 +10,8 @@
  * source is only read.  Runs contiguous in both arrays take whole vectors
  * (unaligned loads; stores aligned to the vector where the destination is
  * large enough to stream past the cache, as a memory copy of that size
- * does); a strided source is gathered where the target can; everything
- * else goes one element at a time with the same test.
+ * does); every other run goes one element at a time with the same test
+ * (a gather of a strided source costs more than it saves).
  */
 #ifndef FENNICK_KERNELS_COPY_WALK_H
 #define FENNICK_KERNELS_COPY_WALK_H
@@ -114,9 +114,10 @@ copy_vector(const char *s, char *d, const Match &match)
     }
 }
 
-/* `n` elements lying one item apart in both arrays.  Streamed stores
-   need the destination aligned to a vector: the elements before the
-   first boundary go one at a time. */
+/* `n` elements lying one item apart in both arrays.  The elements before
+   the destination's first vector boundary go one at a time: streamed
+   stores need it, and where the two arrays lie alike in their pages (two
+   large allocations) the source's loads then cross no line either. */
 template <typename T, bool kStream, typename Match>
 static void
 copy_contiguous(const char *s, char *d, npy_intp n, const Match &match)
@@ -124,14 +125,15 @@ copy_contiguous(const char *s, char *d, npy_intp n, const Match &match)
     typedef Simd<T> S;
     constexpr npy_intp kVec = S::kLanes * (npy_intp)sizeof(T);
     constexpr npy_intp kBlock = 4 * S::kLanes;
-    if constexpr (kStream) {
-        const npy_intp head = (npy_intp)((0 - (uintptr_t)d) % kVec);
-        if (head % (npy_intp)sizeof(T) != 0) {
+    const npy_intp head = (npy_intp)((0 - (uintptr_t)d) % kVec);
+    if (head % (npy_intp)sizeof(T) != 0) {
+        if constexpr (kStream) {
             copy_contiguous<T, false>(s, d, n, match);
             return;
         }
-        npy_intp k = head / (npy_intp)sizeof(T);
-        k = k < n ? k : n;
+    }
+    else if (n >= kBlock) {
+        const npy_intp k = head / (npy_intp)sizeof(T);
         copy_elements<T>(s, sizeof(T), d, sizeof(T), k, match);
         s += k * (npy_intp)sizeof(T);
         d += k * (npy_intp)sizeof(T);
@@ -152,32 +154,6 @@ copy_contiguous(const char *s, char *d, npy_intp n, const Match &match)
     copy_elements<T>(s, sizeof(T), d, sizeof(T), n, match);
 }
 
-/* `n` elements `ss` bytes apart in the source (any sign), one item apart
-   in the destination, gathered a vector at a time where the target can. */
-template <typename T, typename Match>
-static void
-copy_gathered(const char *s, npy_intp ss, char *d, npy_intp n,
-              const Match &match)
-{
-    typedef Simd<T> S;
-    if constexpr (S::kGather) {
-        if (S::gathers(ss)) {
-            constexpr npy_intp kVec = S::kLanes * (npy_intp)sizeof(T);
-            const typename S::Index index = S::index(ss);
-            // a gathered vector per step
-            for (; n >= S::kLanes; n -= S::kLanes, s += S::kLanes * ss) {
-                const typename S::V x = S::gather(s, index, S::full());
-                typename S::V v = x;
-                const typename S::M m = match.vec(x, &v);
-                S::store(d, S::blend(m, v, x));
-                d += kVec;
-            }
-        }
-    }
-    // remaining elements one at a time
-    copy_elements<T>(s, ss, d, sizeof(T), n, match);
-}
-
 /* Copies every run of `it` through `match`; the route is chosen once by
    the runs' common strides. */
 template <typename T, bool kStream, typename Match>
@@ -189,12 +165,6 @@ copy_runs(PairIter *it, const Match &match)
         for (; it->runs_done < it->runs_total; pair_iter_next(it)) {
             copy_contiguous<T, kStream>(it->src_ptr, it->dst_ptr,
                                         it->inner_len, match);
-        }
-    }
-    else if (it->dst_inner == item) {
-        for (; it->runs_done < it->runs_total; pair_iter_next(it)) {
-            copy_gathered<T>(it->src_ptr, it->src_inner, it->dst_ptr,
-                             it->inner_len, match);
         }
     }
     else {
