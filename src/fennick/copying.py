@@ -72,6 +72,8 @@ def replaced(a, old, new):
     array([ 1., nan,  3.])
     >>> a
     array([   1., -999.,    3.])
+    >>> fennick.replaced(np.array([1, 2, 1], dtype=np.int8), 1, 0)
+    array([0, 2, 0], dtype=int8)
     """
     _require_array(a)
     out = _replaced(a, old, new)
