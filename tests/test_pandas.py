@@ -119,3 +119,13 @@ def test_duplicate_column_names_and_empty_frames():
 def test_not_pandas_raises():
     with pytest.raises(TypeError):
         fp.replace(np.arange(3), 1, 2)
+
+
+@pytest.mark.parametrize("dtype", ["f8", "f4", "i8", "u1", "bool"])
+@pytest.mark.parametrize("old, new", SCALARS)
+def test_frames_of_one_dtype_are_pandas(dtype, old, new):
+    # A frame whose columns share one dtype is made into one new block.
+    values = np.array([[1, 0, 9], [-999, 2, 1], [3, -999, 0]] * 3)
+    df = pd.DataFrame(values.astype(dtype), columns=["a", "b", "a"])
+    df.attrs["k"] = 1
+    check(df, lambda: fp.replace(df, old, new), lambda: df.replace(old, new))

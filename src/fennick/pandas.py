@@ -18,6 +18,7 @@ import numpy as np
 import pandas as pd
 
 import fennick
+from fennick.dozudiror import _replaced
 from fennick.many import _OMITTED, pairs
 
 __all__ = ["replace", "replace_many"]
@@ -70,6 +71,30 @@ def _series(s, olds, news, pairwise, by_pandas):
     return s._constructor(out, index=s.index, name=s.name, copy=False)
 
 
+def _block(frame, olds, news, pairwise):
+    """The columns of `frame` made into one new 2-d block, where every column
+    has one served dtype and one old (a frame's block as pandas keeps it:
+    a column per row, so no transposing copy); else None."""
+    if len(olds) != 1 or frame.shape[1] < 2:
+        return None
+    dtypes = set(frame.dtypes)
+    if len(dtypes) != 1 or not isinstance(next(iter(dtypes)), np.dtype):
+        return None
+    values = [
+        frame.iloc[:, i].to_numpy(copy=False) for i in range(frame.shape[1])
+    ]
+    if not _served(values[0], olds, news[:1]):
+        return None
+    block = np.empty((len(values), len(frame)), values[0].dtype)
+    for v, row in zip(values, block, strict=True):
+        if _replaced(v, olds[0], news[0], row) is NotImplemented:
+            return None
+    return [
+        pd.Series(row, index=frame.index, name=frame.columns[i], copy=False)
+        for i, row in enumerate(block)
+    ]
+
+
 def _apply(obj, olds, news, pairwise, by_pandas):
     if isinstance(obj, pd.Series):
         return _series(obj, olds, news, pairwise, by_pandas).__finalize__(
@@ -80,10 +105,12 @@ def _apply(obj, olds, news, pairwise, by_pandas):
             f"obj must be a pandas Series or DataFrame, not "
             f"{type(obj).__name__}"
         )
-    columns = [
-        _series(obj.iloc[:, i], olds, news, pairwise, by_pandas)
-        for i in range(obj.shape[1])
-    ]
+    columns = _block(obj, olds, news, pairwise)
+    if columns is None:
+        columns = [
+            _series(obj.iloc[:, i], olds, news, pairwise, by_pandas)
+            for i in range(obj.shape[1])
+        ]
     out = pd.DataFrame(dict(enumerate(columns)), index=obj.index, copy=False)
     if not columns:
         out = obj.replace(*by_pandas.args)
@@ -102,8 +129,11 @@ class _ByPandas:
 
 
 def replace(obj, old, new):
-    """Replace a scalar value in a pandas Series or DataFrame, as
-    ``obj.replace(old, new)`` does.
+    """Replace a scalar value in a pandas Series or DataFrame.
+
+    The result is what ``obj.replace(old, new)`` gives; columns of NumPy
+    numbers that hold `old` and `new` exactly are made by
+    ``fennick.replaced``, every other column by pandas.
 
     Parameters
     ----------
@@ -153,9 +183,10 @@ def replace(obj, old, new):
 
 
 def replace_many(obj, old, new=_OMITTED):
-    """Replace several values in a pandas Series or DataFrame, as
-    ``obj.replace(list_of_olds, new_or_list)`` or ``obj.replace(mapping)``
-    does.
+    """Replace several values in a pandas Series or DataFrame.
+
+    The result is what ``obj.replace(list_of_olds, new_or_list)`` or
+    ``obj.replace(mapping)`` gives, made as ``replace`` makes it.
 
     Parameters
     ----------

@@ -52,6 +52,10 @@ def _apply(obj, check, on_numpy, on_dask):
 def replace(obj, old, new):
     """Replace a scalar value in every data variable of an xarray object.
 
+    Each data variable is replaced as ``fennick.replaced`` replaces an
+    array, its dtype kept; a dask-backed one through ``fennick.dask``,
+    lazily.
+
     Parameters
     ----------
     obj : xarray.DataArray or xarray.Dataset
@@ -108,6 +112,10 @@ def replace(obj, old, new):
 
 def replace_many(obj, old, new=_OMITTED):
     """Replace several values in every data variable of an xarray object.
+
+    Each data variable is replaced as ``fennick.replaced_many`` replaces an
+    array, its dtype kept; a dask-backed one through ``fennick.dask``,
+    lazily.
 
     Parameters
     ----------

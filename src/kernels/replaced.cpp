@@ -41,7 +41,7 @@ copy_table_for(const WalkTable *table)
 
 PyObject *
 replaced_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
-                 const WalkTable *table)
+                 const WalkTable *table, PyArrayObject *into)
 {
     ReplacePlan plan;
     const PlanOutcome outcome = plan_replace(a, old_s, new_s, &plan);
@@ -49,7 +49,9 @@ replaced_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
         return NULL;
     }
     PyArrayObject *b =
-        (PyArrayObject *)PyArray_NewLikeArray(a, NPY_KEEPORDER, NULL, 0);
+        into != NULL ? (PyArrayObject *)Py_NewRef(into)
+                     : (PyArrayObject *)PyArray_NewLikeArray(a, NPY_KEEPORDER,
+                                                             NULL, 0);
     if (b == NULL) {
         return NULL;
     }
@@ -64,7 +66,8 @@ replaced_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
     PairIter it;
     pair_iter_init(&it, a, b);
     const CopyFunc copy = copy_table_for(table)->copy[plan.walk];
-    const bool stream = PyArray_NBYTES(b) >= kStreamBytes;
+    /* An `into` is a part of a larger array made for the call. */
+    const bool stream = into != NULL || PyArray_NBYTES(b) >= kStreamBytes;
     PyThreadState *save = PyEval_SaveThread();
     copy(&it, &plan.pattern, stream);
     PyEval_RestoreThread(save);
