@@ -147,3 +147,16 @@ def test_large_array_streamed_past_the_cache_is_right():
     out = fennick.replaced(a, -999.0, np.nan)
     want = np.where(a == -999.0, np.nan, a)
     assert np.array_equal(out, want, equal_nan=True)
+
+
+def test_large_array_of_short_runs_streamed_past_the_cache_is_right():
+    # Runs of 3 and 5 elements, most of them not starting on a vector
+    # boundary of the new array, in an array large enough to stream.
+    for cols in (3, 5):
+        base = np.arange(600_000 * 8, dtype=np.float64).reshape(-1, 8)
+        view = base[:, :cols]
+        view.flags.writeable = False
+        out = fennick.replaced(view, 9.0, -1.0)
+        want = np.where(view == 9.0, -1.0, view)
+        assert np.array_equal(out, want)
+        assert out.strides == np.copy(view, order="K").strides

@@ -132,8 +132,10 @@ copy_contiguous(const char *s, char *d, npy_intp n, const Match &match)
             return;
         }
     }
-    else if (n >= kBlock) {
-        const npy_intp k = head / (npy_intp)sizeof(T);
+    else if (kStream || n >= kBlock) {
+        // a streamed vector must be aligned, however short the run
+        npy_intp k = head / (npy_intp)sizeof(T);
+        k = k < n ? k : n;
         copy_elements<T>(s, sizeof(T), d, sizeof(T), k, match);
         s += k * (npy_intp)sizeof(T);
         d += k * (npy_intp)sizeof(T);
