@@ -150,10 +150,10 @@ def test_large_array_streamed_past_the_cache_is_right():
 
 
 def test_large_array_of_short_runs_streamed_past_the_cache_is_right():
-    # Runs of 3 and 5 elements, most of them not starting on a vector
+    # Runs of 3 and 11 elements, most of them not starting on a vector
     # boundary of the new array, in an array large enough to stream.
-    for cols in (3, 5):
-        base = np.arange(600_000 * 8, dtype=np.float64).reshape(-1, 8)
+    for cols in (3, 11):
+        base = np.arange(400_000 * 16, dtype=np.float64).reshape(-1, 16)
         view = base[:, :cols]
         view.flags.writeable = False
         out = fennick.replaced(view, 9.0, -1.0)
