@@ -36,10 +36,10 @@ SMOKE = (
     "tests/test_properties.py::test_every_width_agrees_with_oracle",
     "tests/test_many.py::test_forms_and_element_types",
 )
-# What the suite needs.  The test extra adds dask, zarr and mypy, whose
-# tests only readme runs (they skip elsewhere); so does the memory growth
-# test, a third of the suite's time: neither width, compiler, sanitizer nor
-# processor changes what these see.
+# What the suite needs.  The test extra adds dask, zarr, pandas, xarray and
+# mypy, whose tests only readme runs (they skip elsewhere); so does the
+# memory growth test, a third of the suite's time: neither width, compiler,
+# sanitizer nor processor changes what these see.
 TEST_DEPS = ("pytest", "hypothesis")
 ONCE = "tests/test_refcounts.py::test_memory_does_not_grow"
 # Each other Python with its oldest and newest NumPy ("2"); the main one

@@ -237,6 +237,19 @@ MUTANTS = [
         "pass  # no piece runs on after the call",
         simd_max="baseline",
     ),
+    Mutant(
+        "copying walk blends the source where the match says new",
+        "src/kernels/copy_walk.h",
+        "const typename S::V r = S::blend(m, v, x);",
+        "const typename S::V r = S::blend(m, x, v);",
+    ),
+    Mutant(
+        "pair iterator merges axes that lie apart in the source",
+        "src/iter/pair_iter.cpp",
+        "&& lies_outside(ax[i].src, ax[kept].len, ax[kept].src)) {",
+        ") {",
+        simd_max="baseline",
+    ),
 ]
 
 

@@ -38,6 +38,8 @@ def test_replace_examples_pass():
         fennick.replace_parallel,
         fennick.replace_many,
         fennick.replace_many_parallel,
+        fennick.replaced,
+        fennick.replaced_many,
     ],
 )
 def test_examples_call_their_function(func):
@@ -55,4 +57,16 @@ def test_dask_examples_pass(name):
     func = getattr(fennick.dask, name)
     assert any(
         f"fennick.dask.{name}(" in ex.source for ex in run_examples(func)
+    )
+
+
+@pytest.mark.parametrize("module", ["pandas", "xarray"])
+@pytest.mark.parametrize("name", ["replace", "replace_many"])
+def test_pandas_and_xarray_examples_pass(module, name):
+    pytest.importorskip(module)
+    import importlib
+
+    func = getattr(importlib.import_module(f"fennick.{module}"), name)
+    assert any(
+        f"fennick.{module}.{name}(" in ex.source for ex in run_examples(func)
     )

@@ -8,6 +8,7 @@ from hypothesis import strategies as st
 from hypothesis.extra.numpy import array_shapes
 from numpy.lib.stride_tricks import as_strided
 
+import fennick
 from conftest import (
     EDGE_BITS,
     NATIVE_DTYPES,
@@ -166,3 +167,60 @@ def test_contiguous_runs_agree_with_oracle(data):
     old, new, region, view = scalars_and_region(draw, dtype, shape, order)
     fill_from_pool(view, [old], draw(st.integers(0, 2**32 - 1)))
     check_replace(view, old, new, Guard(region, view))
+
+
+def _outcome(run):
+    """What `run()` gives: ("ok", result) or ("raise", type, message)."""
+    try:
+        return ("ok", run())
+    except Exception as e:  # noqa: BLE001 - compared with the oracle's
+        return ("raise", type(e), str(e))
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.data())
+def test_replaced_agrees_with_copy_and_replace(data):
+    # fennick.replaced, and the copying loops of every width, give the
+    # bits, dtype, strides and errors of np.copy(order="K") + replace, and
+    # leave the view (even a read-only one) as it was.
+    draw = data.draw
+    dtype = draw(st.sampled_from(NUMERIC))
+    shape = draw(
+        st.one_of(
+            array_shapes(min_dims=0, max_dims=4, min_side=0, max_side=9),
+            st.integers(0, 300).map(lambda n: (n,)),
+        )
+    )
+    order = draw(st.sampled_from("CF"))
+    old, new, region, base = scalars_and_region(draw, dtype, shape, order)
+    view = random_view(draw, base)
+    fill_from_pool(view, [old], draw(st.integers(0, 2**32 - 1)))
+    view.flags.writeable = draw(st.booleans())
+    start = region.copy()
+
+    def oracle():
+        b = np.copy(view, order="K")
+        replace(b, old, new)
+        return b
+
+    wanted = _outcome(oracle)
+    runs = {
+        w: lambda w=w: _reference_loops.replaced_with(w, view, old, new)
+        for w in _reference_loops.widths
+    }
+    runs["fennick.replaced"] = lambda: fennick.replaced(view, old, new)
+    for name, run in runs.items():
+        got = _outcome(run)
+        assert region.tobytes() == start.tobytes()
+        if got[0] == "ok" and got[1] is NotImplemented:
+            continue
+        assert got[0] == wanted[0], (name, got, wanted)
+        if got[0] == "raise":
+            assert got[1:] == wanted[1:], name
+            continue
+        out, want = got[1], wanted[1]
+        assert type(out) is np.ndarray
+        assert out.dtype == want.dtype and out.shape == want.shape
+        assert out.strides == want.strides, name
+        assert out.base is None and out.flags.writeable
+        assert out.tobytes() == want.tobytes(), name

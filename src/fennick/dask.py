@@ -20,11 +20,17 @@ __all__ = ["replace", "replace_many"]
 
 
 def _replaced_copy(block, old, new):
+    # A plain array is copied and replaced in one pass; a subclass (a
+    # masked block) keeps its type through a copy replaced in place.
+    if type(block) is np.ndarray:
+        return fennick.replaced(block, old, new)
     out = np.array(block, copy=True, order="K", subok=True)
     return fennick.replace(out, old, new)
 
 
 def _many_replaced_copy(block, olds, news, pairwise):
+    if type(block) is np.ndarray and len(olds) == 1:
+        return fennick.replaced(block, olds[0], news[0])
     out = np.array(block, copy=True, order="K", subok=True)
     return _replace_many(out, olds, news, pairwise)
 
@@ -34,8 +40,9 @@ def replace(x, old, new):
 
     The result is a dask array like `x` with every element equal to `old`
     (every NaN when `old` is NaN) replaced by `new`.  Each of its blocks is
-    a copy of a block of `x` put through ``fennick.replace``; `x` and the
-    arrays it was made from are not changed.  The scalars are checked when
+    a copy of a block of `x` replaced as ``fennick.replace`` does (made in
+    one pass by ``fennick.replaced``); `x` and the arrays it was made from
+    are not changed.  The scalars are checked when
     the graph is built, against an empty array of ``x.dtype``.
 
     Parameters

@@ -49,4 +49,16 @@ PyObject *replace_many_numeric(PyArrayObject *a, npy_intp n,
                                const Scalar *olds, const Scalar *news,
                                bool pairwise, const WalkTable *table);
 
+/* A new array equal to `a` (borrowed) copied in its memory order and then
+   replaced as replace_numeric would, made in one pass with the copying
+   walks of `table`'s width, the interpreter lock released; `a` is only
+   read, and may be read-only.  Returns a new reference, or NULL with an
+   exception set (the errors of replace_numeric, raised before anything is
+   allocated, or no memory).  With `into` (borrowed; NULL for a new
+   array), a writeable array of `a`'s shape and dtype sharing no memory
+   with it, the result is written there instead and `into` returned. */
+PyObject *replaced_numeric(PyArrayObject *a, const Scalar *old_s,
+                           const Scalar *new_s, const WalkTable *table,
+                           PyArrayObject *into = NULL);
+
 #endif /* FENNICK_KERNELS_KERNELS_H */

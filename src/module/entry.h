@@ -24,4 +24,10 @@ PyObject *replace_entry(PyObject *self, PyObject *args, PyObject *kwargs);
 PyObject *replace_many_entry(PyObject *self, PyObject *const *args,
                              Py_ssize_t nargs);
 
+/* The "_replaced" method (fast call): borrows its arguments.  Returns a
+   new array, NotImplemented for an array it leaves to the caller, or NULL
+   with an exception set. */
+PyObject *replaced_entry(PyObject *self, PyObject *const *args,
+                         Py_ssize_t nargs);
+
 #endif /* FENNICK_MODULE_ENTRY_H */

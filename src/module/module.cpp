@@ -105,11 +105,23 @@ PyDoc_STRVAR(
     "Numeric arrays are replaced natively, every other array by\n"
     "fennick.slow._replace_many.  Returns `a`.");
 
+PyDoc_STRVAR(
+    replaced_doc,
+    "_replaced(a, old, new)\n"
+    "--\n"
+    "\n"
+    "The native work of fennick.replaced: a new array equal to `a` copied\n"
+    "in its memory order and then replaced, made in one pass.  Returns\n"
+    "NotImplemented for an element type that replace leaves to\n"
+    "fennick.slow.");
+
 static PyMethodDef dozudiror_methods[] = {
     {"replace", (PyCFunction)(void (*)(void))replace_entry,
      METH_VARARGS | METH_KEYWORDS, replace_doc},
     {"_replace_many", (PyCFunction)(void (*)(void))replace_many_entry,
      METH_FASTCALL, replace_many_doc},
+    {"_replaced", (PyCFunction)(void (*)(void))replaced_entry, METH_FASTCALL,
+     replaced_doc},
     {NULL, NULL, 0, NULL} /* sentinel */
 };
 

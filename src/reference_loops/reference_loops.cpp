@@ -168,6 +168,40 @@ replace_with(PyObject *Py_UNUSED(self), PyObject *const *args,
                : replace_with_table(table, args[1], args[2], args[3]);
 }
 
+/* The copying replace with the walks of `width`: a new array, `a` only
+   read.  Returns it, Py_NotImplemented (new reference) for an element type
+   the loops do not serve, or NULL with an exception set. */
+static PyObject *
+replaced_with(PyObject *Py_UNUSED(self), PyObject *const *args,
+              Py_ssize_t nargs)
+{
+    if (nargs != 4) {
+        PyErr_SetString(PyExc_TypeError,
+                        "replaced_with takes (width, a, old, new)");
+        return NULL;
+    }
+    const WalkTable *table = table_named(args[0]);
+    if (table == NULL) {
+        return NULL;
+    }
+    if (!PyArray_Check(args[1]) || !replace_serves((PyArrayObject *)args[1])) {
+        Py_RETURN_NOTIMPLEMENTED;
+    }
+    PyArrayObject *arr = (PyArrayObject *)args[1];
+    Py_INCREF(arr); /* held until the copy is made */
+    Scalar old_s, new_s;
+    PyObject *result = NULL;
+    if (scalar_from_object(args[2], &old_s, ScalarName{"old", -1}) == 0
+        && scalar_from_object(args[3], &new_s, ScalarName{"new", -1}) == 0) {
+        /* A __float__ may have changed the array's dtype. */
+        result = replace_serves(arr)
+                     ? replaced_numeric(arr, &old_s, &new_s, table)
+                     : Py_NewRef(Py_NotImplemented);
+    }
+    Py_DECREF(arr);
+    return result;
+}
+
 static PyObject *
 replace_many_with(PyObject *Py_UNUSED(self), PyObject *const *args,
                   Py_ssize_t nargs)
@@ -331,11 +365,23 @@ PyDoc_STRVAR(
     "fennick.many.pairs), with the loops built for `width`; NotImplemented\n"
     "for an array the loops do not serve.");
 
+PyDoc_STRVAR(
+    replaced_with_doc,
+    "replaced_with(width, a, old, new)\n"
+    "--\n"
+    "\n"
+    "A new array equal to `a` copied in its memory order and replaced as\n"
+    "replace_with(width, ...) would, made by the copying loops built for\n"
+    "`width`; `a` is only read.  NotImplemented for an array the loops do\n"
+    "not serve.");
+
 static PyMethodDef reference_loops_methods[] = {
     {"replace", (PyCFunction)(void (*)(void))replace, METH_FASTCALL,
      replace_doc},
     {"replace_with", (PyCFunction)(void (*)(void))replace_with, METH_FASTCALL,
      replace_with_doc},
+    {"replaced_with", (PyCFunction)(void (*)(void))replaced_with,
+     METH_FASTCALL, replaced_with_doc},
     {"replace_many_with", (PyCFunction)(void (*)(void))replace_many_with,
      METH_FASTCALL, replace_many_with_doc},
     {"settle", (PyCFunction)(void (*)(void))settle, METH_FASTCALL, settle_doc},
