@@ -57,6 +57,8 @@ def _expected(ds, run):
     ],
 )
 def test_dataset_and_dataarray_as_replaced(chunks, call, run):
+    if chunks:
+        pytest.importorskip("dask")
     ds = _dataset(chunks)
     before = ds.copy(deep=True)
     got = call(ds)

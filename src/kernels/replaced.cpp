@@ -49,9 +49,9 @@ replaced_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
         return NULL;
     }
     PyArrayObject *b =
-        into != NULL ? (PyArrayObject *)Py_NewRef(into)
-                     : (PyArrayObject *)PyArray_NewLikeArray(a, NPY_KEEPORDER,
-                                                             NULL, 0);
+        into != NULL
+            ? (PyArrayObject *)Py_NewRef(into)
+            : (PyArrayObject *)PyArray_NewLikeArray(a, NPY_KEEPORDER, NULL, 0);
     if (b == NULL) {
         return NULL;
     }
