@@ -138,11 +138,14 @@ def _date_element(dtype, x, name, wrong):
     if not np.can_cast(value.dtype, dtype, casting="same_kind"):
         raise ValueError(cast_error)  # years and months against fixed units
     with warnings.catch_warnings():
-        # The cast overflows silently or with a warning, by NumPy release;
-        # the round trip below tells.
+        # Past the unit's range the cast wraps silently, warns or raises,
+        # by NumPy release; the round trip tells where it wraps.
         warnings.simplefilter("ignore", RuntimeWarning)
-        cast = value.astype(dtype)
-        back = cast.astype(value.dtype)
+        try:
+            cast = value.astype(dtype)
+            back = cast.astype(value.dtype)
+        except OverflowError:
+            raise ValueError(cast_error) from None
     if back.view(np.int64) != value.view(np.int64):
         raise ValueError(cast_error)
     return cast
