@@ -332,3 +332,15 @@ def test_settle_keeps_counts_and_memory(args):
         tracemalloc.stop()
     assert [sys.getrefcount(o) for o in args] == before
     assert grown[1] <= 2000, grown
+
+
+def test_total_reference_count_is_watched_where_it_is_exact():
+    # A NumPy built for this debug interpreter (its extensions carry the
+    # interpreter's own debug suffix) counts its references: the total must
+    # then be exact, or the check above would be silently off.
+    multiarray = np._core._multiarray_umath if hasattr(np, "_core") else None
+    soabi = sysconfig.get_config_var("SOABI") or ""
+    built_here = multiarray is not None and soabi in multiarray.__file__
+    if not (hasattr(sys, "gettotalrefcount") and built_here):
+        pytest.skip("no debug interpreter with a NumPy built for it")
+    assert TOTAL_REFCOUNT is not None
