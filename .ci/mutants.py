@@ -203,6 +203,20 @@ MUTANTS = [
         "pass  # no piece runs on after the call",
         simd_max="baseline",
     ),
+    Mutant(
+        "dates: a cast to the array's unit that loses information accepted",
+        "src/fennick/slow.py",
+        "if back.view(np.int64) != value.view(np.int64):",
+        "if False:",
+        simd_max="baseline",
+    ),
+    Mutant(
+        "dates: elements compared by NumPy's equality (NaT matches none)",
+        "src/fennick/slow.py",
+        "return arr.view(ticks) == element.view(ticks)",
+        "return arr == element",
+        simd_max="baseline",
+    ),
 ]
 
 
