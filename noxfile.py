@@ -246,6 +246,47 @@ def aarch64(session):
     session.run(*script, result, "--deselect", ONCE, external=True)
 
 
+@nox.session(python=False)
+@nox.parametrize("build", ["release", "debug"])
+def cpython314(session, build):
+    """The whole suite on CPython 3.14 with the newest NumPy, in a Debian
+    sid root (.ci/sid): its release build, then its debug build under
+    -X dev, whose total reference count the reference tests then watch
+    (there it stands in for the memory growth test, which it outdoes)."""
+    script = ("bash", str(ROOT / ".ci" / "sid"))
+    check = subprocess.run([*script, "--check"], capture_output=True)
+    if check.returncode != 0:
+        session.skip(check.stdout.decode().strip())
+    python = {"release": "python3.14", "debug": "python3.14d"}[build]
+    tests = ("--deselect", ONCE) if build == "debug" else ()
+    result = suite_env(session)["FENNICK_CI_RESULT"]
+    session.run(*script, result, python, *tests, external=True)
+
+
+@nox.session
+def wheels(session):
+    """cibuildwheel's configuration builds CPython 3.14 among the others
+    for both Linux architectures CI tests (the builds themselves need
+    containers, which CI does not run)."""
+    session.install("cibuildwheel")
+    listing = output(
+        session,
+        "cibuildwheel",
+        "--print-build-identifiers",
+        "--platform",
+        "linux",
+        "--archs",
+        "x86_64,aarch64",
+        str(ROOT),
+    ).split()
+    session.log(" ".join(listing))
+    for arch in ("x86_64", "aarch64"):
+        for python in NUMPYS.keys() | {"3.14"}:
+            tag = "cp" + python.replace(".", "")
+            if f"{tag}-manylinux_{arch}" not in listing:
+                session.error(f"cibuildwheel builds no {tag} for {arch}")
+
+
 @nox.session
 def docs(session):
     """The documentation site builds with no warning (numpydoc's checks

@@ -84,8 +84,8 @@ MUTANTS = [
     Mutant(
         "reversed axis starts one element too low",
         "src/iter/elem_iter.cpp",
-        "data += (shape[d] - 1) * s;",
-        "data += shape[d] * s;",
+        "data -= (uintptr_t)(shape[d] - 1) * back;",
+        "data -= (uintptr_t)shape[d] * back;",
         simd_max="baseline",
     ),
     Mutant(
@@ -248,6 +248,20 @@ MUTANTS = [
         "src/iter/pair_iter.cpp",
         "&& lies_outside(ax[i].src, ax[kept].len, ax[kept].src)) {",
         ") {",
+        simd_max="baseline",
+    ),
+    Mutant(
+        "dates: a cast to the array's unit that loses information accepted",
+        "src/fennick/slow.py",
+        "if back.view(np.int64) != value.view(np.int64):",
+        "if False:",
+        simd_max="baseline",
+    ),
+    Mutant(
+        "dates: elements compared by NumPy's equality (NaT matches none)",
+        "src/fennick/slow.py",
+        "return arr.view(ticks) == element.view(ticks)",
+        "return arr == element",
         simd_max="baseline",
     ),
 ]

@@ -9,6 +9,7 @@ use.
 
 import contextlib
 import math
+import warnings
 
 import numpy as np
 import pytest
@@ -21,6 +22,24 @@ NAN, INF = float("nan"), float("inf")
 # platform's long (64-bit) and int (32-bit).
 NATIVE_DTYPES = [np.dtype("d"), np.dtype("f"), np.dtype("l"), np.dtype("i")]
 NATIVE_IDS = ["f8", "f4", "i8", "i4"]
+
+
+def generic_timedelta(v):
+    """np.timedelta64(v) in NumPy's unit-less "generic" unit: a signed
+    NumPy integer to fennick's numeric arrays.  NumPy 2.5 deprecates
+    building one from an int; a view of int64 builds it without the
+    warning, while NumPy still has the unit."""
+    return np.array(v, np.int64).view("m8")[()]
+
+
+def set_dtype(x, dtype):
+    """x.dtype = dtype, which NumPy 2.5 deprecates; fennick must still
+    cope with arrays whose dtype changes under it while NumPy allows it."""
+    with warnings.catch_warnings():
+        warnings.filterwarnings(
+            "ignore", "Setting the dtype", DeprecationWarning
+        )
+        x.dtype = dtype
 
 
 def int_range(dtype):

@@ -15,7 +15,7 @@ pytest.importorskip("zarr")
 
 import fennick  # noqa: E402
 import fennick.dask  # noqa: E402
-from conftest import NAN  # noqa: E402
+from conftest import NAN, generic_timedelta  # noqa: E402
 
 
 def readings(shape=(60, 50), dtype="f8"):
@@ -65,7 +65,7 @@ def test_cluster_reads_zarr_and_matches_the_idiom(tmp_path):
     ids=["C", "F reversed strided", "byte-swapped", "reference route"],
 )
 @pytest.mark.parametrize("many", [False, True], ids=["replace", "many"])
-@pytest.mark.parametrize("old", [-999, np.timedelta64(-999)])
+@pytest.mark.parametrize("old", [-999, generic_timedelta(-999)])
 def test_blocks_are_copies_and_results_match_replace(make, old, many):
     source = readings()
     x = make(source)

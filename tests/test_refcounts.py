@@ -23,6 +23,7 @@ from conftest import (
     OLD_NUMBER,
     READ_ONLY,
     frozen,
+    generic_timedelta,
     over_bytes,
 )
 from fennick._reference_loops import settle
@@ -36,6 +37,27 @@ pytestmark = pytest.mark.skipif(
 )
 
 CALLS = 2000
+
+
+def _exact_total_refcount():
+    """sys.gettotalrefcount, where it counts every reference: a debug
+    interpreter with a NumPy built for it.  A NumPy built for the release
+    interpreter takes and drops references uncounted, so the total drifts
+    with every NumPy call (NumPy's own arithmetic is the probe)."""
+    total = getattr(sys, "gettotalrefcount", None)
+    if total is None:
+        return None
+    x = np.arange(3.0)
+    for _ in range(3):
+        np.add(x, 1.0)[::-1].copy()
+    before = total()
+    for _ in range(200):
+        np.add(x, 1.0)[::-1].copy()
+    return total if abs(total() - before) < 100 else None
+
+
+# All references the interpreter holds, where it counts them exactly.
+TOTAL_REFCOUNT = _exact_total_refcount()
 T, V = TypeError, ValueError
 W4, W1 = "wrong number of arguments 4", "wrong number of arguments 1"
 WKW = "wrong number of keyword arguments 3"
@@ -164,10 +186,16 @@ def assert_stable(args, kwargs, error, func=replace):
     for i in range(CALLS + 3):  # the first calls may import or fill caches
         if i == 3:
             gc.collect()
+            total = TOTAL_REFCOUNT and TOTAL_REFCOUNT()  # before the counts:
+            # on release builds it is 0, a small int that may be watched
             before = [sys.getrefcount(o) for o in watch]
         call(args, kwargs, error, func)
     gc.collect()
     assert [sys.getrefcount(o) for o in watch] == before
+    # A debug build counts every reference: one leaked per call, to any
+    # object, moves the total by CALLS; caches filling move it by a few.
+    if TOTAL_REFCOUNT is not None:
+        assert TOTAL_REFCOUNT() - total < CALLS // 2
 
 
 @pytest.mark.parametrize("label", [*CASES, *MANY_CASES])
@@ -277,7 +305,7 @@ BigInt = type("BigInt", (int,), {})
 @pytest.mark.parametrize(
     "args",
     [
-        P(A("l"), BigInt(2**70), np.timedelta64(-5))[0],  # a copy; fields
+        P(A("l"), BigInt(2**70), generic_timedelta(-5))[0],  # a copy; fields
         P(A("?"), 1000, 1.5)[0],  # the int itself; a float
         P(A(), 2**60, np.int8(-3))[0],  # floats
         P(A("l"), "2", 1000)[0],  # `old` refused
@@ -304,3 +332,15 @@ def test_settle_keeps_counts_and_memory(args):
         tracemalloc.stop()
     assert [sys.getrefcount(o) for o in args] == before
     assert grown[1] <= 2000, grown
+
+
+def test_total_reference_count_is_watched_where_it_is_exact():
+    # A NumPy built for this debug interpreter (its extensions carry the
+    # interpreter's own debug suffix) counts its references: the total must
+    # then be exact, or the check above would be silently off.
+    multiarray = np._core._multiarray_umath if hasattr(np, "_core") else None
+    soabi = sysconfig.get_config_var("SOABI") or ""
+    built_here = multiarray is not None and soabi in multiarray.__file__
+    if not (hasattr(sys, "gettotalrefcount") and built_here):
+        pytest.skip("no debug interpreter with a NumPy built for it")
+    assert TOTAL_REFCOUNT is not None

@@ -6,6 +6,7 @@ fennick.slow.replace.  A byte-swapped copy of a native array therefore runs
 the reference code on the same values, which lets the two be compared.
 """
 
+import datetime
 import subprocess
 import sys
 import textwrap
@@ -17,7 +18,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import fennick
-from conftest import INF, NAN, Index, bits_of
+from conftest import INF, NAN, Index, bits_of, frozen, generic_timedelta
 from fennick import slow
 
 NATIVE = ["f8", "f4", "l", "i4"]  # type numbers 12, 11, 7, 5
@@ -210,7 +211,7 @@ def numpy_integer(v):
 def timedelta(v):
     """A timedelta64 (a signed integer) where one holds `v`; its minimum
     is NaT, not a number."""
-    return np.timedelta64(v) if -(2**63) < v < 2**63 else numpy_integer(v)
+    return generic_timedelta(v) if -(2**63) < v < 2**63 else numpy_integer(v)
 
 
 class NanInt(int):
@@ -368,13 +369,235 @@ def test_numpy_equality_for_other_types():
     assert r.tolist() == [(1, 2.5), (7, 7.5)]
 
 
+DAY = np.datetime64("2024-03-01", "D")
+NAT_DAY = np.datetime64("NaT", "D")
+
+
+def days(*values, code="M8[D]"):
+    """A datetime64 array of `values` (dates as strings, or "NaT")."""
+    return np.array(values, "M8[D]").astype(code)
+
+
+# (array, old, new, the array afterwards): every form of old and new that
+# dates and durations take, through fennick.replace and each byte order.
+DATE_CALLS = [
+    # a NaT old matches every NaT, whatever its unit
+    (days("NaT", "2024-03-01", "NaT"), NAT_DAY, DAY, ["2024-03-01"] * 3),
+    (
+        days("NaT", "2024-03-01", code="M8[s]"),
+        np.datetime64("NaT", "ns"),
+        np.datetime64("2000-01-01", "Y"),
+        ["2000-01-01T00:00:00", "2024-03-01T00:00:00"],
+    ),
+    (days("2024-03-01", "NaT"), DAY, NAT_DAY, ["NaT", "NaT"]),
+    # a coarser or an exact finer unit, a string, datetime objects
+    (
+        days("2024-03-01", "2024-03-02", code="M8[ms]"),
+        DAY,
+        np.datetime64("2024-03-02T00:00:00.000000000"),
+        ["2024-03-02T00:00:00.000", "2024-03-02T00:00:00.000"],
+    ),
+    (
+        days("2024-03-01"),
+        np.datetime64("2024-03-01T00:00:00"),
+        0,
+        ["1970-01-01"],
+    ),
+    (
+        days("2024-03-01"),
+        "2024-03-01",
+        datetime.date(1999, 1, 2),
+        ["1999-01-02"],
+    ),
+    (
+        days("2024-03-01", code="M8[us]"),
+        datetime.datetime(2024, 3, 1),
+        "2024-03-02T12",
+        ["2024-03-02T12:00:00.000000"],
+    ),
+    # integers count the array's own unit
+    (days("1970-01-02", "NaT"), 1, np.int8(3), ["1970-01-04", "NaT"]),
+    (
+        np.array([1, 3], "M8[s]"),
+        1,
+        2,
+        ["1970-01-01T00:00:02", "1970-01-01T00:00:03"],
+    ),
+    (days("NaT"), -(2**63), np.uint64(5), ["1970-01-06"]),  # NaT's ticks
+    (np.array([5, -5, 5], "m8[ms]"), 5, -1, [-1, -5, -1]),
+    (
+        np.array([1500, 0], "m8[ms]"),
+        datetime.timedelta(seconds=1.5),
+        np.timedelta64(2, "s"),
+        [2000, 0],
+    ),
+    (
+        np.array([-5, 3], "m8[s]"),
+        np.timedelta64(-5000, "ms"),
+        generic_timedelta(7),  # NumPy's unit-less duration: ticks as well
+        [7, 3],
+    ),
+    (np.array([-5, 3], "m8[s]"), generic_timedelta(3), 0, [-5, 0]),
+    (
+        np.array([0, -(2**63)], "m8[h]"),
+        np.timedelta64("NaT", "s"),
+        np.timedelta64(1, "D"),
+        [0, 24],
+    ),
+]
+
+
+def _values(x):
+    """Dates as strings, durations as tick counts, in either byte order."""
+    x = x.astype(x.dtype.newbyteorder("="))
+    return (
+        x.astype(str).tolist()
+        if x.dtype.kind == "M"
+        else x.view("i8").tolist()
+    )
+
+
+@pytest.mark.parametrize("swap", [False, True], ids=["native", "swapped"])
+@pytest.mark.parametrize("x, old, new, after", DATE_CALLS)
+def test_dates_and_durations(x, old, new, after, swap):
+    if swap:
+        x = swapped(x)
+    assert fennick.replace(x, old, new) is x
+    assert _values(x) == after
+
+
+OLD_CAST, NEW_CAST = (
+    "Cannot safely cast `old` to int",
+    "Cannot safely cast `new` to int",
+)
+
+
+@pytest.mark.parametrize(
+    "x, old, new, error",
+    [
+        # casts that lose information, or that NumPy's assignment refuses
+        (days("2024-03-01"), np.datetime64("2024-03-01T12", "h"), 0, OLD_CAST),
+        (
+            days("2024-03-01"),
+            DAY,
+            np.datetime64("2024-03-01T00:00:01"),
+            NEW_CAST,
+        ),
+        (
+            days("2024-03-01", code="M8[ns]"),
+            np.datetime64("3000-01-01"),
+            0,
+            OLD_CAST,
+        ),
+        (np.zeros(2, "m8[D]"), np.timedelta64(1, "Y"), 0, OLD_CAST),
+        (np.zeros(2, "m8[s]"), 0, np.timedelta64(1, "M"), NEW_CAST),
+        (np.zeros(2, "m8[s]"), 2**63, 0, OLD_CAST),
+        (np.zeros(2, "m8[s]"), 0, -(2**63) - 1, NEW_CAST),
+        # values of another kind
+        (
+            days("2024-03-01"),
+            0.0,
+            0,
+            "cannot compare elements of dtype datetime64[D] with `old`",
+        ),
+        (
+            days("2024-03-01"),
+            True,
+            0,
+            "cannot compare elements of dtype datetime64[D] with `old`",
+        ),
+        (
+            days("2024-03-01"),
+            np.timedelta64(0, "D"),
+            0,
+            "cannot compare elements of dtype datetime64[D] with `old`",
+        ),
+        (
+            days("2024-03-01"),
+            "not a date",
+            0,
+            "cannot compare elements of dtype datetime64[D] with `old`",
+        ),
+        (
+            np.zeros(2, "m8[s]"),
+            DAY,
+            0,
+            "cannot compare elements of dtype timedelta64[s] with `old`",
+        ),
+        (
+            np.zeros(2, "m8[s]"),
+            "1",
+            0,
+            "cannot compare elements of dtype timedelta64[s] with `old`",
+        ),
+        (
+            np.zeros(2, "m8[s]"),
+            0,
+            1.5,
+            "cannot store `new` in elements of dtype timedelta64[s]",
+        ),
+        (
+            days("2024-03-01"),
+            0,
+            None,
+            "cannot store `new` in elements of dtype datetime64[D]",
+        ),
+        # `old` is read first
+        (
+            np.zeros(2, "m8[s]"),
+            0.5,
+            2**64,
+            "cannot compare elements of dtype timedelta64[s] with `old`",
+        ),
+    ],
+)
+def test_dates_and_durations_refused(x, old, new, error):
+    before = x.copy()
+    kind = (
+        ValueError
+        if error.startswith(("Cannot", "cannot store"))
+        else TypeError
+    )
+    for y in (x, swapped(x), frozen(x)):
+        with pytest.raises(kind) as info:
+            fennick.replace(y, old, new)
+        assert str(info.value) == error.replace(str(x.dtype), str(y.dtype))
+    assert (x.view("i8") == before.view("i8")).all()
+
+
+def test_dates_and_durations_many():
+    x = days("NaT", "2024-03-01", "1970-01-02", "2024-03-02")
+    # olds of one element (every NaT, in any unit) must agree on the new
+    with pytest.raises(ValueError, match="^`old.0.` and `old.1.` match"):
+        fennick.replace_many(x, [NAT_DAY, np.datetime64("NaT", "s")], [1, 2])
+    with pytest.raises(
+        ValueError, match="^Cannot safely cast `old.1.` to int$"
+    ):
+        fennick.replace_many(x, [DAY, np.datetime64("2024-03-02T01")], 0)
+    with pytest.raises(
+        ValueError, match="^Cannot safely cast `new.1.` to int$"
+    ):
+        fennick.replace_many(x, [1, 2], [0, np.datetime64("2024-03-02T01")])
+    assert _values(x) == ["NaT", "2024-03-01", "1970-01-02", "2024-03-02"]
+    got = fennick.replace_many(
+        x, {NAT_DAY: DAY, "2024-03-01": -(2**63), 1: np.int64(2)}
+    )
+    assert got is x
+    assert _values(x) == ["2024-03-01", "NaT", "1970-01-03", "2024-03-02"]
+    y = np.array([-5, 0, 5], "m8[ms]")
+    fennick.replace_many(y, np.array([-5, 5]), np.timedelta64(1, "s"))
+    assert _values(y) == [1000, 0, 1000]
+
+
 @pytest.mark.parametrize(
     "x, old",
     [
         (np.array(["a"]), 1),
         (np.array([b"a"]), "a"),
         (np.array(["a"], ">U1"), 1),
-        (np.array(["2020-01-01"], "M8[D]"), 0),
+        (np.array(["2020-01-01"], "M8[D]"), 0.5),
+        (np.array(["2020-01-01"], "M8[D]"), np.timedelta64(1, "D")),
+        (np.array([1], "m8[s]"), "1"),
         (np.zeros(2, "i4,f8"), "x"),
         (np.array([None, np.zeros(2)], object)[1:], 0.0),  # ambiguous truth
     ],

@@ -11,6 +11,7 @@ from conftest import (
     NON_ARRAYS,
     NOT_ARRAY,
     raises_msg,
+    set_dtype,
 )
 from fennick.dozudiror import replace
 
@@ -255,7 +256,7 @@ def test_dtype_changed_by_old_float_is_routed_afresh(reference):
 
     class SwapsOrder:
         def __float__(self):
-            x.dtype = ">f8"
+            set_dtype(x, ">f8")
             return 1.0
 
     assert replace(x, SwapsOrder(), 5.0) is reference.result

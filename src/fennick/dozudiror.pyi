@@ -1,5 +1,6 @@
 """Fennick nonreducing functions."""
 
+import datetime
 from typing import Any, SupportsFloat, SupportsIndex, TypeAlias, TypeVar
 
 import numpy as np
@@ -13,8 +14,17 @@ _ArrayT = TypeVar("_ArrayT", bound=np.ndarray[Any, Any])
 # object with __float__ or __index__).  replace converts both before it
 # picks a route, so this holds for every array in native byte order,
 # including those it hands to fennick.slow; only byte-swapped arrays pass
-# their scalars on unconverted.
-_Number: TypeAlias = SupportsFloat | SupportsIndex
+# their scalars on unconverted.  Date-time arrays also take date-time
+# values (their scalars go to fennick.slow unconverted; date strings too,
+# which this alias leaves out).
+_Number: TypeAlias = (
+    SupportsFloat
+    | SupportsIndex
+    | np.datetime64
+    | np.timedelta64
+    | datetime.date
+    | datetime.timedelta
+)
 
 def replace(a: _ArrayT, old: _Number, new: _Number) -> _ArrayT: ...
 def _replace_many(

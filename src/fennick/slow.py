@@ -11,6 +11,7 @@ handling copies them: ``old`` and ``new`` become C doubles first, then each
 element type rounds them to its own precision.
 """
 
+import datetime
 import math
 import operator
 import warnings
@@ -99,6 +100,86 @@ def _as_element(dtype, new, name="`new`"):
         raise ValueError(
             f"cannot store {name} in elements of dtype {dtype}"
         ) from exc
+
+
+def _date_element(dtype, x, name, wrong):
+    """`x` as a 0-d array of the datetime64 or timedelta64 `dtype`.
+
+    A value of the array's own kind (np.datetime64, datetime.date and
+    datetime.datetime, a date string; np.timedelta64, datetime.timedelta)
+    is cast to the array's unit as NumPy's assignment casts it, and refused
+    with ValueError where the cast loses information (a finer unit's
+    remainder, a date the unit cannot reach) or where NumPy's assignment
+    refuses it (years or months to days or finer).  An integer, and a value of
+    NumPy's unit-less "generic" kind, counts ticks of the array's own unit.
+    Any other `x` raises `wrong`.  Each value keeps its bits, so NaT, the
+    most negative tick count, is one value in any unit.
+    """
+    ticks = np.dtype(dtype.str[0] + "i8")  # the elements' bits, same order
+    cast_error = f"Cannot safely cast {name} to int"
+    is_date = isinstance(x, (np.datetime64, np.timedelta64))
+    if not is_date and type(x) is not bool and hasattr(type(x), "__index__"):
+        x = operator.index(x)
+        if not -(2**63) <= x < 2**63:
+            raise ValueError(cast_error)
+        return np.asarray(x, dtype=ticks).view(dtype)
+    own = np.datetime64 if dtype.kind == "M" else np.timedelta64
+    native = (datetime.date, str) if dtype.kind == "M" else datetime.timedelta
+    if isinstance(x, native) and not is_date:
+        try:
+            x = own(x)
+        except Exception:
+            raise wrong from None
+    if not isinstance(x, own):
+        raise wrong
+    value = np.asarray(x)
+    if np.datetime_data(value.dtype)[0] == "generic":
+        return value.view(np.int64).astype(ticks).view(dtype)
+    if not np.can_cast(value.dtype, dtype, casting="same_kind"):
+        raise ValueError(cast_error)  # years and months against fixed units
+    with warnings.catch_warnings():
+        # Past the unit's range the cast wraps silently, warns or raises,
+        # by NumPy release; the round trip tells where it wraps.
+        warnings.simplefilter("ignore", RuntimeWarning)
+        try:
+            cast = value.astype(dtype)
+            back = cast.astype(value.dtype)
+        except OverflowError:
+            raise ValueError(cast_error) from None
+    if back.view(np.int64) != value.view(np.int64):
+        raise ValueError(cast_error)
+    return cast
+
+
+def _date_mask(arr, element):
+    """Where the elements of a datetime64 or timedelta64 `arr` hold the
+    bits of `element` (of the same dtype): NaT matches every NaT."""
+    ticks = arr.dtype.str[0] + "i8"
+    return arr.view(ticks) == element.view(ticks)
+
+
+def _date_olds(dtype, olds, names):
+    return [
+        _date_element(
+            dtype,
+            o,
+            name,
+            TypeError(f"cannot compare elements of dtype {dtype} with {name}"),
+        )
+        for o, name in zip(olds, names, strict=True)
+    ]
+
+
+def _date_news(dtype, news, names):
+    return [
+        _date_element(
+            dtype,
+            n,
+            name,
+            ValueError(f"cannot store {name} in elements of dtype {dtype}"),
+        )
+        for n, name in zip(news, names, strict=True)
+    ]
 
 
 def _ufunc_compares_text():
@@ -220,6 +301,10 @@ def replace(a, old, new):
     elif kind == "c":
         old, new = _convert(_as_complex, old, new)
         nan_mode = math.isnan(old.real) or math.isnan(old.imag)
+    elif kind in "Mm":
+        (old,) = _date_olds(arr.dtype, [old], ["`old`"])
+        (new,) = _date_news(arr.dtype, [new], ["`new`"])
+        mask = _date_mask(arr, old)
     else:
         mask = _generic_mask(arr, old)
         new = _as_element(arr.dtype, new)
@@ -301,16 +386,27 @@ def _replace_many(a, olds, news, pairwise):
     if len(olds) == 0:
         return a
     arr = a.view(np.ndarray)
-    if arr.dtype.kind in "fc":
+    kind = arr.dtype.kind
+    old_names = [f"`old[{i}]`" for i in range(len(olds))]
+    new_names = [f"`new[{i}]`" for i in range(len(news))]
+    if not pairwise:
+        new_names = ["`new`"]
+    if kind in "fc":
         masks, news = _float_masks(arr, olds, news, pairwise)
     else:
-        masks = [
-            _generic_mask(arr, o, f"`old[{i}]`") for i, o in enumerate(olds)
-        ]
-        news = [
-            _as_element(arr.dtype, n, f"`new[{i}]`" if pairwise else "`new`")
-            for i, n in enumerate(news)
-        ]
+        if kind in "Mm":
+            olds = _date_olds(arr.dtype, olds, old_names)
+            masks = [_date_mask(arr, o) for o in olds]
+            news = _date_news(arr.dtype, news, new_names)
+        else:
+            masks = [
+                _generic_mask(arr, o, name)
+                for o, name in zip(olds, old_names, strict=True)
+            ]
+            news = [
+                _as_element(arr.dtype, n, name)
+                for n, name in zip(news, new_names, strict=True)
+            ]
         if not pairwise:
             news = news * len(olds)
         # Olds that match the same element must agree on its new.

@@ -11,8 +11,8 @@ from fennick.dozudiror import _ArrayT
 __all__ = ["replace"]
 
 # Called directly, the reference takes more than the native entry point:
-# complex numbers for complex arrays and, for text, bytes, date-time and
-# record arrays, the scalars NumPy compares with their elements.  Object
+# complex numbers for complex arrays and, for text, bytes and record
+# arrays, the scalars NumPy compares with their elements.  Object
 # arrays compare with any object at run time; such calls are outside what
 # this alias promises.
 _Scalar: TypeAlias = (

@@ -106,9 +106,11 @@ replace_dispatch(PyObject *args, PyObject *kwargs, PyObject *a, PyObject *old,
     PyArrayObject *arr = (PyArrayObject *)a;
     Py_INCREF(arr); /* held until the route returns */
 
-    /* Non-native byte order: the scalars are the reference module's
-       business, so they are not looked at here. */
-    if (PyArray_DESCR(arr)->byteorder == NPY_OPPBYTE) {
+    /* Non-native byte order, dates and durations: the scalars are the
+       reference module's business (it reads date-time scalars in the
+       array's unit), so they are not looked at here. */
+    if (PyArray_DESCR(arr)->byteorder == NPY_OPPBYTE
+        || PyTypeNum_ISDATETIME(PyArray_TYPE(arr))) {
         Py_DECREF(arr);
         return call_reference("replace", args, kwargs);
     }

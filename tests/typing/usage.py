@@ -1,5 +1,6 @@
 """Calls as users write them: mypy --strict accepts them, and they run."""
 
+import datetime
 from fractions import Fraction
 from typing import Any
 
@@ -35,4 +36,11 @@ assert_type(
 assert_type(fennick.replace_many(celsius, {0: 1.0, 1: 2.0}), Celsius)
 assert_type(fennick.replace_many(i, (1, 2), [3, 4]), npt.NDArray[np.int16])
 assert float(fennick.replace(np.zeros(4), 0, 1).sum()) == 4.0
+d: npt.NDArray[np.datetime64] = np.zeros(2, "M8[D]")
+nat = np.datetime64("NaT", "D")
+assert_type(
+    fennick.replace(d, nat, datetime.date(2024, 3, 1)),
+    npt.NDArray[np.datetime64],
+)
+fennick.replace(np.zeros(2, "m8[s]"), datetime.timedelta(0), 5)
 version: str = fennick.__version__
