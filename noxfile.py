@@ -90,12 +90,12 @@ def output(session, *argv):
     return session.run(*argv, silent=True, external=True).strip()
 
 
-def check_width(session, cap):
+def check_width(session, cap, under=()):
     """The installed build chose the widest of the builds it carries that
     the processor runs; skips the session if that is narrower than `cap`
-    (the processor does not run it)."""
+    (the processor does not run it).  Python runs through `under`."""
     code = "import fennick._reference_loops as r; print(r.width, *r.widths)"
-    chosen, *runs = output(session, "python", "-c", code).split()
+    chosen, *runs = output(session, *under, "python", "-c", code).split()
     if BITS[chosen] != max(BITS[w] for w in runs):
         session.error(f"the build chose width {chosen} of {runs}")
     if BITS[chosen] < BITS[cap]:
@@ -177,7 +177,8 @@ def sanitize(session, width):
     setup = ("b_sanitize=address,undefined", "b_lundef=false")
     setup = [f"-Csetup-args=-D{o}" for o in (*setup, f"simd_max={width}")]
     install_built(session, *setup, CXX="g++", CXXFLAGS=flags)
-    check_width(session, width)
+    sanitized = ("bash", f"{ROOT}/.ci/sanitized")
+    check_width(session, width, under=sanitized)
     # The modules carry the checks, with aborting handlers.
     venv = pathlib.Path(session.virtualenv.location)
     for so in venv.glob("lib/python*/site-packages/fennick/*.so"):
@@ -185,7 +186,7 @@ def sanitize(session, width):
         wanted = ("__asan_report_", r"__ubsan_handle_\w*_abort")
         if not all(re.search(name, undefined) for name in wanted):
             session.error(f"{so.name} is not built with aborting sanitizers")
-    run_suite(session, under=("bash", f"{ROOT}/.ci/sanitized"))
+    run_suite(session, under=sanitized)
 
 
 @nox.session

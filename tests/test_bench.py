@@ -71,7 +71,8 @@ def test_bandwidth_beside_the_copy(monkeypatch, capsys):
     assert table.splitlines()[2].split() == ["dtype", "match", *heads]
     rows = [line.split() for line in table.splitlines()[3:5]]
     assert [r[:2] for r in rows] == [["float64", "none"], ["float64", "every"]]
-    assert all(float(x) > 0 for r in rows for x in r[2:])
+    # GB/s to one decimal: 40 elements under emulation may print 0.0
+    assert all(float(x) >= 0 for r in rows for x in r[2:])
 
 
 @pytest.mark.parametrize("match", list(cases.MATCHES))
