@@ -94,7 +94,7 @@ def check_width(session, cap, under=()):
     """The installed build chose the widest of the builds it carries that
     the processor runs; skips the session if that is narrower than `cap`
     (the processor does not run it).  Python runs through `under`."""
-    code = "import fennick._reference_loops as r; print(r.width, *r.widths)"
+    code = "import fennick.dozudiror as d; print(d._width, *d._widths)"
     chosen, *runs = output(session, *under, "python", "-c", code).split()
     if BITS[chosen] != max(BITS[w] for w in runs):
         session.error(f"the build chose width {chosen} of {runs}")

@@ -1,5 +1,5 @@
 /*
- * What both native modules do with fennick.replace_many's tuples (or 1-d
+ * What the module does with fennick.replace_many's tuples (or 1-d
  * numeric arrays) of olds and news: count them, convert them as replace
  * converts a scalar, and replace with the walks of a given width.
  */

@@ -1,5 +1,6 @@
 /*
- * replace_many's work on its olds and news, for both native modules.
+ * replace_many's work on its olds and news, for its entry point and the
+ * width hook.
  */
 #ifndef FENNICK_MODULE_MANY_CALL_H
 #define FENNICK_MODULE_MANY_CALL_H

@@ -16,8 +16,7 @@
 #include "entry.h"
 
 PyObject *
-replaced_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
-               Py_ssize_t nargs)
+replaced_call(const WalkTable *table, PyObject *const *args, Py_ssize_t nargs)
 {
     if (nargs != 3 && nargs != 4) {
         PyErr_SetString(PyExc_TypeError,
@@ -53,9 +52,16 @@ replaced_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
         /* The conversions may have run Python code (__float__) that
            changed the array's dtype, so the route is read afresh. */
         result = replace_serves(arr)
-                     ? replaced_numeric(arr, &old_s, &new_s, walk_table, into)
+                     ? replaced_numeric(arr, &old_s, &new_s, table, into)
                      : Py_NewRef(Py_NotImplemented);
     }
     Py_DECREF(arr);
     return result;
+}
+
+PyObject *
+replaced_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
+               Py_ssize_t nargs)
+{
+    return replaced_call(walk_table, args, nargs);
 }

@@ -11,7 +11,7 @@ import functools
 
 import numpy as np
 
-from fennick import _reference_loops, replace, replace_many
+from fennick import dozudiror, replace, replace_many
 from fennick.bench.cases import CALLS
 
 # The idioms; the fastest of them is "the best idiom".
@@ -159,7 +159,7 @@ def namespace():
     return {
         "replace": replace,
         "replace_many": replace_many,
-        "replace_with": _reference_loops.replace_with,
+        "replace_with": dozudiror._replace_with,
         "numba_loop": numba_loop(),
         "putmask": np.putmask,
         "copyto": np.copyto,
