@@ -32,9 +32,11 @@ PyObject *replace_many_entry(PyObject *self, PyObject *const *args,
 PyObject *replaced_entry(PyObject *self, PyObject *const *args,
                          Py_ssize_t nargs);
 
-/* The private methods of the width hook (fast call) and its attributes
-   _widths and _width, which add_widths sets on `m` (0, or -1 with an
-   exception set). */
+/* The private methods of the width hook (fast call) and its attributes,
+   which add_widths sets on `m` (0, or -1 with an exception set): _widths,
+   the builds this processor runs, widest first; _width, the one chosen;
+   _width_isas, the instructions each build needs ("baseline", "avx2",
+   "avx512"), which order them by width. */
 PyObject *replace_with_entry(PyObject *self, PyObject *const *args,
                              Py_ssize_t nargs);
 PyObject *replaced_with_entry(PyObject *self, PyObject *const *args,

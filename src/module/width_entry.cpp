@@ -96,26 +96,43 @@ replace_many_with_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
     return result;
 }
 
+/* Fills `widths` (a new tuple of `n` names) and `isas` (a new dict) from
+   `tables`.  Returns 0, or -1 with an exception set. */
+static int
+fill_widths(const WalkTable *const *tables, int n, PyObject *widths,
+            PyObject *isas)
+{
+    for (int i = 0; i < n; i++) {
+        PyObject *name = PyUnicode_FromString(tables[i]->name);
+        if (name == NULL) {
+            return -1;
+        }
+        PyTuple_SET_ITEM(widths, i, name); /* steals it */
+        PyObject *isa = PyUnicode_FromString(tables[i]->isa);
+        if (isa == NULL || PyDict_SetItem(isas, name, isa) < 0) {
+            Py_XDECREF(isa);
+            return -1;
+        }
+        Py_DECREF(isa);
+    }
+    return 0;
+}
+
 int
 add_widths(PyObject *m)
 {
     const WalkTable *tables[KERNELS_MAX_TABLES];
     const int n = kernels_usable(tables, KERNELS_MAX_TABLES);
     PyObject *widths = PyTuple_New(n);
-    if (widths == NULL) {
-        return -1;
+    PyObject *isas = PyDict_New();
+    int status = -1;
+    if (widths != NULL && isas != NULL
+        && fill_widths(tables, n, widths, isas) == 0
+        && PyModule_AddObjectRef(m, "_widths", widths) == 0
+        && PyModule_AddObjectRef(m, "_width_isas", isas) == 0) {
+        status = PyModule_AddStringConstant(m, "_width", walk_table->name);
     }
-    for (int i = 0; i < n; i++) {
-        PyObject *name = PyUnicode_FromString(tables[i]->name);
-        if (name == NULL) {
-            Py_DECREF(widths);
-            return -1;
-        }
-        PyTuple_SET_ITEM(widths, i, name);
-    }
-    if (PyModule_AddObject(m, "_widths", widths) < 0) {
-        Py_DECREF(widths);
-        return -1;
-    }
-    return PyModule_AddStringConstant(m, "_width", walk_table->name);
+    Py_XDECREF(widths);
+    Py_XDECREF(isas);
+    return status;
 }
