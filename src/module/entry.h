@@ -58,7 +58,7 @@ PyObject *settle_many_entry(PyObject *self, PyObject *const *args,
 struct WalkTable;
 
 /* Replaces `old` by `new` in `a` with the walks of `table`, when `a` is an
-   array that replace_serves.  Returns `a` with a new reference,
+   array the loops route.  Returns `a` with a new reference,
    Py_NotImplemented (a new reference) for any other `a`, or NULL with an
    exception set. */
 PyObject *numeric_replace(const WalkTable *table, PyObject *a, PyObject *old,

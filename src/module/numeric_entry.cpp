@@ -17,7 +17,7 @@ PyObject *
 numeric_replace(const WalkTable *table, PyObject *a, PyObject *old,
                 PyObject *new_)
 {
-    if (!PyArray_Check(a) || !replace_serves((PyArrayObject *)a)) {
+    if (!PyArray_Check(a) || array_route((PyArrayObject *)a) == ROUTE_NUMPY) {
         Py_RETURN_NOTIMPLEMENTED;
     }
     PyArrayObject *arr = (PyArrayObject *)a;
@@ -27,7 +27,7 @@ numeric_replace(const WalkTable *table, PyObject *a, PyObject *old,
     if (scalar_from_object(old, &old_s, ScalarName{"old", -1}) == 0
         && scalar_from_object(new_, &new_s, ScalarName{"new", -1}) == 0) {
         /* A __float__ may have changed the array's dtype. */
-        if (replace_serves(arr)) {
+        if (array_route(arr) != ROUTE_NUMPY) {
             result = replace_numeric(arr, &old_s, &new_s, table);
         }
         else {

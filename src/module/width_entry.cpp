@@ -85,7 +85,8 @@ replace_many_with_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
     if (table == NULL) {
         return NULL;
     }
-    if (!PyArray_Check(args[1]) || !replace_serves((PyArrayObject *)args[1])) {
+    if (!PyArray_Check(args[1])
+        || array_route((PyArrayObject *)args[1]) == ROUTE_NUMPY) {
         Py_RETURN_NOTIMPLEMENTED;
     }
     PyArrayObject *arr = (PyArrayObject *)args[1];
