@@ -9,16 +9,10 @@
  *             whether a lane of M is set; whether every lane is
  *     lanes, from_lanes
  *             M as a bit per lane, and back
- *     store_where
- *             the lanes of `v` that M selects, with scalar stores
- *             (store_selected, simd_lanes.h)
- *     store_block
- *             the same for four vectors from p, of which some but not all
- *             lanes match (simd_vector_ext.h)
- *     kMaskedTail, kGather, kMaskedStores, kCheapMaskedStores
- *             false: a run's last elements go one at a time, strided runs
- *             load element by element or as whole vectors, and a vector
- *             without a match stores nothing
+ *     store_where, store_block, kMaskedTail, kGather, kMaskedStores,
+ *     kCheapMaskedStores
+ *             scalar stores of the lanes M selects, and no masked loads or
+ *             stores (LaneStores, simd_vector_ext.h)
  */
 #ifndef FENNICK_KERNELS_SIMD_SSE2_H
 #define FENNICK_KERNELS_SIMD_SSE2_H
@@ -30,15 +24,11 @@
 namespace {
 
 template <typename T>
-struct Simd : VectorExt<T, 16> {
+struct Simd : LaneStores<Simd<T>, T> {
     typedef VectorExt<T, 16> Base;
     typedef typename Base::V V;
     typedef typename Base::M M;
     using Base::kLanes;
-    static constexpr bool kMaskedTail = false;
-    static constexpr bool kGather = false;
-    static constexpr bool kMaskedStores = false;
-    static constexpr bool kCheapMaskedStores = false;
 
     static M
     equal(V a, V b)
@@ -110,19 +100,6 @@ struct Simd : VectorExt<T, 16> {
         default:
             return (uint32_t)_mm_movemask_pd((__m128d)m);
         }
-    }
-    template <bool kUniform>
-    static void
-    store_where(char *p, M m, V v, char *scratch)
-    {
-        store_selected<T, kUniform>(p, (npy_intp)sizeof(T), lanes(m), kLanes,
-                                    &v, scratch);
-    }
-    template <bool kUniform>
-    static void
-    store_block(char *p, const M m[4], const V v[4], char *scratch)
-    {
-        store_block_lanes<Simd, T, kUniform>(p, m, v, scratch);
     }
 };
 

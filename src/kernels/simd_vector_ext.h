@@ -142,6 +142,37 @@ store_block_lanes(char *p, const typename S::M m[4], const typename S::V v[4],
     }
 }
 
+/* What the 16-byte targets without masked stores (SSE2, NEON, the
+   portable vectors) share: the flags that say so (a run's last elements
+   go one at a time, strided runs load element by element or as whole
+   vectors, and a vector without a match stores nothing) and the stores of
+   the lanes a mask selects, an element at a time, through the target's
+   own lanes().  S is the target's Simd<T>, which derives from this. */
+template <typename S, typename T>
+struct LaneStores : VectorExt<T, 16> {
+    typedef VectorExt<T, 16> Base;
+    typedef typename Base::V V;
+    typedef typename Base::M M;
+    static constexpr bool kMaskedTail = false;
+    static constexpr bool kGather = false;
+    static constexpr bool kMaskedStores = false;
+    static constexpr bool kCheapMaskedStores = false;
+
+    template <bool kUniform>
+    static void
+    store_where(char *p, M m, V v, char *scratch)
+    {
+        store_selected<T, kUniform>(p, (npy_intp)sizeof(T), S::lanes(m),
+                                    Base::kLanes, &v, scratch);
+    }
+    template <bool kUniform>
+    static void
+    store_block(char *p, const M m[4], const V v[4], char *scratch)
+    {
+        store_block_lanes<S, T, kUniform>(p, m, v, scratch);
+    }
+};
+
 }  // namespace
 
 #endif /* FENNICK_KERNELS_SIMD_VECTOR_EXT_H */
