@@ -12,7 +12,8 @@ import functools
 import numpy as np
 
 from fennick import _reference_loops, replace, replace_many
-from fennick.bench.cases import CALLS
+
+from .cases import CALLS
 
 # The idioms; the fastest of them is "the best idiom".
 IDIOMS = {

@@ -8,10 +8,11 @@ import platform
 import numpy as np
 
 from fennick import _reference_loops
-from fennick.bench.cases import CALLS, DTYPES, FAMILIES, PATTERNS
-from fennick.bench.competitors import MANY, ONE
-from fennick.bench.goals import grid, headline
 from fennick.parallel import usable_cores
+
+from .cases import CALLS, DTYPES, FAMILIES, PATTERNS
+from .competitors import MANY, ONE
+from .goals import grid, headline
 
 COLUMNS = """\
 columns of the per-case rows (--full):
@@ -103,12 +104,12 @@ def machine(numba):
 
 def print_machine(info, cases, mode, widths):
     print(
-        f"fennick.bench on {info['cpu']} ({info['cores']} cores), "
+        f"benchmarks on {info['cpu']} ({info['cores']} cores), "
         f"{info['system']}, Python {info['python']}, NumPy {info['numpy']}, "
         + (
             f"numba {info['numba']}"
             if info["numba"]
-            else "no numba (pip install fennick[bench])"
+            else "no numba (pip install '.[bench]')"
         )
     )
     print(

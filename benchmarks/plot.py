@@ -1,5 +1,5 @@
-"""The figures of a run, drawn with matplotlib (``pip install
-fennick[bench]``), a PNG file each, sized for a page of the documentation:
+"""The figures of a run, drawn with matplotlib (``pip install ".[bench]"``
+in the clone), a PNG file each, sized for a page of the documentation:
 
 - ``bench.png``: elements per second against size, 1-d arrays of the
   native types with 1% and 50% matching: fennick, the best idiom, numba,
@@ -21,8 +21,8 @@ import math
 import os
 import statistics
 
-from fennick.bench.cases import CALLS, CLUSTERED, DTYPES, NATIVE, PATTERNS
-from fennick.bench.competitors import MANY, TIMED_MANY_RIVALS_UP_TO
+from .cases import CALLS, CLUSTERED, DTYPES, NATIVE, PATTERNS
+from .competitors import MANY, TIMED_MANY_RIVALS_UP_TO
 
 WIDTH_IN = 9  # inches: at DPI, about the width of the page's text
 DPI = 100

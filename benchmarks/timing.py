@@ -14,13 +14,7 @@ import time
 
 import numpy as np
 
-from fennick.bench.competitors import (
-    ONE,
-    RETURNS,
-    changes_array,
-    namespace,
-    oracle_args,
-)
+from .competitors import ONE, RETURNS, changes_array, namespace, oracle_args
 
 # `case_s` bounds the sampling time of one case, `repeat` the samples of a
 # competitor, but every competitor gets `least` samples (`slow` when one

@@ -11,7 +11,7 @@ import math
 import statistics
 from dataclasses import dataclass
 
-from fennick.bench.cases import (
+from .cases import (
     CALLS,
     CLUSTERED,
     CONTIGUOUS,
@@ -29,13 +29,7 @@ from fennick.bench.cases import (
     STORES,
     WIDE,
 )
-from fennick.bench.competitors import (
-    ALL_IDIOMS,
-    INPLACE_NAMES,
-    ONE,
-    READONLY,
-    RIVALS,
-)
+from .competitors import ALL_IDIOMS, INPLACE_NAMES, ONE, READONLY, RIVALS
 
 FEW_DTYPES = MANY_DTYPES["olds"]
 
