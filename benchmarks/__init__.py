@@ -43,10 +43,13 @@ every competitor that replaces (or returns a replaced copy: pandas) is
 checked once against a plain NumPy oracle before it is timed.
 Times are medians of repeated samples.  numba, pandas and the plot are
 optional (``pip install ".[bench]"`` in the clone), and so is dask for
-``--parallel``.
+``--parallel``.  ``--json FILE`` keeps the run; ``python -m
+benchmarks.goals FILE`` judges its goals again, and fails if one is
+missed.
 
 The benchmark is no part of fennick's package: it lives beside it in the
 repository, a file per job: ``cases`` (element types, layouts, patterns,
-the plan), ``competitors``, ``timing``, ``goals``, ``report``, ``plot``,
-``parallel`` (threads and dask) and the command line in ``__main__``.
+the plan), ``competitors``, ``timing``, ``goals`` (and their check
+of a run's JSON), ``report``, ``plot``, ``parallel`` (threads and dask) and
+the command line in ``__main__``.
 """

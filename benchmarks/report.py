@@ -157,15 +157,15 @@ def row(r):
     )
 
 
-def print_goals(results, subjects):
+def print_headline(rows):
+    """The goals' table: a row per row of goals.headline, its verdict
+    marked pass, MISS, "-" (reported only) or n/a (no case in the run)."""
     print("\nGoals (worst case of this run; median over its cases)")
     print(
         f"  {'cases':36} {'figure':25} {'target':>8} {'worst':>7} "
         f"{'median':>7}  mark   worst case"
     )
-    for desc, key, target, worst, case, median, passed in headline(
-        results, subjects
-    ):
+    for desc, key, target, worst, case, median, passed in rows:
         if worst is None:
             print(f"  {desc:36} {key:25} {target:>8} {'n/a':>7} {'':>7}  -")
             continue
@@ -174,6 +174,12 @@ def print_goals(results, subjects):
             f"  {desc:36} {key:25} {target:>8} {worst:7.2f} {median:7.2f}"
             f"  {mark:5}  {case}"
         )
+
+
+def print_goals(results, subjects):
+    """The goals' table, then the grid of element types against layout
+    families."""
+    print_headline(headline(results, subjects))
     cells = grid(results)
     if not cells:
         return
