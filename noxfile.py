@@ -52,20 +52,19 @@ NUMPYS = {
 }
 
 
-# The builds of the loops that a build may carry, narrowest first: the
-# baseline always, then AVX2 and AVX-512 on x86-64 (simd_max caps them).
-# Which of them run, and which is chosen, only the installed module says.
-WIDTHS = ("baseline", "avx2", "avx512")
-# Vector bits of each build the module may name: avx2_scalar is AVX2 with
-# scalar stores, chosen on processors that microcode vmaskmov.
-BITS = {
-    "baseline": 128,
-    "neon": 128,
-    "generic": 128,
-    "avx2": 256,
-    "avx2_scalar": 256,
-    "avx512": 512,
-}
+# The instructions a build may be capped at, narrowest first: simd_max's
+# choices.  Which builds of the loops run, and which is chosen, only the
+# installed module says.
+WIDTHS = tuple(
+    re.findall(
+        r"'(\w+)'",
+        re.search(
+            r"option\('simd_max'.*?choices: \[(.*?)\]",
+            (ROOT / "meson.options").read_text(),
+            re.S,
+        ).group(1),
+    )
+)
 
 
 def suite_env(session):
@@ -91,14 +90,19 @@ def output(session, *argv):
 
 
 def check_width(session, cap, under=()):
-    """The installed build chose the widest of the builds it carries that
-    the processor runs; skips the session if that is narrower than `cap`
-    (the processor does not run it).  Python runs through `under`."""
-    code = "import fennick._reference_loops as r; print(r.width, *r.widths)"
+    """The installed build chose one of the widest of the builds it carries
+    that the processor runs (they come widest first); skips the session if
+    the processor does not run the instructions `cap`.  Python runs
+    through `under`."""
+    code = (
+        "import fennick.dozudiror as d; "
+        "print(d._width, *(f'{w}:{d._width_isas[w]}' for w in d._widths))"
+    )
     chosen, *runs = output(session, *under, "python", "-c", code).split()
-    if BITS[chosen] != max(BITS[w] for w in runs):
+    isa = dict(run.split(":") for run in runs)
+    if isa[chosen] != isa[runs[0].split(":")[0]]:
         session.error(f"the build chose width {chosen} of {runs}")
-    if BITS[chosen] < BITS[cap]:
+    if cap not in isa.values():
         session.skip(f"this processor does not run {cap} (it runs {runs})")
 
 

@@ -8,7 +8,7 @@ import sys
 
 import numpy as np
 
-from fennick import _reference_loops
+from fennick import dozudiror
 
 from . import __doc__ as ABOUT
 from .cases import CALLS, DTYPES, LAYOUTS, MATCHES, make_case, plan
@@ -57,7 +57,7 @@ def parse_args(argv=None):
         "--widths",
         action="store_true",
         help="also time the loops of every width this processor runs "
-        "(fennick._reference_loops.widths) on the same arrays, and print "
+        "(fennick.dozudiror._widths) on the same arrays, and print "
         "a table per width",
     )
     p.add_argument(
@@ -179,7 +179,7 @@ def main(argv=None):
         if getattr(args, key) is not None:
             mode[key] = getattr(args, key)
     cases = plan(args)
-    widths = list(_reference_loops.widths) if args.widths else []
+    widths = list(dozudiror._widths) if args.widths else []
     info = machine(numba_version())
     print_machine(info, len(cases), mode, widths)
     if args.full:

@@ -11,7 +11,7 @@ import functools
 
 import numpy as np
 
-from fennick import _reference_loops, replace, replace_many
+from fennick import dozudiror, replace, replace_many
 
 from .cases import CALLS
 
@@ -160,7 +160,7 @@ def namespace():
     return {
         "replace": replace,
         "replace_many": replace_many,
-        "replace_with": _reference_loops.replace_with,
+        "replace_with": dozudiror._replace_with,
         "numba_loop": numba_loop(),
         "putmask": np.putmask,
         "copyto": np.copyto,

@@ -7,7 +7,7 @@ import platform
 
 import numpy as np
 
-from fennick import _reference_loops
+from fennick import dozudiror
 from fennick.parallel import usable_cores
 
 from .cases import CALLS, DTYPES, FAMILIES, PATTERNS
@@ -73,7 +73,7 @@ the worst case pass or MISS ("report": shown, not judged); "fennick
 50%/1%" is fennick's time with half the elements matching over its time
 with 1%; "ns/stored" is the time per element replaced.  With --widths,
 "avx2/inplace" and the like are the figures of that width's loops (called
-through fennick._reference_loops.replace_with), one row per width.  The
+through fennick.dozudiror._replace_with), one row per width.  The
 grid gives, per element type and layout family, the worst idiom/fennick
 from 1e5 elements.
 """
@@ -97,8 +97,8 @@ def machine(numba):
         "python": platform.python_version(),
         "numpy": np.__version__,
         "numba": numba,
-        "width": _reference_loops.width,
-        "widths": list(_reference_loops.widths),
+        "width": dozudiror._width,
+        "widths": list(dozudiror._widths),
     }
 
 

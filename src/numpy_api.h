@@ -1,9 +1,9 @@
 /*
- * One way into NumPy's C API for every unit of the extensions.
+ * One way into NumPy's C API for every unit of the extension.
  *
- * The C-API table is a single pointer per extension module, defined and
- * filled by module/native_module.cpp (which defines FENNICK_OWNS_NUMPY_API);
- * every other unit shares it.  NPY_TARGET_VERSION and the table's name come
+ * The C-API table is a single pointer, defined and filled by
+ * module/module.cpp (which defines FENNICK_OWNS_NUMPY_API); every other
+ * unit shares it.  NPY_TARGET_VERSION and the table's name come
  * from the build, identically for every unit.
  */
 #ifndef FENNICK_NUMPY_API_H

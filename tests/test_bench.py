@@ -18,7 +18,7 @@ import sys
 import numpy as np
 import pytest
 
-from fennick import _reference_loops
+from fennick import dozudiror
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from benchmarks import __main__ as cli  # noqa: E402
@@ -55,7 +55,7 @@ def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
     for r in data["results"]:
         timed = {"fennick", "max"}
         if r["call"] == "replace":
-            timed |= {"putmask", *_reference_loops.widths}
+            timed |= {"putmask", *dozudiror._widths}
             native = numba and r["dtype"] != ">i2"
             assert ("numba" in r["times_ns"]) == native
         else:  # every rival on these 1-d arrays, pandas where installed
@@ -75,7 +75,7 @@ def test_bandwidth_beside_the_copy(monkeypatch, capsys):
     assert cli.main([*argv, "--sample-ms", "0.2"]) == 0
     printed = capsys.readouterr().out
     table = printed.split("Bandwidth on 1-d arrays of 4e+01 elements")[1]
-    heads = [*_reference_loops.widths, "inplace", "readonly", "copy"]
+    heads = [*dozudiror._widths, "inplace", "readonly", "copy"]
     assert table.splitlines()[2].split() == ["dtype", "match", *heads]
     rows = [line.split() for line in table.splitlines()[3:5]]
     assert [r[:2] for r in rows] == [["float64", "none"], ["float64", "every"]]

@@ -20,7 +20,7 @@ from conftest import (
     guard_value,
     placed,
 )
-from fennick import _reference_loops, replace, replace_many
+from fennick import dozudiror, replace, replace_many
 
 
 def strided(base, shape, item_strides):
@@ -163,11 +163,9 @@ def check_every_width(region, view, old, new):
     """check_replace through the loops of each vector width this processor
     runs, each from the same bytes."""
     start = region.copy()
-    for w in _reference_loops.widths:
+    for w in dozudiror._widths:
         region[...] = start
-        run = functools.partial(
-            _reference_loops.replace_with, w, view, old, new
-        )
+        run = functools.partial(dozudiror._replace_with, w, view, old, new)
         check_replace(view, old, new, Guard(region, view), run)
 
 
@@ -305,11 +303,11 @@ def test_overlapping_elements_get_numpys_bytes(code, shape, strides):
         ([zero, one], [one, zero]),
     ):
         want = run(idiom, olds, news)
-        for w in _reference_loops.widths:
-            many = functools.partial(_reference_loops.replace_many_with, w)
+        for w in dozudiror._widths:
+            many = functools.partial(dozudiror._replace_many_with, w)
             got = [run(many, tuple(olds), tuple(news), True)]
             if len(olds) == 1:
-                one_width = functools.partial(_reference_loops.replace_with, w)
+                one_width = functools.partial(dozudiror._replace_with, w)
                 got.append(run(one_width, olds[0], news[0]))
             for g in got:
                 np.testing.assert_array_equal(g, want, err_msg=w)

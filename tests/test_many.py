@@ -33,7 +33,7 @@ from conftest import (
     placed,
     raises_msg,
 )
-from fennick import _reference_loops, replace_many
+from fennick import dozudiror, replace_many
 from fennick.many import pairs
 
 CONFLICT = re.compile(
@@ -169,8 +169,8 @@ def test_agrees_with_oracle(data):
     start = region.copy()
     handed = pairs(olds, news if pairwise else news[0])
     runs = [
-        lambda w=w: _reference_loops.replace_many_with(w, view, *handed)
-        for w in _reference_loops.widths
+        lambda w=w: dozudiror._replace_many_with(w, view, *handed)
+        for w in dozudiror._widths
     ]
     for run in [None, *runs]:
         region[...] = start
@@ -279,8 +279,8 @@ def test_many_olds_agree_with_oracle(data):
     wanted = expected_many(view, olds, news, pairwise)
     handed = pairs(olds, news if pairwise else news[0])
     runs = [
-        lambda w=w: _reference_loops.replace_many_with(w, view, *handed)
-        for w in _reference_loops.widths
+        lambda w=w: dozudiror._replace_many_with(w, view, *handed)
+        for w in dozudiror._widths
     ]
     for run in [None, *runs]:
         region[...] = start
@@ -306,12 +306,12 @@ def test_each_of_a_few_olds(dtype, count):
     olds = list(range(10, 10 + count))
     for new in (7, list(range(100, 100 + count))):
         want = np.repeat(new if isinstance(new, list) else [new] * count, 70)
-        for width in (None, *_reference_loops.widths):
+        for width in (None, *dozudiror._widths):
             a = np.repeat(np.array(olds, dtype), 70)
             if width is None:
                 replace_many(a, olds, new)
             else:
-                _reference_loops.replace_many_with(width, a, *pairs(olds, new))
+                dozudiror._replace_many_with(width, a, *pairs(olds, new))
             np.testing.assert_array_equal(a, want.astype(dtype))
 
 
@@ -373,11 +373,11 @@ class Resizing:
 
 
 @pytest.mark.parametrize("size", [0, 1, 200_000])
-@pytest.mark.parametrize("width", _reference_loops.widths)
+@pytest.mark.parametrize("width", dozudiror._widths)
 def test_arrays_of_olds_and_news_are_read_before_any_users_code(width, size):
     # A conversion of the user's may resize an array of news or olds given
     # beside it: the call reads both arrays as they were when it began.
-    run = _reference_loops.replace_many_with
+    run = dozudiror._replace_many_with
     news = np.array([5.0, 6.0])
     a = np.array([1.0, 2.0, 3.0])
     olds = (Resizing(1.0, news, size), 2.0)

@@ -22,7 +22,7 @@ from conftest import (
     int_range,
     placed,
 )
-from fennick import _reference_loops
+from fennick import dozudiror
 from fennick.dozudiror import replace
 
 # Scalars at or past the edges of what the integer types hold exactly.
@@ -146,8 +146,8 @@ def test_every_width_agrees_with_oracle(data):
     fill_from_pool(view, [old], draw(st.integers(0, 2**32 - 1)))
     start = region.copy()
     runs = {
-        w: lambda w=w: _reference_loops.replace_with(w, view, old, new)
-        for w in _reference_loops.widths
+        w: lambda w=w: dozudiror._replace_with(w, view, old, new)
+        for w in dozudiror._widths
     }
     runs["fennick.replace"] = lambda: replace(view, old, new)
     for run in runs.values():
@@ -205,8 +205,8 @@ def test_replaced_agrees_with_copy_and_replace(data):
 
     wanted = _outcome(oracle)
     runs = {
-        w: lambda w=w: _reference_loops.replaced_with(w, view, old, new)
-        for w in _reference_loops.widths
+        w: lambda w=w: dozudiror._replaced_with(w, view, old, new)
+        for w in dozudiror._widths
     }
     runs["fennick.replaced"] = lambda: fennick.replaced(view, old, new)
     for name, run in runs.items():

@@ -17,7 +17,7 @@ from conftest import (
     frozen,
     raises_msg,
 )
-from fennick import _reference_loops
+from fennick import dozudiror
 from fennick.dozudiror import replace
 
 CASES = [
@@ -72,7 +72,7 @@ def test_read_only_through_the_reference_module(dtype):
 PAGE_FAULT_CHECK = """
 import ctypes, mmap, sys
 import numpy as np
-from fennick import _reference_loops, replace
+from fennick import dozudiror, replace
 
 libc = ctypes.CDLL(None, use_errno=True)
 libc.mprotect.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int]
@@ -87,17 +87,17 @@ layouts = {"contiguous": lambda x: x, "reversed": lambda x: x[::-1],
 fills = [lambda x, h: x[:h:5], lambda x, h: x[:h],
          lambda x, h: x[:h].reshape(-1, 8)[::2]]
 runs = [replace] + [
-    lambda v, o, n, w=w: _reference_loops.replace_with(w, v, o, n)
-    for w in _reference_loops.widths
+    lambda v, o, n, w=w: dozudiror._replace_with(w, v, o, n)
+    for w in dozudiror._widths
 ]
 # replace_many, with olds that are not in the data besides `o`: a few, and
 # many (a lookup)
 from fennick.many import pairs
 for extra in ([99], range(90, 130)):
     runs += [
-        lambda v, o, n, w=w, e=extra: _reference_loops.replace_many_with(
+        lambda v, o, n, w=w, e=extra: dozudiror._replace_many_with(
             w, v, *pairs([o, *e], n))
-        for w in _reference_loops.widths
+        for w in dozudiror._widths
     ]
 for code in sys.argv[1:]:
     x = np.frombuffer(memory, code)
@@ -149,7 +149,7 @@ def private_dirty_bytes(array):
 @pytest.mark.skipif(
     not sys.platform.startswith("linux"), reason="reads /proc/self/smaps"
 )
-@pytest.mark.parametrize("width", _reference_loops.widths)
+@pytest.mark.parametrize("width", dozudiror._widths)
 @pytest.mark.parametrize("dtype", ["f8", "i", ">i2", "u1"])
 @pytest.mark.parametrize(
     "view", [lambda m: m, lambda m: m[::3]], ids=["contiguous", "strided"]
@@ -172,9 +172,9 @@ def test_copy_on_write_mapping_keeps_its_clean_pages(
         os.fsync(f.fileno())  # page-cache pages still dirty would count
     m = np.memmap(path, dtype, mode="c")
     assert private_dirty_bytes(m) == 0
-    _reference_loops.replace_with(width, view(m), 7, 8)  # no match
+    dozudiror._replace_with(width, view(m), 7, 8)  # no match
     assert private_dirty_bytes(m) == 0  # so nothing may be copied
-    _reference_loops.replace_with(width, view(m), 1, 2)
+    dozudiror._replace_with(width, view(m), 1, 2)
     assert private_dirty_bytes(m) <= len(matched) * page
     assert (m == 2).sum() == (view(data) == 1).sum()
     del m

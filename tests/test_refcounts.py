@@ -26,7 +26,7 @@ from conftest import (
     generic_timedelta,
     over_bytes,
 )
-from fennick._reference_loops import settle
+from fennick.dozudiror import _settle as settle
 from fennick.dozudiror import replace
 from fennick.many import replace_many
 

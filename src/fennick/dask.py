@@ -12,8 +12,9 @@ import numpy as np
 from dask.base import tokenize
 
 import fennick
-from fennick._reference_loops import settle, settle_many
 from fennick.dozudiror import _replace_many
+from fennick.dozudiror import _settle as settle
+from fennick.dozudiror import _settle_many as settle_many
 from fennick.many import _OMITTED, pairs
 
 __all__ = ["replace", "replace_many"]

@@ -9,9 +9,10 @@ from concurrent.futures import ThreadPoolExecutor, wait
 
 import numpy as np
 
-from fennick._reference_loops import settle, settle_many
 from fennick._split import distinct_elements, split
 from fennick.dozudiror import _replace_many, replace
+from fennick.dozudiror import _settle as settle
+from fennick.dozudiror import _settle_many as settle_many
 from fennick.many import _OMITTED, pairs
 from fennick.many import replace_many as fennick_replace_many
 

@@ -4,9 +4,9 @@
 element types, data in non-native byte order) to the function of the same
 name here, with the caller's own arguments.  Numeric element types (bool,
 integers, float16 to float64, in either byte order) go on to the native
-loops of ``fennick._reference_loops``, built from the same kernels and
-rules; everything else is replaced through NumPy masks below.  Where those
-types share rules with the native ones (long double, complex) the scalar
+loops of ``fennick.dozudiror`` (its private ``_replace_numeric``), by the
+same rules; everything else is replaced through NumPy masks below.  Where
+those types share rules with the native ones (long double, complex) the scalar
 handling copies them: ``old`` and ``new`` become C doubles first, then each
 element type rounds them to its own precision.
 """
@@ -18,7 +18,7 @@ import warnings
 
 import numpy as np
 
-from fennick._reference_loops import replace as _replace_numeric
+from fennick.dozudiror import _replace_numeric
 
 __all__ = ["replace"]
 

@@ -1,5 +1,5 @@
 """Reference implementations of fennick's native functions: the native
-loops of fennick._reference_loops for numeric element types, NumPy masks
+loops of fennick.dozudiror for numeric element types, NumPy masks
 for the rest."""
 
 from typing import SupportsComplex, SupportsFloat, SupportsIndex, TypeAlias

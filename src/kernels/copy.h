@@ -1,7 +1,7 @@
 /*
  * What the copying walks need to know, and the table of them that one
- * build of the copying template provides (one per vector width, as the
- * in-place walks: walk.h).
+ * build of the copying template provides (one per target, reached through
+ * the target's table of in-place walks: walk.h).
  */
 #ifndef FENNICK_KERNELS_COPY_H
 #define FENNICK_KERNELS_COPY_H
@@ -17,19 +17,8 @@ typedef void (*CopyFunc)(PairIter *it, const MatchPattern *pattern,
                          bool stream);
 
 struct CopyTable {
-    const char *name; /* the name of the in-place table of its width */
+    const char *name; /* its target's */
     CopyFunc copy[WALK_KINDS];
 };
-
-extern const CopyTable copy_table_baseline;
-#ifdef FENNICK_HAVE_AVX2
-extern const CopyTable copy_table_avx2;
-#endif
-#ifdef FENNICK_HAVE_AVX2_SCALAR
-extern const CopyTable copy_table_avx2_scalar;
-#endif
-#ifdef FENNICK_HAVE_AVX512
-extern const CopyTable copy_table_avx512;
-#endif
 
 #endif /* FENNICK_KERNELS_COPY_H */

@@ -1,7 +1,6 @@
 /*
- * The table of copying walks of one vector width.  Each target's unit
- * (copy_<target>.cpp) defines COPY_TABLE and includes its in-place walks'
- * unit first for WALK_TARGET and the target's own macros.
+ * The table of copying walks of one target, named by target.h:
+ * target_copy.cpp includes this once.
  */
 #include "copy_walk.h"
 

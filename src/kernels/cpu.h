@@ -7,8 +7,9 @@
 #define FENNICK_KERNELS_CPU_H
 
 /* Whether this processor, and the operating system for the registers it
-   must save, run the build of the walks named `name`. */
-bool cpu_runs(const char *name);
+   must save, run the instructions named `isa` (a target's, as the build
+   lists it: "baseline", "avx2", "avx512"). */
+bool cpu_runs(const char *isa);
 
 /* Whether AVX2's masked stores (vmaskmov) are microcoded on this processor,
    so that the build without them serves it better. */

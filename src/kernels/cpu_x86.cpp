@@ -18,9 +18,9 @@ saved_state(void)
 }
 
 bool
-cpu_runs(const char *name)
+cpu_runs(const char *isa)
 {
-    if (strcmp(name, "baseline") == 0) {
+    if (strcmp(isa, "baseline") == 0) {
         return true;
     }
     unsigned a, b, c, d;
@@ -34,13 +34,13 @@ cpu_runs(const char *name)
     }
     const bool avx2 = (state & 0x6) == 0x6 /* XMM and YMM */
                       && (b & bit_AVX2) && (b & bit_BMI) && (b & bit_BMI2);
-    if (strcmp(name, "avx2") == 0 || strcmp(name, "avx2_scalar") == 0) {
+    if (strcmp(isa, "avx2") == 0) {
         return avx2;
     }
     const bool avx512 = (state & 0xe6) == 0xe6 /* and opmask, ZMM */
                         && (b & bit_AVX512F) && (b & bit_AVX512BW)
                         && (b & bit_AVX512VL);
-    return strcmp(name, "avx512") == 0 && avx2 && avx512;
+    return strcmp(isa, "avx512") == 0 && avx2 && avx512;
 }
 
 /* Whether the processor is AMD's (or Hygon's, which are AMD's design). */

@@ -10,26 +10,20 @@
 #include "kernels.h"
 #include "walk.h"
 
-/* The builds compiled in, widest first; the baseline is always there. */
+/* The builds compiled in, widest first, as the build lists them. */
+#define WALK_TABLE_ENTRY(target) &walk_table_##target,
 static const WalkTable *const built_tables[] = {
-#ifdef FENNICK_HAVE_AVX512
-    &walk_table_avx512,
-#endif
-#ifdef FENNICK_HAVE_AVX2
-    &walk_table_avx2,
-#endif
-#ifdef FENNICK_HAVE_AVX2_SCALAR
-    &walk_table_avx2_scalar,
-#endif
-    &walk_table_baseline,
-};
+    FENNICK_TARGETS(WALK_TABLE_ENTRY)};
+#undef WALK_TABLE_ENTRY
 static const int built_count =
     (int)(sizeof(built_tables) / sizeof(built_tables[0]));
 static_assert(sizeof(built_tables) / sizeof(built_tables[0])
                   <= KERNELS_MAX_TABLES,
               "room for every build");
 
-const WalkTable *walk_table = &walk_table_baseline;
+#define NARROWEST_(target) &walk_table_##target
+#define NARROWEST(target) NARROWEST_(target)
+const WalkTable *walk_table = NARROWEST(FENNICK_NARROWEST);
 
 /* Where prefetches slow a run from memory: runs up to half the last
    level of cache that one of Zen 4's core complexes shares, whose lines
@@ -51,7 +45,7 @@ kernels_init(void)
     walk_prefetch_most[1] = slow ? 0 : NPY_MAX_INTP;
     usable_count = 0;
     for (int i = 0; i < built_count; i++) {
-        if (cpu_runs(built_tables[i]->name)) {
+        if (cpu_runs(built_tables[i]->isa)) {
             usable_tables[usable_count++] = built_tables[i];
         }
     }

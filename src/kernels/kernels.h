@@ -28,12 +28,25 @@ void kernels_init(void);
    `capacity`; returns how many. */
 int kernels_usable(const WalkTable **tables, int capacity);
 
-/* Whether replace_numeric serves `a`'s element type: bool, integers of 8
-   to 64 bits, float16, float32 and float64, in either byte order. */
-bool replace_serves(PyArrayObject *a);
+/* Who serves an array, for every entry point.  Read it afresh after
+   converting a scalar: a __float__ may change the array's dtype. */
+enum ArrayRoute {
+    ROUTE_NUMPY,  /* no loop: fennick.slow's NumPy code */
+    ROUTE_LOOPS,  /* the loops, on fennick.slow's behalf: bool, the other
+                     integers of 8 to 64 bits, float16, and any of these
+                     types in non-native byte order */
+    ROUTE_DIRECT, /* the loops, called by replace itself: float64,
+                     float32, and the C long and int, in native byte
+                     order */
+};
+
+/* The route of `a`.  The loop that serves it is then chosen by its
+   element's kind and size (plan.h), so a 32-bit long takes the 32-bit
+   loop. */
+ArrayRoute array_route(PyArrayObject *a);
 
 /* Replaces `old_s` by `new_s` in `a` (borrowed; the caller holds a
-   reference), an array that replace_serves, with the walks of `table` and
+   reference), an array the loops route, with the walks of `table` and
    the interpreter lock released during the walk.  Returns `a` with a new
    reference, or NULL with an exception set (a read-only array, an integer
    type that cannot hold a scalar exactly, or no memory for the copy an

@@ -231,21 +231,36 @@ class_pattern(const ElementType &e, OldClass c, MatchPattern *p)
     p->not_bits = e.swapped ? swap_bytes(not_bits, e.size) : not_bits;
 }
 
-bool
-replace_serves(PyArrayObject *a)
+ArrayRoute
+array_route(PyArrayObject *a)
 {
+    const bool native = PyArray_DESCR(a)->byteorder != NPY_OPPBYTE;
+    switch (PyArray_TYPE(a)) {
+    case NPY_DOUBLE:
+    case NPY_FLOAT:
+    case NPY_LONG:
+    case NPY_INT:
+        return native ? ROUTE_DIRECT : ROUTE_LOOPS;
+    default:
+        break;
+    }
     const npy_intp size = PyArray_ITEMSIZE(a);
+    bool loops;
     switch (PyArray_DESCR(a)->kind) {
     case 'b':
-        return size == 1;
+        loops = size == 1;
+        break;
     case 'i':
     case 'u':
-        return size == 1 || size == 2 || size == 4 || size == 8;
+        loops = size == 1 || size == 2 || size == 4 || size == 8;
+        break;
     case 'f':
-        return size == 2 || size == 4 || size == 8;
+        loops = size == 2 || size == 4 || size == 8;
+        break;
     default:
-        return false;
+        loops = false;
     }
+    return loops ? ROUTE_LOOPS : ROUTE_NUMPY;
 }
 
 PlanOutcome

@@ -66,8 +66,8 @@ WalkKind bits_walk(npy_intp size, bool masked);
 /* The masked test of an OLD_ZERO, OLD_NAN or OLD_NONZERO class in `p`. */
 void class_pattern(const ElementType &e, OldClass c, MatchPattern *p);
 
-/* Plans replacing `old_s` by `new_s` in `a` (borrowed), an array that
-   replace_serves (kernels.h).  Raises ValueError when an integer type cannot hold a
+/* Plans replacing `old_s` by `new_s` in `a` (borrowed), an array the
+   loops route (kernels.h).  Raises ValueError when an integer type cannot hold a
    scalar exactly, `old` first. */
 PlanOutcome plan_replace(PyArrayObject *a, const Scalar *old_s,
                          const Scalar *new_s, ReplacePlan *plan);

@@ -7,13 +7,10 @@
 #include "kernels.h"
 #include "many.h"
 
-/* The patterns of `plan` for a vector walk, if there are few enough. */
-static bool
+/* The patterns of `plan`, which chose MANY_FEW, for the few-olds walk. */
+static void
 few_patterns(const ManyPlan *plan, FewPatterns *few)
 {
-    if (plan->count > WALK_FEW) {
-        return false;
-    }
     few->count = (int)plan->count;
     few->has_class = plan->has_class;
     few->klass = plan->klass;
@@ -24,7 +21,6 @@ few_patterns(const ManyPlan *plan, FewPatterns *few)
         few->new_bits[i] = plan->new_bits[i];
         few->same_new &= plan->new_bits[i] == plan->new_bits[0];
     }
-    return true;
 }
 
 /* Walks `it` by `plan` with the walks of `table`, the interpreter lock
@@ -40,8 +36,9 @@ walk_patterns(ElemIter *it, ManyPlan *plan, const WalkTable *table,
                           : plan->size == 2 ? 1
                           : plan->size == 4 ? 2
                                             : 3;
-    FewPatterns few;
-    if (plan->walk == MANY_FEW && few_patterns(plan, &few)) {
+    if (plan->walk == MANY_FEW) {
+        FewPatterns few;
+        few_patterns(plan, &few);
         PyThreadState *save = PyEval_SaveThread();
         table->walk_few[log2_size](it, &few);
         PyEval_RestoreThread(save);

@@ -3,41 +3,13 @@
  * written in one pass from the source with the interpreter lock released,
  * by the copying walks of the same width as the in-place walks chosen.
  */
-#include <string.h>
-
 #include "copy.h"
 #include "kernels.h"
 #include "plan.h"
 
-/* The copying builds compiled in; the baseline is always there. */
-static const CopyTable *const copy_tables[] = {
-#ifdef FENNICK_HAVE_AVX512
-    &copy_table_avx512,
-#endif
-#ifdef FENNICK_HAVE_AVX2
-    &copy_table_avx2,
-#endif
-#ifdef FENNICK_HAVE_AVX2_SCALAR
-    &copy_table_avx2_scalar,
-#endif
-    &copy_table_baseline,
-};
-
 /* A destination of at least this many bytes is streamed past the cache,
    where it would not stay anyway and would first be read into it. */
 static const npy_intp kStreamBytes = (npy_intp)16 << 20;
-
-/* The copying build of the width of `table`. */
-static const CopyTable *
-copy_table_for(const WalkTable *table)
-{
-    for (const CopyTable *c : copy_tables) {
-        if (strcmp(c->name, table->name) == 0) {
-            return c;
-        }
-    }
-    return &copy_table_baseline;
-}
 
 PyObject *
 replaced_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
@@ -65,7 +37,7 @@ replaced_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
     }
     PairIter it;
     pair_iter_init(&it, a, b);
-    const CopyFunc copy = copy_table_for(table)->copy[plan.walk];
+    const CopyFunc copy = table->copy->copy[plan.walk];
     /* An `into` is a part of a larger array made for the call. */
     const bool stream = into != NULL || PyArray_NBYTES(b) >= kStreamBytes;
     PyThreadState *save = PyEval_SaveThread();

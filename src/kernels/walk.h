@@ -87,14 +87,17 @@ struct ManyFilter {
    the elements' size: 1, 2, 4 or 8 bytes, compared as bits. */
 typedef void (*WalkManyFunc)(ElemIter *it, const ManyFilter *many);
 
+struct CopyTable;
+
 struct WalkTable {
-    const char *name; /* "baseline", "avx2", "avx2_scalar", "avx512", "neon",
-                         "generic" */
+    const char *name;     /* the target's, from the build's list */
+    const char *isa;      /* what cpu_runs checks the processor for */
     bool vmaskmov_stores; /* stores through AVX2's vmaskmov */
     WalkFunc walk[WALK_KINDS];
     const WalkFewFunc *walk_few;   /* 4, by log2 of the element size */
     const WalkManyFunc *walk_many; /* 6: the same, then through a dense
                                       table, for 4 and 8 bytes */
+    const CopyTable *copy;         /* the copying walks of the same target */
 };
 
 /* The longest contiguous run, in bytes, in which the walks ask for the
@@ -104,17 +107,13 @@ struct WalkTable {
    processor, before any walk (kernels_init). */
 extern npy_intp walk_prefetch_most[2];
 
-/* One table per vector width compiled in, each from its own build of the
-   template; the baseline is always there. */
-extern const WalkTable walk_table_baseline;
-#ifdef FENNICK_HAVE_AVX2
-extern const WalkTable walk_table_avx2;
-#endif
-#ifdef FENNICK_HAVE_AVX2_SCALAR
-extern const WalkTable walk_table_avx2_scalar;
-#endif
-#ifdef FENNICK_HAVE_AVX512
-extern const WalkTable walk_table_avx512;
-#endif
+/* One table per target built, each from its own build of the template:
+   FENNICK_TARGETS(X), from the build's list of targets, applies X to each
+   name, widest first, and FENNICK_NARROWEST names the one every processor
+   of the platform runs. */
+#include "fennick_targets.h"
+#define WALK_TABLE_DECLARE(target) extern const WalkTable walk_table_##target;
+FENNICK_TARGETS(WALK_TABLE_DECLARE)
+#undef WALK_TABLE_DECLARE
 
 #endif /* FENNICK_KERNELS_WALK_H */

@@ -1,10 +1,10 @@
 /*
- * The table of walks of one vector width.  Each target's unit
- * (walk_<target>.cpp) defines WALK_TABLE and WALK_TARGET (and
- * WALK_VMASKMOV_STORES where its walks store through AVX2's vmaskmov) and
- * includes this once; everything else it compiles has internal linkage, so
- * the widths never mix.  walk_few_<target>.cpp builds the same unit with
- * WALK_FEW_UNIT defined, for the walks of replace_many's few olds.
+ * The table of walks of one target, named by target.h (the build defines
+ * WALK_VMASKMOV_STORES for a target whose walks store through AVX2's
+ * vmaskmov).  target_walks.cpp includes this once; everything else it
+ * compiles has internal linkage, so the targets never mix.
+ * target_walks_few.cpp builds the same unit with WALK_FEW_UNIT defined,
+ * for the walks of replace_many's olds.
  */
 #include "replace_walk.h"
 #ifdef WALK_FEW_UNIT
@@ -36,6 +36,7 @@ const WalkManyFunc WALK_MANY_TABLE[6] = {
     walk_filtered<uint64_t>, walk_dense<uint32_t>,    walk_dense<uint64_t>};
 #else
 extern const WalkTable WALK_TABLE;
+extern const CopyTable COPY_TABLE; /* target_copy.cpp's */
 /* The walk of each kind, in WalkKind's order. */
 #define WALKS(w)                                                              \
     {                                                                         \
@@ -54,8 +55,8 @@ extern const WalkTable WALK_TABLE;
     }
 
 const WalkTable WALK_TABLE = {
-    WALK_TARGET,    WALK_VMASKMOV_STORES, WALKS(walk),
-    WALK_FEW_TABLE, WALK_MANY_TABLE,
+    WALK_TARGET,    WALK_ISA,        WALK_VMASKMOV_STORES, WALKS(walk),
+    WALK_FEW_TABLE, WALK_MANY_TABLE, &COPY_TABLE,
 };
 static_assert(WALK_KINDS == 12, "one walk per kind");
 #endif

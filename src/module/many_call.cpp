@@ -1,5 +1,5 @@
 /*
- * What both native modules do with fennick.replace_many's tuples (or 1-d
+ * What the module does with fennick.replace_many's tuples (or 1-d
  * numeric arrays) of olds and news: count them, convert them as replace
  * converts a scalar, and replace with the walks of a given width.
  */
@@ -114,7 +114,7 @@ replace_many_with_table(PyArrayObject *arr, PyObject *olds, PyObject *news,
     if (status == 0) {
         /* The conversions may have run Python code that changed the
            array's dtype. */
-        result = replace_serves(arr)
+        result = array_route(arr) != ROUTE_NUMPY
                      ? replace_many_numeric(arr, n_olds, scalars,
                                             scalars + n_olds, pairwise, table)
                      : Py_NewRef(Py_NotImplemented);

@@ -1,5 +1,6 @@
 /*
- * replace_many's work on its olds and news, for both native modules.
+ * replace_many's work on its olds and news, for its entry point and the
+ * width hook.
  */
 #ifndef FENNICK_MODULE_MANY_CALL_H
 #define FENNICK_MODULE_MANY_CALL_H
@@ -13,7 +14,7 @@
 Py_ssize_t many_count(PyObject *items);
 
 /* Replaces olds[i] by news[pairwise ? i : 0] in `arr` (borrowed; the
-   caller holds a reference), an array that replace_serves, with the walks
+   caller holds a reference), an array the loops route, with the walks
    of `table`; `olds` and `news` are items many_count counts, in matching
    numbers.  Returns `arr` with a new reference, Py_NotImplemented (a new
    reference) when a conversion changed the array into one the loops do not

@@ -1,10 +1,15 @@
 /*
  * The dozudiror module: its definition, method table, docstrings and the
- * single-phase init that imports NumPy's C API and interns the keyword names.
- * All state is process-wide and lives until the process ends.
+ * single-phase init that imports NumPy's C API, chooses the loops' vector
+ * width and interns the keyword names.  All state is process-wide and
+ * lives until the process ends.  This unit defines NumPy's C-API table,
+ * which every other unit shares.
  */
+#define FENNICK_OWNS_NUMPY_API
+#include "../numpy_api.h"
+
+#include "../kernels/kernels.h"
 #include "entry.h"
-#include "native_module.h"
 
 /* Exported (the build hides everything else by default). */
 extern "C" {
@@ -115,6 +120,66 @@ PyDoc_STRVAR(
     "NotImplemented for an element type that replace leaves to\n"
     "fennick.slow.");
 
+PyDoc_STRVAR(
+    numeric_replace_doc,
+    "_replace_numeric(a, old, new)\n"
+    "--\n"
+    "\n"
+    "Replace, in place, every element of `a` equal to `old` with `new`, with\n"
+    "the rules of fennick.replace, when `a` is an array of bool, integers,\n"
+    "float16, float32 or float64 in either byte order; return `a`.  For any\n"
+    "other argument return NotImplemented.");
+
+PyDoc_STRVAR(
+    settle_doc,
+    "_settle(a, old, new)\n"
+    "--\n"
+    "\n"
+    "Convert `old` and `new` as replace does (the same errors, `old` first)\n"
+    "and return them as a pair of plain ints or floats that replace reads\n"
+    "alike in `a`, an array of bool, integers or floats: an int's exact "
+    "value\n"
+    "for bool and integer arrays, else the float.  Calls that hand the\n"
+    "scalars to replace many times then run a user's conversion once.  For\n"
+    "any other argument return NotImplemented, converting nothing.");
+
+PyDoc_STRVAR(
+    settle_many_doc,
+    "_settle_many(a, olds, news, pairwise)\n"
+    "--\n"
+    "\n"
+    "_settle for fennick.replace_many's tuples of scalars (a failed\n"
+    "conversion names its item, `old[2]`): (olds, news, pairwise) with\n"
+    "plain numbers, a 1-d numeric array staying as it is, or NotImplemented\n"
+    "for arrays other than bool, integers or floats.");
+
+PyDoc_STRVAR(
+    replace_with_doc,
+    "_replace_with(width, a, old, new)\n"
+    "--\n"
+    "\n"
+    "Like _replace_numeric, with the loops built for `width` (one of\n"
+    "`_widths`), so that the builds can be compared with each other.");
+
+PyDoc_STRVAR(
+    replaced_with_doc,
+    "_replaced_with(width, a, old, new)\n"
+    "--\n"
+    "\n"
+    "A new array equal to `a` copied in its memory order and replaced as\n"
+    "_replace_with(width, ...) would, made by the copying loops built for\n"
+    "`width`; `a` is only read.  NotImplemented for an array the loops do\n"
+    "not serve.");
+
+PyDoc_STRVAR(
+    replace_many_with_doc,
+    "_replace_many_with(width, a, olds, news, pairwise)\n"
+    "--\n"
+    "\n"
+    "fennick.replace_many's native work, as it is handed on (see\n"
+    "fennick.many), with the loops built for `width`; NotImplemented\n"
+    "for an array the loops do not serve.");
+
 static PyMethodDef dozudiror_methods[] = {
     {"replace", (PyCFunction)(void (*)(void))replace_entry,
      METH_VARARGS | METH_KEYWORDS, replace_doc},
@@ -122,6 +187,19 @@ static PyMethodDef dozudiror_methods[] = {
      METH_FASTCALL, replace_many_doc},
     {"_replaced", (PyCFunction)(void (*)(void))replaced_entry, METH_FASTCALL,
      replaced_doc},
+    {"_replace_numeric", (PyCFunction)(void (*)(void))numeric_replace_entry,
+     METH_FASTCALL, numeric_replace_doc},
+    {"_settle", (PyCFunction)(void (*)(void))settle_entry, METH_FASTCALL,
+     settle_doc},
+    {"_settle_many", (PyCFunction)(void (*)(void))settle_many_entry,
+     METH_FASTCALL, settle_many_doc},
+    {"_replace_with", (PyCFunction)(void (*)(void))replace_with_entry,
+     METH_FASTCALL, replace_with_doc},
+    {"_replaced_with", (PyCFunction)(void (*)(void))replaced_with_entry,
+     METH_FASTCALL, replaced_with_doc},
+    {"_replace_many_with",
+     (PyCFunction)(void (*)(void))replace_many_with_entry, METH_FASTCALL,
+     replace_many_with_doc},
     {NULL, NULL, 0, NULL} /* sentinel */
 };
 
@@ -139,11 +217,29 @@ static struct PyModuleDef dozudiror_module_def = {
     NULL,              /* m_free */
 };
 
+/* import_array() returns from its caller on failure, so it gets a caller
+   of its own.  Returns 0, or -1 with ImportError set. */
+static int
+import_numpy(void)
+{
+    import_array1(-1);
+    return 0;
+}
+
 PyMODINIT_FUNC
 PyInit_dozudiror(void)
 {
-    PyObject *m = native_module_create(&dozudiror_module_def);
+    PyObject *m = PyModule_Create(&dozudiror_module_def);
     if (m == NULL) {
+        return NULL;
+    }
+    if (import_numpy() < 0) {
+        Py_DECREF(m);
+        return NULL;
+    }
+    kernels_init();
+    if (add_widths(m) < 0) {
+        Py_DECREF(m);
         return NULL;
     }
     pystr_a = PyUnicode_InternFromString("a");

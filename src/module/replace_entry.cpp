@@ -72,24 +72,6 @@ parse_replace_args(PyObject *args, PyObject *kwargs, PyObject **a,
     return 0;
 }
 
-/* Whether the native loops serve `a` here rather than the reference module:
-   float64, float32, and the C long and int types, in native byte order.
-   The loop itself is chosen by the element's kind and size, so a 32-bit
-   long takes the 32-bit loop. */
-static bool
-served_natively(PyArrayObject *a)
-{
-    switch (PyArray_TYPE(a)) {
-    case NPY_DOUBLE:
-    case NPY_FLOAT:
-    case NPY_LONG:
-    case NPY_INT:
-        return PyArray_DESCR(a)->byteorder != NPY_OPPBYTE;
-    default:
-        return false;
-    }
-}
-
 /* Chooses what serves the call.  `a`, `old`, `new`, args and kwargs are
    borrowed; args and kwargs travel unchanged to the reference module.
    Returns a new reference, or NULL with an exception set. */
@@ -124,7 +106,7 @@ replace_dispatch(PyObject *args, PyObject *kwargs, PyObject *a, PyObject *old,
 
     /* The conversions may have run Python code (__float__) that changed
        the array's dtype, so the route is read afresh. */
-    PyObject *result = served_natively(arr)
+    PyObject *result = array_route(arr) == ROUTE_DIRECT
                            ? replace_numeric(arr, &old_s, &new_s, walk_table)
                            : call_reference("replace", args, kwargs);
     Py_DECREF(arr);

@@ -58,7 +58,7 @@ replace_many_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
     }
     PyArrayObject *arr = (PyArrayObject *)args[0];
     Py_INCREF(arr); /* held until the route returns */
-    PyObject *result = replace_serves(arr)
+    PyObject *result = array_route(arr) != ROUTE_NUMPY
                            ? replace_many_with_table(arr, args[1], args[2],
                                                      pairwise, walk_table)
                            : Py_NewRef(Py_NotImplemented);

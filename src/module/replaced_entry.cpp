@@ -1,7 +1,7 @@
 /*
  * The _replaced(a, old, new) entry point behind fennick.replaced: numeric
  * arrays (bool, integers of 8 to 64 bits, float16 to float64, in either
- * byte order: replace_serves) are copied and replaced in one pass by the
+ * byte order: the loops' route) are copied and replaced in one pass by the
  * rules the reference module keeps for them; for every other array it
  * returns NotImplemented, and the caller copies and replaces.  An `into`
  * array (private: the caller makes sure it shares no memory with `a`)
@@ -16,8 +16,7 @@
 #include "entry.h"
 
 PyObject *
-replaced_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
-               Py_ssize_t nargs)
+replaced_call(const WalkTable *table, PyObject *const *args, Py_ssize_t nargs)
 {
     if (nargs != 3 && nargs != 4) {
         PyErr_SetString(PyExc_TypeError,
@@ -42,7 +41,7 @@ replaced_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
             return NULL;
         }
     }
-    if (!replace_serves(arr)) {
+    if (array_route(arr) == ROUTE_NUMPY) {
         Py_RETURN_NOTIMPLEMENTED;
     }
     Py_INCREF(arr); /* held until the copy is made */
@@ -52,10 +51,17 @@ replaced_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
         && scalar_from_object(args[2], &new_s, ScalarName{"new", -1}) == 0) {
         /* The conversions may have run Python code (__float__) that
            changed the array's dtype, so the route is read afresh. */
-        result = replace_serves(arr)
-                     ? replaced_numeric(arr, &old_s, &new_s, walk_table, into)
+        result = array_route(arr) != ROUTE_NUMPY
+                     ? replaced_numeric(arr, &old_s, &new_s, table, into)
                      : Py_NewRef(Py_NotImplemented);
     }
     Py_DECREF(arr);
     return result;
+}
+
+PyObject *
+replaced_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
+               Py_ssize_t nargs)
+{
+    return replaced_call(walk_table, args, nargs);
 }
