@@ -11,7 +11,7 @@ import functools
 
 import numpy as np
 
-from fennick import dozudiror, replace, replace_many
+from fennick import dozudiror, replace, replace_many, replaced
 
 from .cases import CALLS
 
@@ -64,9 +64,20 @@ MANY = {
     },
 }
 MANY["inside"] = MANY["pairs"]
+# replaced: a replaced copy, against the copy alone and NumPy's way to it
+MANY["copy"] = {
+    "fennick": "replaced(a, {old}, {new})",
+    "copy": "copy(a)",
+    "np.where": "where(a == {old}, {new}, a)",
+}
 ONE = "one replace"
-RETURNS = {"pandas"}  # leave `a` as it was and return the result
-# The NumPy recipes of replace_many's cases; the fastest is "the best idiom"
+# The statements that leave `a` as it was and return the result
+RETURNS = {
+    *(MANY[form]["pandas"] for form in ("olds", "pairs", "map")),
+    *(MANY["copy"][name] for name in ("fennick", "np.where")),
+}
+# The NumPy recipes of replace_many's and replaced's cases; the fastest is
+# "the best idiom"
 MANY_IDIOMS = {
     "isin",
     "isin table",
@@ -74,6 +85,7 @@ MANY_IDIOMS = {
     "mask per pair",
     "searchsorted",
     "take",
+    "np.where",
 }
 # Rivals with a figure of their own: their time over each subject's
 RIVALS = {
@@ -81,6 +93,7 @@ RIVALS = {
     "chained replace": "chained",
     "searchsorted": "searchsorted",
     "take": "take",
+    "np.where": "where",
 }
 ALL_IDIOMS = {*IDIOMS, *MANY_IDIOMS}
 # NumPy's loops that read and write every element in place, by dtype kind;
@@ -160,6 +173,8 @@ def namespace():
     return {
         "replace": replace,
         "replace_many": replace_many,
+        "replaced": replaced,
+        "where": np.where,
         "replace_with": dozudiror._replace_with,
         "numba_loop": numba_loop(),
         "putmask": np.putmask,
@@ -200,7 +215,7 @@ def _many(a, call, old):
     if "or-ed masks" in timed:
         masks = " | ".join(f"(a == {{old}}[{i}])" for i in range(len(old)))
         timed["or-ed masks"] = f"a[{masks}] = {{new}}"
-    if a.size > TIMED_MANY_RIVALS_UP_TO:
+    if a.size > TIMED_MANY_RIVALS_UP_TO and form != "copy":
         timed = {
             k: v
             for k, v in timed.items()
@@ -233,10 +248,7 @@ def competitors(a, call, old, widths=()):
 def changes_array(name):
     """Whether `name` replaces in `a`, so that `a` is checked after it."""
     return (
-        name not in INPLACE_NAMES
-        and name not in READONLY
-        and name not in COPY
-        and name not in RETURNS
+        name not in INPLACE_NAMES and name not in READONLY and name not in COPY
     )
 
 

@@ -71,6 +71,8 @@ def figures(times, subjects, matches):
             r[f"{s} ns/stored"] = t / matches
         if ONE in times:
             r[f"{s}/one"] = t / times[ONE]
+        if "copy" in times:
+            r[f"{s}/copy"] = t / times["copy"]
         for rival in (rival for rival in RIVALS if rival in times):
             r[f"{RIVALS[rival]}/{s}"] = times[rival] / t
     return r

@@ -387,7 +387,7 @@ def _many(plt, results, info):
     replace_many's, at the largest size where the rivals are timed; for
     2 to 8 olds or pairs the median over element types and shares, with
     their range."""
-    rs = [r for r in results if r["call"] != "replace"]
+    rs = [r for r in results if _form(r) in MANY_PANELS]
     sizes = [r["size"] for r in rs if r["size"] <= TIMED_MANY_RIVALS_UP_TO]
     if not sizes:
         return None

@@ -49,6 +49,8 @@ replace_many, a table per form after the goals (--many times these alone;
              and a dict (dict)
   65536 table  every value of a 16-bit type through a permutation, as two
              arrays and as a dict
+  replaced   fennick.replaced(a, old, new), a replaced copy, beside
+             np.copy(a) and np.where(a == old, new, a)
   one        replace(a, olds[0], news[0]) on the same array: it finds every
              match of a list (after the first call all hold olds[0]) and
              one old's share of the matches of pairs
@@ -299,6 +301,11 @@ SHORT = {
     "searchsorted": "searchsort",
     "chained replace": "chained",
 }
+# The figures after the times of a form's table: (figure, head, width)
+RATIOS = {
+    "copy": (("fennick/copy", "f/copy", 7), ("where/fennick", "where/f", 8))
+}
+ONE_AND_IDIOM = (("fennick/one", "f/one", 7), ("idiom/fennick", "idiom/f", 8))
 
 
 def print_many(results):
@@ -310,7 +317,9 @@ def print_many(results):
         print(
             "\nreplace_many: time of one call; f/one: fennick's time over "
             "one replace's;\nidiom/f: the best idiom's over fennick's; "
-            "match: the share of elements that are olds"
+            "match: the share of elements that are olds\n(replaced: "
+            "f/copy, its time over np.copy's; where/f, np.where's over "
+            "its)"
         )
     for form, competitors in MANY.items():
         rs = [r for r in rows if CALLS[r["call"]][1] == form]
@@ -318,11 +327,12 @@ def print_many(results):
         if not rs:
             continue
         wide = max(len(r["layout"]) for r in rs)
+        ratios = RATIOS.get(form, ONE_AND_IDIOM)
         print(
             f"\n  {'call':11} {'dtype':8} {'layout':{wide}} {'size':>5} "
             f"{'match':5}"
             + "".join(f"{SHORT.get(n, n):>11}" for n in names)
-            + f"{'f/one':>7}{'idiom/f':>8}"
+            + "".join(f"{head:>{w}}" for _, head, w in ratios)
         )
         for r in rs:
             t = r["times_ns"]
@@ -333,7 +343,7 @@ def print_many(results):
                     f"{fmt_time(t[n]) if n in t else '':>11}" for n in names
                 )
                 + "".join(
-                    f"{r[key]:{wide}.2f}" if key in r else " " * wide
-                    for key, wide in (("fennick/one", 7), ("idiom/fennick", 8))
+                    f"{r[key]:{w}.2f}" if key in r else " " * w
+                    for key, _, w in ratios
                 )
             )
