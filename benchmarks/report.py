@@ -49,6 +49,8 @@ replace_many, a table per form after the goals (--many times these alone;
              and a dict (dict)
   65536 table  every value of a 16-bit type through a permutation, as two
              arrays and as a dict
+  on 8       replace_many with the same olds on the array's first 8
+             elements: the cost of a call before its walk
   replaced   fennick.replaced(a, old, new), a replaced copy, beside
              np.copy(a) and np.where(a == old, new, a)
   one        replace(a, olds[0], news[0]) on the same array: it finds every
@@ -300,6 +302,7 @@ SHORT = {
     "mask per pair": "per pair",
     "searchsorted": "searchsort",
     "chained replace": "chained",
+    "fennick on 8": "on 8",
 }
 # The figures after the times of a form's table: (figure, head, width)
 RATIOS = {
