@@ -2,19 +2,27 @@
 
 Speed is never asserted here: only that every competitor is checked and
 timed, that the patterns of matches are what they say, and that the table,
-goals and JSON come out.
+goals and JSON come out, and the goals' check of the JSON judges them.
+
+The benchmark is no part of the installed package: it is imported from
+benchmarks/ at the root of the checkout these tests belong to, against the
+fennick installed.
 """
 
 import importlib.util
 import io
 import json
+import pathlib
+import sys
 
 import numpy as np
 import pytest
 
 from fennick import dozudiror
-from fennick.bench import __main__ as cli
-from fennick.bench import cases, competitors, goals, parallel, timing
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
+from benchmarks import __main__ as cli  # noqa: E402
+from benchmarks import cases, competitors, goals, parallel, timing  # noqa: E402
 
 
 def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
@@ -40,8 +48,9 @@ def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
         (r["dtype"], r["layout"], r["match"], r["call"])
         for r in data["results"]
     }
-    # the 16-bit table only on >i2, whose every element it matches
-    assert len(ran) == 2 * 2 * 2 * (len(cases.CALLS) - 1) + 2
+    # the 16-bit table only on >i2, whose every element it matches, and
+    # replaced only on float32, in native byte order
+    assert len(ran) == 2 * 2 * 2 * (len(cases.CALLS) - 2) + 2 + 4
     numba = importlib.util.find_spec("numba") is not None
     pandas = importlib.util.find_spec("pandas") is not None
     for r in data["results"]:
@@ -126,3 +135,26 @@ def test_parallel_tiny_run_checks_and_times_every_competitor():
     assert [r["name"] for r in rows] == names
     assert all(r["seconds"] > 0 and r["speed-up"] > 0 for r in rows)
     assert out.getvalue().count("\n") == 2 + len(names)
+
+
+@pytest.mark.parametrize("ratio, met", [(9.0, True), (1.0, False)])
+def test_goals_check_judges_a_runs_json(tmp_path, capsys, ratio, met):
+    # one case of a single element, `ratio` times faster than the idioms:
+    # "1 and 10 elements" wants 8, "every case" 1; no other goal has a case
+    case = {"dtype": "float64", "layout": "1-d", "size": 1, "match": "1%"}
+    case |= {"call": "replace", "times_ns": {"fennick": 100.0}}
+    machine = {"cpu": "x", "width": "w", "widths": ["w"], "numpy": "2"}
+    run = {"machine": machine, "results": [{**case, "idiom/fennick": ratio}]}
+    rows, all_met = goals.check(json.loads(json.dumps(run)))
+    verdicts = {r[0]: r[-1] for r in rows if r[3] is not None}
+    assert verdicts == {
+        "1 and 10 elements": met,
+        "every case: pattern, dtype, layout": True,
+    }
+    assert all_met == met and len(rows) == len(goals.GOALS)
+
+    out = tmp_path / "bench.json"
+    out.write_text(json.dumps(run))
+    assert goals.main([str(out)]) == (0 if met else 1)
+    printed = capsys.readouterr().out
+    assert ("MISS" in printed) != met and printed.count(" n/a ") >= 20

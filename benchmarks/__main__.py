@@ -1,4 +1,4 @@
-"""The command line: ``python -m fennick.bench``."""
+"""The command line: ``python -m benchmarks``, from the clone's root."""
 
 import argparse
 import gc
@@ -8,19 +8,13 @@ import sys
 
 import numpy as np
 
-import fennick.bench
 from fennick import dozudiror
-from fennick.bench.cases import (
-    CALLS,
-    DTYPES,
-    LAYOUTS,
-    MATCHES,
-    make_case,
-    plan,
-)
-from fennick.bench.competitors import competitors, numba_version
-from fennick.bench.goals import figures, headline
-from fennick.bench.report import (
+
+from . import __doc__ as ABOUT
+from .cases import CALLS, DTYPES, LAYOUTS, MATCHES, make_case, plan
+from .competitors import competitors, numba_version
+from .goals import figures, headline
+from .report import (
     COLUMNS,
     ROW_HEADER,
     machine,
@@ -31,13 +25,13 @@ from fennick.bench.report import (
     print_widths,
     row,
 )
-from fennick.bench.timing import MODES, time_case
+from .timing import MODES, time_case
 
 
 def parse_args(argv=None):
     p = argparse.ArgumentParser(
-        prog="python -m fennick.bench",
-        description=fennick.bench.__doc__.split("\n\n")[0],
+        prog="python -m benchmarks",
+        description=ABOUT.split("\n\n")[0],
         epilog=COLUMNS,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
@@ -71,7 +65,7 @@ def parse_args(argv=None):
         action="store_true",
         help="also time replace_parallel with 1, 2, ... threads and "
         "fennick.dask.replace against da.where, on 1e8 float64 elements "
-        "(python -m fennick.bench.parallel)",
+        "(python -m benchmarks.parallel)",
     )
     p.add_argument("--json", metavar="FILE", help="write the results here")
     p.add_argument(
@@ -133,7 +127,7 @@ def parse_args(argv=None):
         if not set(getattr(args, name) or ()) <= set(known):
             p.error(f"--{name} takes some of: {', '.join(known)}")
     if args.plot and importlib.util.find_spec("matplotlib") is None:
-        p.error("--plot needs matplotlib (pip install fennick[bench])")
+        p.error("--plot needs matplotlib (pip install '.[bench]')")
     return args
 
 
@@ -200,7 +194,7 @@ def main(argv=None):
     print_bandwidth(results, subjects)
     past_one_core = None
     if args.parallel:
-        from fennick.bench import parallel
+        from . import parallel
 
         print("\nPast one core (1e8 float64 elements, 1% matching)")
         past_one_core = parallel.run()
@@ -218,7 +212,7 @@ def main(argv=None):
                 indent=1,
             )
     if args.plot:
-        from fennick.bench.plot import plot
+        from .plot import plot
 
         drawn = plot(results, args.plot, info)
         print("figures written:", ", ".join(drawn) or "none")

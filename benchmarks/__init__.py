@@ -1,12 +1,14 @@
 """Times fennick.replace against the NumPy code a user would write instead.
 
-``python -m fennick.bench`` (a few minutes; ``--quick`` under a minute)
-prints which vector width served the run, a table of the goals fennick is
-built to meet, each with its measured ratio and a pass or miss mark, and a
-grid of every numeric element type against every layout family.  ``--full``
-times more sizes and shares of matches and prints a row per case;
-``--widths`` times the loops of every width this processor runs on the same
-arrays and prints a table per width; ``--help`` explains every column.
+``python -m benchmarks``, from the root of a clone of fennick's repository
+and against the fennick installed (a few minutes; ``--quick`` under a
+minute), prints which vector width served the run, a table of the goals
+fennick is built to meet, each with its measured ratio and a pass or miss
+mark, and a grid of every numeric element type against every layout
+family.  ``--full`` times more sizes and shares of matches and prints a
+row per case; ``--widths`` times the loops of every width this processor
+runs on the same arrays and prints a table per width; ``--help`` explains
+every column.
 
 Every case is an array of one element type, layout, size and pattern of
 matching elements (random shares, and the clustered matches of real data:
@@ -40,10 +42,14 @@ call that undoes it, so every call finds its matches again.  The result of
 every competitor that replaces (or returns a replaced copy: pandas) is
 checked once against a plain NumPy oracle before it is timed.
 Times are medians of repeated samples.  numba, pandas and the plot are
-optional (``pip install fennick[bench]``), and so is dask for
-``--parallel``.
+optional (``pip install ".[bench]"`` in the clone), and so is dask for
+``--parallel``.  ``--json FILE`` keeps the run; ``python -m
+benchmarks.goals FILE`` judges its goals again, and fails if one is
+missed.
 
-The package, a file per job: ``cases`` (element types, layouts, patterns,
-the plan), ``competitors``, ``timing``, ``goals``, ``report``, ``plot``,
-``parallel`` (threads and dask) and the command line in ``__main__``.
+The benchmark is no part of fennick's package: it lives beside it in the
+repository, a file per job: ``cases`` (element types, layouts, patterns,
+the plan), ``competitors``, ``timing``, ``goals`` (and their check
+of a run's JSON), ``report``, ``plot``, ``parallel`` (threads and dask) and
+the command line in ``__main__``.
 """

@@ -8,10 +8,11 @@ import platform
 import numpy as np
 
 from fennick import dozudiror
-from fennick.bench.cases import CALLS, DTYPES, FAMILIES, PATTERNS
-from fennick.bench.competitors import MANY, ONE
-from fennick.bench.goals import grid, headline
 from fennick.parallel import usable_cores
+
+from .cases import CALLS, DTYPES, FAMILIES, PATTERNS
+from .competitors import MANY, ONE
+from .goals import grid, headline
 
 COLUMNS = """\
 columns of the per-case rows (--full):
@@ -48,6 +49,10 @@ replace_many, a table per form after the goals (--many times these alone;
              and a dict (dict)
   65536 table  every value of a 16-bit type through a permutation, as two
              arrays and as a dict
+  on 8       replace_many with the same olds on the array's first 8
+             elements: the cost of a call before its walk
+  replaced   fennick.replaced(a, old, new), a replaced copy, beside
+             np.copy(a) and np.where(a == old, new, a)
   one        replace(a, olds[0], news[0]) on the same array: it finds every
              match of a list (after the first call all hold olds[0]) and
              one old's share of the matches of pairs
@@ -103,12 +108,12 @@ def machine(numba):
 
 def print_machine(info, cases, mode, widths):
     print(
-        f"fennick.bench on {info['cpu']} ({info['cores']} cores), "
+        f"benchmarks on {info['cpu']} ({info['cores']} cores), "
         f"{info['system']}, Python {info['python']}, NumPy {info['numpy']}, "
         + (
             f"numba {info['numba']}"
             if info["numba"]
-            else "no numba (pip install fennick[bench])"
+            else "no numba (pip install '.[bench]')"
         )
     )
     print(
@@ -156,15 +161,15 @@ def row(r):
     )
 
 
-def print_goals(results, subjects):
+def print_headline(rows):
+    """The goals' table: a row per row of goals.headline, its verdict
+    marked pass, MISS, "-" (reported only) or n/a (no case in the run)."""
     print("\nGoals (worst case of this run; median over its cases)")
     print(
         f"  {'cases':36} {'figure':25} {'target':>8} {'worst':>7} "
         f"{'median':>7}  mark   worst case"
     )
-    for desc, key, target, worst, case, median, passed in headline(
-        results, subjects
-    ):
+    for desc, key, target, worst, case, median, passed in rows:
         if worst is None:
             print(f"  {desc:36} {key:25} {target:>8} {'n/a':>7} {'':>7}  -")
             continue
@@ -173,6 +178,12 @@ def print_goals(results, subjects):
             f"  {desc:36} {key:25} {target:>8} {worst:7.2f} {median:7.2f}"
             f"  {mark:5}  {case}"
         )
+
+
+def print_goals(results, subjects):
+    """The goals' table, then the grid of element types against layout
+    families."""
+    print_headline(headline(results, subjects))
     cells = grid(results)
     if not cells:
         return
@@ -291,7 +302,13 @@ SHORT = {
     "mask per pair": "per pair",
     "searchsorted": "searchsort",
     "chained replace": "chained",
+    "fennick on 8": "on 8",
 }
+# The figures after the times of a form's table: (figure, head, width)
+RATIOS = {
+    "copy": (("fennick/copy", "f/copy", 7), ("where/fennick", "where/f", 8))
+}
+ONE_AND_IDIOM = (("fennick/one", "f/one", 7), ("idiom/fennick", "idiom/f", 8))
 
 
 def print_many(results):
@@ -303,7 +320,9 @@ def print_many(results):
         print(
             "\nreplace_many: time of one call; f/one: fennick's time over "
             "one replace's;\nidiom/f: the best idiom's over fennick's; "
-            "match: the share of elements that are olds"
+            "match: the share of elements that are olds\n(replaced: "
+            "f/copy, its time over np.copy's; where/f, np.where's over "
+            "its)"
         )
     for form, competitors in MANY.items():
         rs = [r for r in rows if CALLS[r["call"]][1] == form]
@@ -311,11 +330,12 @@ def print_many(results):
         if not rs:
             continue
         wide = max(len(r["layout"]) for r in rs)
+        ratios = RATIOS.get(form, ONE_AND_IDIOM)
         print(
             f"\n  {'call':11} {'dtype':8} {'layout':{wide}} {'size':>5} "
             f"{'match':5}"
             + "".join(f"{SHORT.get(n, n):>11}" for n in names)
-            + f"{'f/one':>7}{'idiom/f':>8}"
+            + "".join(f"{head:>{w}}" for _, head, w in ratios)
         )
         for r in rs:
             t = r["times_ns"]
@@ -326,7 +346,7 @@ def print_many(results):
                     f"{fmt_time(t[n]) if n in t else '':>11}" for n in names
                 )
                 + "".join(
-                    f"{r[key]:{wide}.2f}" if key in r else " " * wide
-                    for key, wide in (("fennick/one", 7), ("idiom/fennick", 8))
+                    f"{r[key]:{w}.2f}" if key in r else " " * w
+                    for key, _, w in ratios
                 )
             )

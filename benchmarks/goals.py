@@ -1,4 +1,6 @@
-"""The figures of each case and the goals fennick is built to meet.
+"""The figures of each case and the goals fennick is built to meet, and
+their check on a run kept with ``--json``: ``python -m benchmarks.goals
+bench.json`` prints each goal's verdict and exits with 1 if one is missed.
 
 A figure compares one competitor's time with another's in the same case:
 ``fennick/inplace`` is fennick's time over NumPy's in-place loop,
@@ -7,11 +9,14 @@ faster fennick is).  Each width's loops, when timed (--widths), get the
 same figures under their name: ``avx2/inplace``, ``idiom/avx2``.
 """
 
+import argparse
+import json
 import math
 import statistics
+import sys
 from dataclasses import dataclass
 
-from fennick.bench.cases import (
+from .cases import (
     CALLS,
     CLUSTERED,
     CONTIGUOUS,
@@ -29,13 +34,7 @@ from fennick.bench.cases import (
     STORES,
     WIDE,
 )
-from fennick.bench.competitors import (
-    ALL_IDIOMS,
-    INPLACE_NAMES,
-    ONE,
-    READONLY,
-    RIVALS,
-)
+from .competitors import ALL_IDIOMS, INPLACE_NAMES, ONE, READONLY, RIVALS
 
 FEW_DTYPES = MANY_DTYPES["olds"]
 
@@ -72,6 +71,8 @@ def figures(times, subjects, matches):
             r[f"{s} ns/stored"] = t / matches
         if ONE in times:
             r[f"{s}/one"] = t / times[ONE]
+        if "copy" in times:
+            r[f"{s}/copy"] = t / times["copy"]
         for rival in (rival for rival in RIVALS if rival in times):
             r[f"{RIVALS[rival]}/{s}"] = times[rival] / t
     return r
@@ -422,3 +423,52 @@ def grid(results):
             min(small, ratio),
         )
     return cells
+
+
+def subjects_of(data):
+    """The subjects a run judged (see headline): each width it timed
+    (--widths), or fennick."""
+    timed = [
+        w
+        for w in data["machine"]["widths"]
+        if any(w in r["times_ns"] for r in data["results"])
+    ]
+    return timed or ["fennick"]
+
+
+def check(data):
+    """The goals' rows (see headline) of a run's JSON, judged by the goals
+    of this checkout, and whether none is missed."""
+    rows = headline(data["results"], subjects_of(data))
+    return rows, not any(passed is False for *_, passed in rows)
+
+
+def main(argv=None):
+    p = argparse.ArgumentParser(
+        prog="python -m benchmarks.goals",
+        description="Judges the goals on a run of the benchmark kept with "
+        "--json: prints each goal's verdict (pass, MISS, '-' for a figure "
+        "only reported, n/a where the run timed no case of it) and exits "
+        "with 1 if a goal is missed.",
+    )
+    p.add_argument("json", metavar="FILE", help="python -m benchmarks --json")
+    args = p.parse_args(argv)
+    with open(args.json) as f:
+        data = json.load(f)
+    from .report import print_headline  # report prints with these goals
+
+    rows, met = check(data)
+    m = data["machine"]
+    print(f"{args.json}: {m['cpu']}, {m['width']} loops, NumPy {m['numpy']}")
+    print_headline(rows)
+    misses = sum(passed is False for *_, passed in rows)
+    untimed = sum(worst is None for _, _, _, worst, *_ in rows)
+    print(
+        f"\n{len(rows)} goals: {misses} missed, {untimed} with no case in "
+        "this run"
+    )
+    return 0 if met else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -14,13 +14,7 @@ import time
 
 import numpy as np
 
-from fennick.bench.competitors import (
-    ONE,
-    RETURNS,
-    changes_array,
-    namespace,
-    oracle_args,
-)
+from .competitors import ONE, RETURNS, changes_array, namespace, oracle_args
 
 # `case_s` bounds the sampling time of one case, `repeat` the samples of a
 # competitor, but every competitor gets `least` samples (`slow` when one
@@ -146,7 +140,7 @@ def time_case(a, forth, back, timed, mode):
     share_ns = mode["case_s"] * 1e9 / len(timed)
     nan_old = np.ndim(forth.old) == 0 and forth.old != forth.old
     for name, stmt in timed.items():
-        returns = name in RETURNS
+        returns = stmt in RETURNS
         run, once = make_calls(stmt, nan_old, returns)
         if changes_array(name) or returns:
             # one oracle, of the array as made, for all but one replace: a

@@ -11,8 +11,9 @@ import functools
 
 import numpy as np
 
-from fennick import dozudiror, replace, replace_many
-from fennick.bench.cases import CALLS
+from fennick import dozudiror, replace, replace_many, replaced
+
+from .cases import CALLS
 
 # The idioms; the fastest of them is "the best idiom".
 IDIOMS = {
@@ -24,6 +25,9 @@ IDIOMS = {
 # cases.CALLS).  "one replace" is a single replace of the first old (the
 # baseline of a pass over the array); "pandas" makes a Series over `a` and
 # returns a new one.
+# The same call on the first 8 elements: what a call costs before its walk
+# (the olds' conversion and the plan), beside the call on the whole array
+SETUP = "fennick on 8"
 SEARCHSORTED = (  # the olds sorted beforehand, outside the timing
     "i = searchsorted({more}.keys, a); i[i == len({more}.keys)] = 0; "
     "hit = {more}.keys[i] == a; a[hit] = {more}.vals[i[hit]]"
@@ -31,6 +35,7 @@ SEARCHSORTED = (  # the olds sorted beforehand, outside the timing
 MANY = {
     "olds": {
         "fennick": "replace_many(a, {old}, {new})",
+        SETUP: "replace_many(a[:8], {old}, {new})",
         "one replace": "replace(a, {old}[0], {new})",
         "isin": "a[isin(a, {old})] = {new}",
         "isin table": "a[isin(a, {old}, kind='table')] = {new}",  # integers
@@ -48,6 +53,7 @@ MANY = {
     },
     "map": {
         "fennick": "replace_many(a, {old}, {new})",
+        SETUP: "replace_many(a[:8], {old}, {new})",
         "fennick dict": "replace_many(a, {more}.mapping)",
         "one replace": "replace(a, {old}[0], {new}[0])",
         "searchsorted": SEARCHSORTED,
@@ -63,9 +69,20 @@ MANY = {
     },
 }
 MANY["inside"] = MANY["pairs"]
+# replaced: a replaced copy, against the copy alone and NumPy's way to it
+MANY["copy"] = {
+    "fennick": "replaced(a, {old}, {new})",
+    "copy": "copy(a)",
+    "np.where": "where(a == {old}, {new}, a)",
+}
 ONE = "one replace"
-RETURNS = {"pandas"}  # leave `a` as it was and return the result
-# The NumPy recipes of replace_many's cases; the fastest is "the best idiom"
+# The statements that leave `a` as it was and return the result
+RETURNS = {
+    *(MANY[form]["pandas"] for form in ("olds", "pairs", "map")),
+    *(MANY["copy"][name] for name in ("fennick", "np.where")),
+}
+# The NumPy recipes of replace_many's and replaced's cases; the fastest is
+# "the best idiom"
 MANY_IDIOMS = {
     "isin",
     "isin table",
@@ -73,6 +90,7 @@ MANY_IDIOMS = {
     "mask per pair",
     "searchsorted",
     "take",
+    "np.where",
 }
 # Rivals with a figure of their own: their time over each subject's
 RIVALS = {
@@ -80,6 +98,7 @@ RIVALS = {
     "chained replace": "chained",
     "searchsorted": "searchsorted",
     "take": "take",
+    "np.where": "where",
 }
 ALL_IDIOMS = {*IDIOMS, *MANY_IDIOMS}
 # NumPy's loops that read and write every element in place, by dtype kind;
@@ -159,6 +178,8 @@ def namespace():
     return {
         "replace": replace,
         "replace_many": replace_many,
+        "replaced": replaced,
+        "where": np.where,
         "replace_with": dozudiror._replace_with,
         "numba_loop": numba_loop(),
         "putmask": np.putmask,
@@ -199,7 +220,7 @@ def _many(a, call, old):
     if "or-ed masks" in timed:
         masks = " | ".join(f"(a == {{old}}[{i}])" for i in range(len(old)))
         timed["or-ed masks"] = f"a[{masks}] = {{new}}"
-    if a.size > TIMED_MANY_RIVALS_UP_TO:
+    if a.size > TIMED_MANY_RIVALS_UP_TO and form != "copy":
         timed = {
             k: v
             for k, v in timed.items()
@@ -235,7 +256,7 @@ def changes_array(name):
         name not in INPLACE_NAMES
         and name not in READONLY
         and name not in COPY
-        and name not in RETURNS
+        and name != SETUP
     )
 
 

@@ -1,5 +1,5 @@
-"""The figures of a run, drawn with matplotlib (``pip install
-fennick[bench]``), a PNG file each, sized for a page of the documentation:
+"""The figures of a run, drawn with matplotlib (``pip install ".[bench]"``
+in the clone), a PNG file each, sized for a page of the documentation:
 
 - ``bench.png``: elements per second against size, 1-d arrays of the
   native types with 1% and 50% matching: fennick, the best idiom, numba,
@@ -21,8 +21,8 @@ import math
 import os
 import statistics
 
-from fennick.bench.cases import CALLS, CLUSTERED, DTYPES, NATIVE, PATTERNS
-from fennick.bench.competitors import MANY, TIMED_MANY_RIVALS_UP_TO
+from .cases import CALLS, CLUSTERED, DTYPES, NATIVE, PATTERNS
+from .competitors import MANY, TIMED_MANY_RIVALS_UP_TO
 
 WIDTH_IN = 9  # inches: at DPI, about the width of the page's text
 DPI = 100
@@ -40,8 +40,10 @@ COLOURS = {
     "inplace": "tab:gray",
     "readonly": "tab:olive",
     "fennick dict": "dimgray",
+    "fennick on 8": "gainsboro",
     "one replace": "silver",
     "isin": "tab:red",
+    "isin table": "lightcoral",
     "or-ed masks": "tab:orange",
     "mask per pair": "tab:pink",
     "searchsorted": "tab:purple",
@@ -55,8 +57,10 @@ LABELS = {
     "inplace": "in-place loop",
     "readonly": "read-only loop",
     "fennick dict": "replace_many, a dict",
+    "fennick on 8": "replace_many on 8 elements",
     "one replace": "one replace call",
     "isin": "np.isin mask",
+    "isin table": "np.isin mask, kind='table'",
     "or-ed masks": "or-ed masks",
     "mask per pair": "a mask per pair",
     "searchsorted": "np.searchsorted recipe",
@@ -385,7 +389,7 @@ def _many(plt, results, info):
     replace_many's, at the largest size where the rivals are timed; for
     2 to 8 olds or pairs the median over element types and shares, with
     their range."""
-    rs = [r for r in results if r["call"] != "replace"]
+    rs = [r for r in results if _form(r) in MANY_PANELS]
     sizes = [r["size"] for r in rs if r["size"] <= TIMED_MANY_RIVALS_UP_TO]
     if not sizes:
         return None

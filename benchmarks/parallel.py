@@ -1,5 +1,5 @@
-"""Times fennick past one core: ``python -m fennick.bench --parallel``, or
-alone ``python -m fennick.bench.parallel``.
+"""Times fennick past one core: ``python -m benchmarks --parallel``, or
+alone ``python -m benchmarks.parallel``.
 
 On one float64 array (10**8 elements by default, about 1% of them equal to
 ``old``) it times, in interleaved rounds so that machine drift hits every
@@ -158,7 +158,7 @@ def run(size=10**8, rounds=5, workers=None, chunks="auto", out=sys.stdout):
 
 def main(argv=None):
     p = argparse.ArgumentParser(
-        prog="python -m fennick.bench.parallel",
+        prog="python -m benchmarks.parallel",
         description=__doc__.split("\n\n")[0],
     )
     p.add_argument(

@@ -184,6 +184,8 @@ CALLS = {
     "20 map": (20, "map"),
     "1000 map": (1000, "map"),
     "65536 table": (65536, "table"),
+    # replaced(a, old, new): a replaced copy, beside np.copy and np.where
+    "replaced": (1, "copy"),
 }
 # a few olds, compared a vector at a time; more, behind the prefilter
 FEW = tuple(
@@ -194,7 +196,9 @@ MORE = tuple(
     for c, (k, form) in CALLS.items()
     if form == "inside" or (form == "olds" and k > 8)
 )
-MANY = tuple(c for c in CALLS if c != "replace")
+MANY = tuple(
+    c for c, (_, form) in CALLS.items() if form not in ("one", "copy")
+)
 # the element types each form is planned for
 MANY_DTYPES = {
     "olds": ("float64", "float32", "int64", "int32", "int16", "uint8"),
@@ -202,6 +206,7 @@ MANY_DTYPES = {
     "inside": ("float64", "int64", "int32", "int16", "uint8"),
     "map": ("uint8", "int32", "float64"),
     "table": ("uint16",),
+    "copy": ("float64", "int32"),
 }
 MAP_SIZE = 10**6
 MAP_MATCHES = ("50%", "every")  # about half the elements are olds; all are
@@ -231,6 +236,8 @@ def serves(call, dtype, match):
         return True
     if dtype.kind == "b" or match.startswith("NaN"):
         return False
+    if form == "copy":  # np.where returns native byte order
+        return dtype.isnative
     if form == "map":
         return _universe(dtype) >= 8 * k
     if form == "table":  # every element is an old
@@ -353,6 +360,7 @@ SCOPES = {
         "pattern dtypes": ("float64", "float32", "int16", "uint8"),
         "few": (10**6,),
         "map matches": ("50%",),
+        "copies": (10**6,),
         "many layouts": ("1-d",),
     },
     "default": {
@@ -365,6 +373,7 @@ SCOPES = {
         "pattern dtypes": (*NATIVE, "int16", "uint8"),
         "few": (10**5, 10**6, 10**7),
         "map matches": MAP_MATCHES,
+        "copies": (10**6, 10**7),
         "many layouts": ("1-d",),
     },
     "full": {
@@ -377,6 +386,7 @@ SCOPES = {
         "pattern dtypes": DTYPES,
         "few": (10**5, 10**6, 10**7),
         "map matches": MAP_MATCHES,
+        "copies": (10**6, 10**7),
         "many layouts": ("1-d", "x[::2]", "2-d F"),
     },
 }
@@ -413,14 +423,19 @@ def plan(args):
     cases = [] if args.many else _replace_cases(args, scope, dtypes, layouts)
     # several olds in one call of replace_many: the few as lists and pairs,
     # the mapping and the table, each on the element types of its targets
-    for call in args.calls or MANY:
+    # and replaced, a replaced copy, unless --many
+    for call in args.calls or (*MANY, *(() if args.many else ("replaced",))):
         form = CALLS[call][1]
         if form == "one":
             continue
-        sizes = scope["few"] if call in FEW + MORE else (MAP_SIZE,)
-        matches = {"map": scope["map matches"], "table": ("every",)}.get(
-            form, ("1%", "50%")
+        sizes = {"copy": scope["copies"]}.get(
+            form, scope["few"] if call in FEW + MORE else (MAP_SIZE,)
         )
+        matches = {
+            "map": scope["map matches"],
+            "table": ("every",),
+            "copy": ("none", "1%", "50%"),
+        }.get(form, ("1%", "50%"))
         cases += [
             Case(d, lay, n, m, call)
             for d in dtypes
