@@ -14,6 +14,7 @@ import warnings
 
 import numpy as np
 import pytest
+from hypothesis import Phase, settings
 
 import fennick
 from fennick.dozudiror import replace
@@ -28,6 +29,17 @@ def _what_ran(record_testsuite_property):
     record_testsuite_property("python", platform.python_version())
     record_testsuite_property("numpy", np.__version__)
     record_testsuite_property("fennick", fennick.__file__)
+
+
+# The mutation check's runs (.ci/mutants.py): repeatable, and a failure
+# reported without shrinking it, as only whether a test fails counts.
+settings.register_profile(
+    "mutants",
+    derandomize=True,
+    database=None,
+    phases=[Phase.explicit, Phase.generate],
+    print_blob=False,
+)
 
 
 # The four element types served by native loops: float64, float32 and the
