@@ -1,7 +1,7 @@
 """CI for fennick (`nox -l` lists the sessions; .ci/run runs them all).
 Each session installs fennick into an environment of its own and tests it
-there, never in the source tree: the plugin in .ci/ makes sure, and leaves
-the counts in $FENNICK_CI_RESULTS for .ci/run's summary."""
+there, never in the source tree; pytest's --junitxml report of each, in
+$FENNICK_CI_RESULTS, feeds .ci/run's summary."""
 
 import atexit
 import os
@@ -11,6 +11,7 @@ import shutil
 import subprocess
 import tarfile
 import tempfile
+from xml.etree import ElementTree
 
 import nox
 
@@ -38,8 +39,9 @@ SMOKE = (
 )
 # What the suite needs.  The test extra adds dask, zarr, pandas, xarray and
 # mypy, whose tests only readme runs (they skip elsewhere); so does the
-# memory growth test, a third of the suite's time: neither width, compiler,
-# sanitizer nor processor changes what these see.
+# memory growth test, the longest, as it calls every path thousands of
+# times under tracemalloc: neither width, compiler, sanitizer nor processor
+# changes what these see.
 TEST_DEPS = ("pytest", "hypothesis")
 ONCE = "tests/test_refcounts.py::test_memory_does_not_grow"
 # Each other Python with its oldest and newest NumPy ("2"); the main one
@@ -67,12 +69,24 @@ WIDTHS = tuple(
 )
 
 
-def suite_env(session):
-    """Loads the plugin of .ci/ into pytest and names its file of counts."""
+def junit(session):
+    """The file of the session's --junitxml report (.ci/summary.py reads
+    it under the same name)."""
     RESULTS.mkdir(parents=True, exist_ok=True)
-    out = RESULTS / (re.sub(r"[^\w.-]+", "_", session.name) + ".txt")
-    plugin = {"PYTHONPATH": f"{ROOT}/.ci", "FENNICK_CI_RESULT": str(out)}
-    return {"PYTEST_ADDOPTS": "-p ci_pytest_plugin", **plugin}
+    return RESULTS / (re.sub(r"[^\w.-]+", "_", session.name) + ".xml")
+
+
+def check_report(session, xml):
+    """Fails the session if no test passed (pytest fails only when none
+    was collected) or if fennick came from elsewhere than the environment's
+    site-packages (the tests' conftest records where)."""
+    suite = ElementTree.parse(xml).find("testsuite")
+    ran = {p.get("name"): p.get("value") for p in suite.iter("property")}
+    counts = [int(suite.get(k)) for k in ("failures", "errors", "skipped")]
+    if int(suite.get("tests")) == sum(counts):
+        session.error("no test passed")
+    if "site-packages" not in ran["fennick"]:
+        session.error(f"the suite imported fennick from {ran['fennick']}")
 
 
 def run_suite(session, *tests, under=()):
@@ -80,8 +94,9 @@ def run_suite(session, *tests, under=()):
     (through the command `under`, if any)."""
     pytest = ("python", "-m", "pytest", "-q", "-p", "no:cacheprovider")
     tests = tests or ("--deselect", ONCE)
-    env = suite_env(session)
-    session.run(*under, *pytest, *tests, env=env, external=True)
+    xml = junit(session)
+    session.run(*under, *pytest, f"--junitxml={xml}", *tests, external=True)
+    check_report(session, xml)
 
 
 def output(session, *argv):
@@ -150,8 +165,10 @@ def readme(session):
     the widest must be chosen at import), then the demo."""
     readme = (ROOT / "README.md").read_text()
     command = re.search(r"^python -m pip install .*pytest$", readme, re.M)
-    env = suite_env(session)
+    xml = junit(session)
+    env = {"PYTEST_ADDOPTS": f"--junitxml={xml}"}
     session.run("bash", "-c", command.group(0), env=env, external=True)
+    check_report(session, xml)
     session.run("python", "-m", "fennick.demo")
     check_width(session, "baseline")
 
@@ -247,8 +264,9 @@ def aarch64(session):
     check = subprocess.run([*script, "--check"], capture_output=True)
     if check.returncode != 0:
         session.skip(check.stdout.decode().strip())
-    result = suite_env(session)["FENNICK_CI_RESULT"]
-    session.run(*script, result, "--deselect", ONCE, external=True)
+    xml = junit(session)
+    session.run(*script, xml, "--deselect", ONCE, external=True)
+    check_report(session, xml)
 
 
 @nox.session(python=False)
@@ -264,8 +282,9 @@ def cpython314(session, build):
         session.skip(check.stdout.decode().strip())
     python = {"release": "python3.14", "debug": "python3.14d"}[build]
     tests = ("--deselect", ONCE) if build == "debug" else ()
-    result = suite_env(session)["FENNICK_CI_RESULT"]
-    session.run(*script, result, python, *tests, external=True)
+    xml = junit(session)
+    session.run(*script, xml, python, *tests, external=True)
+    check_report(session, xml)
 
 
 @nox.session
@@ -308,10 +327,10 @@ def docs(session):
 
 @nox.session(default=False)
 def mutation(session):
-    """Plants real faults one at a time into copies of the tree
-    (.ci/mutants.py), builds each and runs the suite on it; fails if a
-    fault survives.  Not in the default run: it takes most of an hour.
-    `nox -s mutation -- 3 odometer` runs only those mutants."""
+    """Plants real faults (.ci/mutants.toml) one at a time into copies of
+    the tree, builds each and runs the suite on it (.ci/mutants.py); fails
+    if a fault survives.  Not in the default run, as it builds and tests
+    once per fault.  `nox -s mutation -- 3 odometer` runs only those."""
     session.install("meson-python", "meson", "ninja", "numpy")
     session.install("--no-build-isolation", ".[test]")
     session.run("python", ".ci/mutants.py", *session.posargs)

@@ -9,14 +9,38 @@ use.
 
 import contextlib
 import math
+import platform
 import warnings
 
 import numpy as np
 import pytest
+from hypothesis import Phase, settings
 
+import fennick
 from fennick.dozudiror import replace
 
 NAN, INF = float("nan"), float("inf")
+
+
+@pytest.fixture(scope="session", autouse=True)
+def _what_ran(record_testsuite_property):
+    """Names in --junitxml's report what the suite ran on: CI checks that
+    fennick came from the environment's site-packages, not the tree."""
+    record_testsuite_property("python", platform.python_version())
+    record_testsuite_property("numpy", np.__version__)
+    record_testsuite_property("fennick", fennick.__file__)
+
+
+# The mutation check's runs (.ci/mutants.py): repeatable, and a failure
+# reported without shrinking it, as only whether a test fails counts.
+settings.register_profile(
+    "mutants",
+    derandomize=True,
+    database=None,
+    phases=[Phase.explicit, Phase.generate],
+    print_blob=False,
+)
+
 
 # The four element types served by native loops: float64, float32 and the
 # platform's long (64-bit) and int (32-bit).

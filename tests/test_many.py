@@ -34,7 +34,7 @@ from conftest import (
     raises_msg,
 )
 from fennick import dozudiror, replace_many
-from fennick.many import pairs
+from fennick.many import _pairs
 
 CONFLICT = re.compile(
     r"`old\[(\d+)\]` and `old\[(\d+)\]` match the same elements but their "
@@ -167,7 +167,7 @@ def test_agrees_with_oracle(data):
     view = random_view(draw, base)
     fill_from_pool(view, olds, draw(st.integers(0, 2**32 - 1)))
     start = region.copy()
-    handed = pairs(olds, news if pairwise else news[0])
+    handed = _pairs(olds, news if pairwise else news[0])
     runs = [
         lambda w=w: dozudiror._replace_many_with(w, view, *handed)
         for w in dozudiror._widths
@@ -277,7 +277,7 @@ def test_many_olds_agree_with_oracle(data):
     beside(view, olds, rng)
     start = region.copy()
     wanted = expected_many(view, olds, news, pairwise)
-    handed = pairs(olds, news if pairwise else news[0])
+    handed = _pairs(olds, news if pairwise else news[0])
     runs = [
         lambda w=w: dozudiror._replace_many_with(w, view, *handed)
         for w in dozudiror._widths
@@ -311,7 +311,7 @@ def test_each_of_a_few_olds(dtype, count):
             if width is None:
                 replace_many(a, olds, new)
             else:
-                dozudiror._replace_many_with(width, a, *pairs(olds, new))
+                dozudiror._replace_many_with(width, a, *_pairs(olds, new))
             np.testing.assert_array_equal(a, want.astype(dtype))
 
 

@@ -37,7 +37,7 @@ def pieces(monkeypatch):
 
     monkeypatch.setattr(parallel, "MIN_PIECE_BYTES", 1)
     monkeypatch.setattr(parallel, "replace", spy(parallel.replace))
-    monkeypatch.setattr(parallel, "_many", spy(parallel._many))
+    monkeypatch.setattr(parallel, "_replace_many", spy(parallel._replace_many))
     return seen
 
 
@@ -218,7 +218,7 @@ def test_olds_in_the_array_itself_are_read_before_any_piece_writes(
     a = np.zeros(4000)
     a[1] = 1
     wanted = replace_many(a.copy(), a[:2].copy(), [1.0, 2.0])
-    first_done, work = threading.Event(), parallel._many
+    first_done, work = threading.Event(), parallel._replace_many
 
     def first_piece_first(v, *args):
         if v.size and v.ctypes.data == a.ctypes.data:
@@ -230,7 +230,7 @@ def test_olds_in_the_array_itself_are_read_before_any_piece_writes(
         return work(v, *args)
 
     monkeypatch.setattr(parallel, "MIN_PIECE_BYTES", 1)
-    monkeypatch.setattr(parallel, "_many", first_piece_first)
+    monkeypatch.setattr(parallel, "_replace_many", first_piece_first)
     replace_many_parallel(a, a[:2], np.array([1.0, 2.0]), workers=4)
     np.testing.assert_array_equal(a, wanted)
 

@@ -92,11 +92,11 @@ runs = [replace] + [
 ]
 # replace_many, with olds that are not in the data besides `o`: a few, and
 # many (a lookup)
-from fennick.many import pairs
+from fennick.many import _pairs
 for extra in ([99], range(90, 130)):
     runs += [
         lambda v, o, n, w=w, e=extra: dozudiror._replace_many_with(
-            w, v, *pairs([o, *e], n))
+            w, v, *_pairs([o, *e], n))
         for w in dozudiror._widths
     ]
 for code in sys.argv[1:]:

@@ -4,7 +4,7 @@ array itself never written."""
 import numpy as np
 
 from fennick.dozudiror import _replace_many, _replaced, replace
-from fennick.many import _OMITTED, pairs
+from fennick.many import _OMITTED, _pairs
 
 __all__ = ["replaced", "replaced_many"]
 
@@ -131,7 +131,7 @@ def replaced_many(a, old, new=_OMITTED):
     array([2, 1, 3])
     """
     _require_array(a)
-    olds, news, pairwise = pairs(old, new)
+    olds, news, pairwise = _pairs(old, new)
     if len(olds) == 1:
         return replaced(a, olds[0], news[0])
     # The errors every element type raises, before the copy is made.

@@ -1,6 +1,6 @@
 """``replace`` and ``replace_many`` for dask arrays:
 ``fennick.dask.replace(x, old, new)``, ``fennick.dask.replace_many(x, old,
-new=None)``.
+new)`` (``new`` omitted when ``old`` is a mapping).
 
 Needs dask (``pip install fennick[dask]``), which only this module imports.
 A dask block may be shared by several tasks, or be a view of the array the
@@ -15,7 +15,7 @@ import fennick
 from fennick.dozudiror import _replace_many
 from fennick.dozudiror import _settle as settle
 from fennick.dozudiror import _settle_many as settle_many
-from fennick.many import _OMITTED, pairs
+from fennick.many import _OMITTED, _pairs
 
 __all__ = ["replace", "replace_many"]
 
@@ -149,7 +149,7 @@ def replace_many(x, old, new=_OMITTED):
     # one to cut into blocks.
     olds, news, pairwise = (
         tuple(v.tolist()) if isinstance(v, np.ndarray) else v
-        for v in pairs(old, new)
+        for v in _pairs(old, new)
     )
     empty = np.empty(0, x.dtype)
     settled = settle_many(empty, olds, news, pairwise)

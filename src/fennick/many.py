@@ -33,7 +33,7 @@ def _is_list(x):
     )
 
 
-def pairs(old, new=_OMITTED):
+def _pairs(old, new=_OMITTED):
     """(olds, news, pairwise) for the forms replace_many takes: olds[i]
     becomes news[i] when pairwise, else news[0]."""
     if isinstance(old, Mapping):
@@ -134,5 +134,5 @@ def replace_many(a, old, new=_OMITTED):
         raise TypeError(
             "works in place so input must be an array, not (e.g.) a list"
         )
-    olds, news, pairwise = pairs(old, new)
+    olds, news, pairwise = _pairs(old, new)
     return _replace_many(a, olds, news, pairwise)

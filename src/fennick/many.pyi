@@ -3,6 +3,8 @@
 from collections.abc import Iterable, Mapping
 from typing import Any, overload
 
+from numpy.typing import NDArray
+
 from fennick.dozudiror import _ArrayT, _Number
 
 __all__ = ["replace_many"]
@@ -13,6 +15,11 @@ def replace_many(a: _ArrayT, old: Mapping[Any, Any]) -> _ArrayT: ...
 def replace_many(
     a: _ArrayT, old: Iterable[Any], new: _Number | Iterable[Any]
 ) -> _ArrayT: ...
-def pairs(
+
+# (olds, news, pairwise): a list's values as a tuple, or a 1-d numeric
+# array's as a copy of it.
+def _pairs(
     old: Any, new: Any = ...
-) -> tuple[tuple[Any, ...], tuple[Any, ...], bool]: ...
+) -> tuple[
+    tuple[Any, ...] | NDArray[Any], tuple[Any, ...] | NDArray[Any], bool
+]: ...

@@ -19,7 +19,7 @@ import pandas as pd
 
 import fennick
 from fennick.dozudiror import _replaced
-from fennick.many import _OMITTED, pairs
+from fennick.many import _OMITTED, _pairs
 
 __all__ = ["replace", "replace_many"]
 
@@ -225,7 +225,7 @@ def replace_many(obj, old, new=_OMITTED):
     >>> fennick.pandas.replace_many(codes, {1: 10, 2: 20}).tolist()
     [10, 20, 3]
     """
-    olds, news, pairwise = pairs(old, new)
+    olds, news, pairwise = _pairs(old, new)
     if new is _OMITTED:
         by_pandas = _ByPandas(dict(zip(olds, news, strict=True)))
     elif pairwise:

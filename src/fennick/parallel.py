@@ -13,7 +13,7 @@ from fennick._split import distinct_elements, split
 from fennick.dozudiror import _replace_many, replace
 from fennick.dozudiror import _settle as settle
 from fennick.dozudiror import _settle_many as settle_many
-from fennick.many import _OMITTED, pairs
+from fennick.many import _OMITTED, _pairs
 from fennick.many import replace_many as fennick_replace_many
 
 __all__ = ["replace_parallel", "replace_many_parallel"]
@@ -89,12 +89,8 @@ def _inert(x):
     )
 
 
-def _many(a, olds, news, pairwise):
-    return _replace_many(a, olds, news, pairwise)
-
-
 def _scalars(args):
-    """The scalars among the arguments of replace or _many."""
+    """The scalars among the arguments of replace or _replace_many."""
     if len(args) == 2:
         return args
     olds, news, _ = args
@@ -258,7 +254,7 @@ def replace_many_parallel(a, old, new=_OMITTED, *, workers=None):
     """
     if not isinstance(a, np.ndarray):
         return fennick_replace_many(a, old, new)  # its own TypeError
-    args = pairs(old, new)
+    args = _pairs(old, new)
 
     def settled():
         olds, _, pairwise = args
@@ -276,15 +272,15 @@ def replace_many_parallel(a, old, new=_OMITTED, *, workers=None):
             return None
         return found
 
-    return _in_pieces(_many, a, args, workers, settled)
+    return _in_pieces(_replace_many, a, args, workers, settled)
 
 
-# One pool for the process, grown when a call needs more threads: starting
-# threads for every call costs a quarter of a millisecond, as long as
-# replacing several megabytes.  A forked child starts a pool of its own,
-# since the parent's threads do not exist there.  A smaller pool is never
-# shut down, since another call may hold it and be about to submit: it is
-# only dropped, and its idle threads exit once it is garbage-collected.
+# One pool for the process, grown when a call needs more threads: threads
+# started anew for every call would cost more than the replacement of a
+# mid-sized array.  A forked child starts a pool of its own, since the
+# parent's threads do not exist there.  A smaller pool is never shut down,
+# since another call may hold it and be about to submit: it is only
+# dropped, and its idle threads exit once it is garbage-collected.
 _pool_lock = threading.Lock()
 _pool_state = {"pool": None, "size": 0, "pid": None}
 

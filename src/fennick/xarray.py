@@ -15,7 +15,7 @@ import xarray as xr
 
 import fennick
 from fennick.dozudiror import _replace_many
-from fennick.many import _OMITTED, pairs
+from fennick.many import _OMITTED, _pairs
 
 __all__ = ["replace", "replace_many"]
 
@@ -149,7 +149,7 @@ def replace_many(obj, old, new=_OMITTED):
     >>> fennick.xarray.replace_many(ds, [-999, -9999], np.nan).t.values
     array([ 1., nan, nan])
     """
-    olds, news, pairwise = pairs(old, new)
+    olds, news, pairwise = _pairs(old, new)
 
     def on_dask(data):
         import fennick.dask

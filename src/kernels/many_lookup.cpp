@@ -1,8 +1,11 @@
 /*
- * Many olds through a lookup (many_lookup.h), element by element: the
- * walk of copies of views whose elements may share bytes, and of wholly
- * recoded 8- and 16-bit elements; the lookups' construction.  The hash is sized once
- * from the number of patterns and never grows.
+ * Many olds through a lookup (many_lookup.h): the lookups' construction (a
+ * table for 8- and 16-bit elements, else a hash, sized once from the
+ * number of patterns and never grown, and the dense table of wide olds
+ * that lie close together); the record that the prefilter's vector walks
+ * (match_many.h) read; and the walk element by element, with no
+ * prefilter, of copies of views whose elements may share bytes and of
+ * wholly recoded 8- and 16-bit elements.
  *
  * Scalar code, the same on every processor; the walk never stores into an
  * element that does not match.

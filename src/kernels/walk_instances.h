@@ -19,8 +19,9 @@
 #define WALK_CONCAT(a, b) WALK_CONCAT_(a, b)
 /* replace_many's walks of a few olds, in a unit of their own (the same
    file built with WALK_FEW_UNIT defined): in one unit with the others,
-   their many instances used up the compiler's budget for inlining, and
-   every replace call on AVX2 and AVX-512 paid for it. */
+   their many instances used up the compiler's budget for inlining there,
+   and the replace walks of AVX2 and AVX-512 then called replace_few and
+   their span setup out of line. */
 #define WALK_FEW_TABLE WALK_CONCAT(WALK_TABLE, _few)
 #define WALK_MANY_TABLE WALK_CONCAT(WALK_TABLE, _many)
 

@@ -10,7 +10,8 @@
 static PyObject *reference_module = NULL;
 
 /* The last name asked for, interned: the look-up is made on every call,
-   and hashing a fresh string each time costs a tenth of a small call. */
+   and the interned string spares making and hashing a fresh one each
+   time. */
 static const char *cached_name = NULL;
 static PyObject *cached_name_object = NULL;
 

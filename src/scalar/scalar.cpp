@@ -122,8 +122,8 @@ scalar_from_object(PyObject *obj, Scalar *out, ScalarName name)
     }
     double value;
     if (PyLong_CheckExact(obj)) {
-        /* The general conversion would build a float object first, which
-           costs a fifth of a call on a tiny array. */
+        /* The general conversion would build a float object first: an
+           allocation and a release on every call with an int. */
         value = PyLong_AsDouble(obj);
     }
     else if (is_complex(obj)) {
