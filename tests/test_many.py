@@ -233,13 +233,33 @@ def beside(view, olds, rng):
     flat.view(bits)[picks] = rng.choice(near, picks.size).astype(bits)
 
 
+class _Int(int):
+    """An int that is not exactly an int."""
+
+
+def handed_as(values, form):
+    """`values` as a caller may hand them: a list (exact ints go straight
+    into the lookup), a 1-d array where one holds them exactly, or a list
+    whose first int is of a subclass (each is then made a scalar first)."""
+    if form == "array":
+        held = np.array(values)
+        exact = held.dtype.kind in "biu" or all(
+            type(v) is float for v in values
+        )
+        return held if exact and held.ndim == 1 else values
+    if form == "subclass" and values and type(values[0]) is int:
+        return [_Int(values[0]), *values[1:]]
+    return values
+
+
 @settings(max_examples=40, deadline=None)
 @given(st.data())
 def test_many_olds_agree_with_oracle(data):
     # Past a few olds the vectors turn away what lies outside the olds'
     # ranges and look up the rest: 9 to 2000 olds in clusters and apart,
     # with repeats and the pool's edges, over elements that hold them and
-    # the bits beside them, by every width's loops.
+    # the bits beside them, by every width's loops, handed as lists, as
+    # arrays and as lists that are not all exact ints.
     draw = data.draw
     dtype = draw(st.sampled_from(NUMERIC))
     rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
@@ -277,24 +297,41 @@ def test_many_olds_agree_with_oracle(data):
     beside(view, olds, rng)
     start = region.copy()
     wanted = expected_many(view, olds, news, pairwise)
-    handed = _pairs(olds, news if pairwise else news[0])
+    form = draw(st.sampled_from(["list", "array", "subclass"]))
+    given_olds = handed_as(olds, form)
+    given_new = handed_as(news, form) if pairwise else news[0]
+    handed = _pairs(given_olds, given_new)
     runs = [
         lambda w=w: dozudiror._replace_many_with(w, view, *handed)
         for w in dozudiror._widths
     ]
-    for run in [None, *runs]:
+    for run in [lambda: replace_many(view, given_olds, given_new), *runs]:
         region[...] = start
         check_many(
             view, olds, news, pairwise, Guard(region, view), run, wanted
         )
 
 
-def test_a_whole_recoding_table():
-    # Every value of a 16-bit type mapped: the table over every value.
-    a = np.random.default_rng(0).permutation(65536).astype(np.uint16)
-    table = (np.arange(65536) * 7 + 3) % 65536
-    want = table[a].astype(np.uint16)
-    replace_many(a, dict(enumerate(table.tolist())))
+@pytest.mark.parametrize("dtype", ["u1", "i1", "u2", ">i2"])
+@pytest.mark.parametrize("form", ["dict", "arrays"])
+@pytest.mark.parametrize("step", [1, 3, -1])
+def test_a_whole_recoding_table(dtype, form, step):
+    # Every value of an 8- or 16-bit type mapped: the table over every
+    # value, a word of elements at a time where they are contiguous.
+    dtype = np.dtype(dtype)
+    info = np.iinfo(dtype)
+    values = np.arange(int(info.min), int(info.max) + 1)
+    rng = np.random.default_rng(0)
+    base = rng.choice(values, 3 * values.size + 5).astype(dtype)
+    a = base[::step]
+    table = rng.permutation(values)
+    want = table[a.astype(np.int64) - int(info.min)].astype(dtype)
+    if form == "dict":
+        replace_many(
+            a, dict(zip(values.tolist(), table.tolist(), strict=True))
+        )
+    else:
+        replace_many(a, values.astype(dtype), table)
     np.testing.assert_array_equal(a, want)
 
 
@@ -345,7 +382,26 @@ ERRORS = [
     # Many olds: their conflicts are found through the lookup.
     ((np.zeros(2), [*range(1, 14), 1], list(range(14))), ValueError,
      "`old[0]` and `old[13]` match the same elements but their news differ"),
+    # Many integer olds and news, read straight into the lookup: the same
+    # errors, in the same order.
+    ((I8, [*range(12), 128], 0), ValueError,
+     "Cannot safely cast `old[12]` to int"),
+    ((I8, np.arange(10, dtype="u2") * 20, np.arange(10) * 20), ValueError,
+     "Cannot safely cast `old[7]` to int"),
+    ((I8, np.arange(10), np.arange(10) - 200), ValueError,
+     "Cannot safely cast `new[0]` to int"),
+    ((I8, [*range(12), 300], [*range(12), 1j]), TypeError,
+     "`new[12]` must be a number"),
+    ((np.zeros(2, "u8"), np.arange(-1, 9), 0), ValueError,
+     "Cannot safely cast `old[0]` to int"),
+    ((np.zeros(2, "i2"), np.array([*range(1, 14), 1]), np.arange(14)),
+     ValueError,
+     "`old[0]` and `old[13]` match the same elements but their news differ"),
+    ((np.zeros(2, "i4"), (*range(1, 14), 1), tuple(range(14))), ValueError,
+     "`old[0]` and `old[13]` match the same elements but their news differ"),
     ((over_bytes(np.zeros(2)), [0, 1], 1), ValueError, READ_ONLY),
+    ((over_bytes(np.zeros(2, "u1")), np.arange(20), 1), ValueError,
+     READ_ONLY),
 ]
 # fmt: on
 

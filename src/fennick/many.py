@@ -39,8 +39,8 @@ def _pairs(old, new=_OMITTED):
     if isinstance(old, Mapping):
         if new is not _OMITTED:
             raise TypeError("`new` must be omitted when `old` is a mapping")
-        items = tuple(old.items())
-        return (tuple(o for o, _ in items), tuple(n for _, n in items), True)
+        # A mapping's keys and values come in the same order.
+        return tuple(old.keys()), tuple(old.values()), True
     if new is _OMITTED:
         raise TypeError("`new` is needed unless `old` is a mapping")
     olds = _values(old, "old", "a list of values or a mapping")

@@ -62,6 +62,23 @@ PyObject *replace_many_numeric(PyArrayObject *a, npy_intp n,
                                const Scalar *olds, const Scalar *news,
                                bool pairwise, const WalkTable *table);
 
+/* Olds and news that are all integers (a call's arrays of them read as
+   int64, or its one new): olds[i] becomes news[pairwise ? i : 0]. */
+struct IntegerPairs {
+    npy_intp n;
+    const int64_t *olds, *news;
+    bool pairwise;
+};
+
+/* replace_many_numeric for `pairs`, planned straight from the integers
+   with no scalar made of each where `a` holds integers and there are more
+   than a few olds.  Returns as replace_many_numeric does, or sets
+   *by_scalars and returns NULL with no exception set when that shortcut
+   does not apply (another type, a few olds, or a value out of the type's
+   range, which replace_many_numeric names). */
+PyObject *replace_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
+                                const WalkTable *table, bool *by_scalars);
+
 /* A new array equal to `a` (borrowed) copied in its memory order and then
    replaced as replace_numeric would, made in one pass with the copying
    walks of `table`'s width, the interpreter lock released; `a` is only

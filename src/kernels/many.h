@@ -13,6 +13,8 @@
 
 #include "plan.h"
 
+struct IntegerPairs; /* kernels.h */
+
 /* How a planned call is walked, chosen once by plan_many (overlapping
    views aside, which the scalar lookup walk always serves). */
 enum ManyWalk {
@@ -45,6 +47,12 @@ PlanOutcome plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds,
                       const Scalar *news, bool pairwise, ReplacePlan *single,
                       ManyPlan *many);
 
+/* Plans `pairs` for `a` with its lookup filled straight from them (see
+   replace_many_integers).  Returns as plan_many does, or PLAN_BY_SCALARS
+   when that shortcut does not apply. */
+PlanOutcome plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
+                               ManyPlan *many);
+
 void many_plan_free(ManyPlan *plan);
 
 /* An empty lookup for up to `capacity` patterns of `size` bytes: a table
@@ -66,6 +74,12 @@ void lookup_add_class(void *lookup, npy_intp size, const MatchPattern &klass);
 /* Whether every value of the element type matches in `lookup` (a table
    of 8 or 16 bits; never for a hash). */
 bool lookup_whole(const void *lookup, npy_intp size);
+
+/* Writes the `count` patterns of `lookup` into `sorted` in increasing
+   order, when it is a table of just those (no masked class folded in).
+   Returns false, writing nothing, for any other lookup. */
+bool lookup_sorted(const void *lookup, npy_intp size, uint64_t *sorted,
+                   npy_intp count);
 
 /* Builds the lookup of `plan` from its patterns and class, if it has none
    yet.  Call with the interpreter lock held.  Returns 0, or -1 with

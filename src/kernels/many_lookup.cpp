@@ -154,10 +154,24 @@ template <typename T>
 void
 walk_whole_table(ElemIter *it, const Table<T> *t)
 {
+    constexpr int kLanes = 8 / sizeof(T);
+    constexpr int kBits = 8 * sizeof(T);
     for (; it->runs_done < it->runs_total; elem_iter_next(it)) {
         char *p = it->run_ptr;
         const npy_intp stride = it->inner_stride;
-        for (npy_intp n = it->inner_len; n > 0; n--, p += stride) {
+        npy_intp n = it->inner_len;
+        /* A contiguous run a 64-bit word at a time: one load and one store
+           for its elements, so that the table's loads set the pace. */
+        for (; stride == (npy_intp)sizeof(T) && n >= kLanes;
+             n -= kLanes, p += 8) {
+            const uint64_t w = load_one<uint64_t>(p);
+            uint64_t r = 0;
+            for (int j = 0; j < kLanes; j++) {
+                r |= (uint64_t)t->value[(T)(w >> (kBits * j))] << (kBits * j);
+            }
+            store_one<uint64_t>(p, r);
+        }
+        for (; n > 0; n--, p += stride) {
             store_one<T>(p, t->value[load_one<T>(p)]);
         }
     }
@@ -224,6 +238,40 @@ lookup_whole(const void *lookup, npy_intp size)
         return ((const Table<uint8_t> *)lookup)->hits == 256;
     case 2:
         return ((const Table<uint16_t> *)lookup)->hits == 65536;
+    default:
+        return false;
+    }
+}
+
+namespace {
+
+template <typename T>
+bool
+table_sorted(const Table<T> *t, uint64_t *sorted, npy_intp count)
+{
+    if (t->hits != (size_t)count) {
+        return false;
+    }
+    npy_intp k = 0;
+    for (size_t v = 0; v < sizeof t->hit; v++) {
+        if (t->hit[v]) {
+            sorted[k++] = v;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool
+lookup_sorted(const void *lookup, npy_intp size, uint64_t *sorted,
+              npy_intp count)
+{
+    switch (size) {
+    case 1:
+        return table_sorted((const Table<uint8_t> *)lookup, sorted, count);
+    case 2:
+        return table_sorted((const Table<uint16_t> *)lookup, sorted, count);
     default:
         return false;
     }

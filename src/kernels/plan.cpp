@@ -105,7 +105,7 @@ float_from_double(double v, npy_intp size)
     return bits;
 }
 
-static uint64_t
+uint64_t
 swap_bytes(uint64_t bits, npy_intp size)
 {
     switch (size) {

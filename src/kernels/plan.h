@@ -24,6 +24,7 @@ enum PlanOutcome {
     PLAN_RETURN,     /* return the array at once (a NaN `old` in an
                         integer array: `new` is not even looked at) */
     PLAN_WALK_MANY,  /* refuse a read-only array, else walk several olds */
+    PLAN_BY_SCALARS, /* a shortcut does not apply: plan from the scalars */
 };
 
 /* An array's elements as the planning sees them. */
@@ -77,6 +78,9 @@ PlanOutcome plan_replace(PyArrayObject *a, const Scalar *old_s,
    copy of an overlapping view could be made; nothing was written). */
 int walk_planned(PyArrayObject *a, const ReplacePlan *plan,
                  const WalkTable *table);
+
+/* `bits`, an element of `size` bytes, in the other byte order. */
+uint64_t swap_bytes(uint64_t bits, npy_intp size);
 
 /* All ones in the bits of an element of `size` bytes. */
 uint64_t element_bits(npy_intp size);

@@ -7,6 +7,7 @@
  */
 #include <string.h>
 
+#include "kernels.h"
 #include "many.h"
 
 /* Up to this many patterns are deduplicated by comparing each with those
@@ -38,6 +39,36 @@ struct Patterns {
     void *lookup;       /* deduplicates when there are many, else NULL */
     npy_intp size;
 };
+
+/* Room in `p` for `most` patterns of `size` bytes, deduplicated through a
+   lookup when `with_lookup`.  Returns 0, or -1 with MemoryError set (free
+   `p` either way). */
+static int
+patterns_init(Patterns *p, npy_intp size, size_t most, bool with_lookup)
+{
+    *p = Patterns{0, NULL, NULL, NULL, NULL, size};
+    p->old_bits = (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * most);
+    p->new_bits = (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * most);
+    p->position = (npy_intp *)PyMem_Malloc(sizeof(npy_intp) * most);
+    if (with_lookup) {
+        p->lookup = lookup_new(size, (npy_intp)most);
+    }
+    if (p->old_bits == NULL || p->new_bits == NULL || p->position == NULL
+        || (with_lookup && p->lookup == NULL)) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    return 0;
+}
+
+static void
+patterns_free(Patterns *p)
+{
+    PyMem_Free(p->old_bits);
+    PyMem_Free(p->new_bits);
+    PyMem_Free(p->position);
+    PyMem_RawFree(p->lookup);
+}
 
 /* Adds old i's pattern.  Returns 0, or -1 with ValueError set when an
    earlier old has the pattern with another new. */
@@ -122,8 +153,10 @@ filter_ranges(ManyPlan *plan)
         PyErr_NoMemory();
         return -1;
     }
-    memcpy(v, plan->old_bits, sizeof(uint64_t) * (size_t)n);
-    sort_bits(v, n);
+    if (!lookup_sorted(plan->lookup, plan->size, v, n)) {
+        memcpy(v, plan->old_bits, sizeof(uint64_t) * (size_t)n);
+        sort_bits(v, n);
+    }
     npy_intp split = 0; /* the widest gap follows v[split] */
     for (npy_intp i = 1; i + 1 < n; i++) {
         if (v[i + 1] - v[i] > v[split + 1] - v[split]) {
@@ -184,16 +217,34 @@ choose_walk(ManyPlan *plan)
     return 0;
 }
 
+/* Moves the patterns of `p` into `many`, with the masked class `klass`
+   when `has_class`, and chooses its walk.  Returns PLAN_WALK_MANY, or
+   PLAN_RAISE with MemoryError set. */
+static PlanOutcome
+take_patterns(Patterns *p, bool has_class, const MatchPattern &klass,
+              ManyPlan *many)
+{
+    *many = ManyPlan{p->size,   p->count, p->old_bits, p->new_bits,
+                     has_class, klass,    p->lookup,   MANY_FEW,
+                     {0, 0},    {0, 0},   NULL};
+    if (has_class && p->lookup != NULL) {
+        lookup_add_class(p->lookup, p->size, klass);
+    }
+    p->old_bits = p->new_bits = NULL;
+    p->lookup = NULL; /* all three now the plan's */
+    if (choose_walk(many) < 0) {
+        many_plan_free(many);
+        return PLAN_RAISE;
+    }
+    return PLAN_WALK_MANY;
+}
+
 PlanOutcome
 plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
           bool pairwise, ReplacePlan *single, ManyPlan *many)
 {
     const ElementType e = element_type(a);
-    const size_t most = (size_t)(2 * n + 1); /* a float zero: 2 patterns */
-    Patterns p = {0, NULL, NULL, NULL, NULL, e.size};
-    p.old_bits = (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * most);
-    p.new_bits = (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * most);
-    p.position = (npy_intp *)PyMem_Malloc(sizeof(npy_intp) * most);
+    Patterns p;
     uint64_t *bits =
         (uint64_t *)PyMem_Malloc(sizeof(uint64_t) * (size_t)(2 * n + 1));
     uint64_t *new_of = bits + n; /* each old's new */
@@ -202,7 +253,9 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
     npy_intp class_position = -1, kept = 0;
     uint64_t class_new = 0, one_new = 0;
     OldClass class_kind = OLD_NOTHING;
-    if (p.old_bits == NULL || p.new_bits == NULL || p.position == NULL
+    /* n + 1 patterns at most: only a float zero makes two, and every zero
+       old the same two. */
+    if (patterns_init(&p, e.size, (size_t)n + 1, 2 * n > FEW_PATTERNS) < 0
         || bits == NULL || classes == NULL) {
         PyErr_NoMemory();
         goto done;
@@ -223,15 +276,6 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
     if (!pairwise
         && plan_new(e, &news[0], ScalarName{"new", -1}, &one_new) < 0) {
         goto done;
-    }
-    if (2 * n > FEW_PATTERNS) {
-        /* n + 1 patterns at most: only a float zero makes two, and every
-           zero old the same two. */
-        p.lookup = lookup_new(e.size, n + 1);
-        if (p.lookup == NULL) {
-            PyErr_NoMemory();
-            goto done;
-        }
     }
     for (npy_intp i = 0; i < n; i++) {
         new_of[i] = one_new;
@@ -289,39 +333,68 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
         outcome = PLAN_WALK;
     }
     else {
-        *many = ManyPlan{e.size,
-                         p.count,
-                         p.old_bits,
-                         p.new_bits,
-                         class_position >= 0,
-                         MatchPattern{0, 0, 0, 0, 1, 0},
-                         p.lookup,
-                         MANY_FEW,
-                         {0, 0},
-                         {0, 0},
-                         NULL};
-        if (many->has_class) {
-            class_pattern(e, class_kind, &many->klass);
-            many->klass.new_bits = class_new;
-            if (p.lookup != NULL) {
-                lookup_add_class(p.lookup, e.size, many->klass);
-            }
+        MatchPattern klass = {0, 0, 0, 0, 1, 0};
+        if (class_position >= 0) {
+            class_pattern(e, class_kind, &klass);
+            klass.new_bits = class_new;
         }
-        p.old_bits = p.new_bits = NULL;
-        p.lookup = NULL; /* all three now the plan's */
-        outcome = PLAN_WALK_MANY;
-        if (choose_walk(many) < 0) {
-            many_plan_free(many);
-            outcome = PLAN_RAISE;
-        }
+        outcome = take_patterns(&p, class_position >= 0, klass, many);
     }
 done:
-    PyMem_Free(p.old_bits);
-    PyMem_Free(p.new_bits);
-    PyMem_Free(p.position);
-    PyMem_RawFree(p.lookup);
+    patterns_free(&p);
     PyMem_Free(bits);
     PyMem_Free(classes);
+    return outcome;
+}
+
+PlanOutcome
+plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs, ManyPlan *many)
+{
+    const ElementType e = element_type(a);
+    const npy_intp n = pairs.n, n_news = pairs.pairwise ? pairs.n : 1;
+    if ((e.kind != 'i' && e.kind != 'u') || n <= WALK_FEW) {
+        return PLAN_BY_SCALARS;
+    }
+    /* The type's range (as much of it as int64 holds), checked for all
+       before any pattern is made: a value out of it is an error, which
+       plan_many names. */
+    const int width = 8 * (int)e.size;
+    const int64_t lo =
+        e.kind == 'u' ? 0 : (int64_t)(~(uint64_t)0 << (width - 1));
+    const int64_t hi = e.kind == 'u' && width < 64
+                           ? (int64_t)(element_bits(e.size))
+                           : (int64_t)(element_bits(e.size) >> 1);
+    bool in_range = true;
+    for (npy_intp i = 0; i < n; i++) {
+        in_range &= pairs.olds[i] >= lo && pairs.olds[i] <= hi;
+    }
+    for (npy_intp i = 0; i < n_news; i++) {
+        in_range &= pairs.news[i] >= lo && pairs.news[i] <= hi;
+    }
+    if (!in_range) {
+        return PLAN_BY_SCALARS;
+    }
+    const uint64_t keep = element_bits(e.size);
+    Patterns p;
+    PlanOutcome outcome = PLAN_RAISE;
+    if (patterns_init(&p, e.size, (size_t)n, 2 * n > FEW_PATTERNS) < 0) {
+        goto done;
+    }
+    for (npy_intp i = 0; i < n; i++) {
+        uint64_t old_bits = (uint64_t)pairs.olds[i] & keep;
+        uint64_t new_bits =
+            (uint64_t)pairs.news[pairs.pairwise ? i : 0] & keep;
+        if (e.swapped) {
+            old_bits = swap_bytes(old_bits, e.size);
+            new_bits = swap_bytes(new_bits, e.size);
+        }
+        if (add_pattern(&p, old_bits, new_bits, i) < 0) {
+            goto done;
+        }
+    }
+    outcome = take_patterns(&p, false, MatchPattern{0, 0, 0, 0, 1, 0}, many);
+done:
+    patterns_free(&p);
     return outcome;
 }
 

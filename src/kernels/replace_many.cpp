@@ -112,14 +112,11 @@ walk_many(PyArrayObject *a, ManyPlan *plan, const WalkTable *table)
     return status;
 }
 
-PyObject *
-replace_many_numeric(PyArrayObject *a, npy_intp n, const Scalar *olds,
-                     const Scalar *news, bool pairwise, const WalkTable *table)
+/* Carries out a plan's `outcome`, and frees the plan. */
+static PyObject *
+run_plan(PyArrayObject *a, PlanOutcome outcome, const ReplacePlan &single,
+         ManyPlan *many, const WalkTable *table)
 {
-    ReplacePlan single;
-    ManyPlan many = {};
-    const PlanOutcome outcome =
-        plan_many(a, n, olds, news, pairwise, &single, &many);
     int status = outcome == PLAN_RAISE ? -1 : 0;
     if (status == 0 && outcome != PLAN_RETURN) {
         status = require_writeable(a);
@@ -128,14 +125,38 @@ replace_many_numeric(PyArrayObject *a, npy_intp n, const Scalar *olds,
         status = walk_planned(a, &single, table);
     }
     if (status == 0 && outcome == PLAN_WALK_MANY) {
-        status = walk_many(a, &many, table);
+        status = walk_many(a, many, table);
     }
     if (outcome == PLAN_WALK_MANY) {
-        many_plan_free(&many);
+        many_plan_free(many);
     }
     if (status < 0) {
         return NULL;
     }
     Py_INCREF(a);
     return (PyObject *)a;
+}
+
+PyObject *
+replace_many_numeric(PyArrayObject *a, npy_intp n, const Scalar *olds,
+                     const Scalar *news, bool pairwise, const WalkTable *table)
+{
+    ReplacePlan single = {};
+    ManyPlan many = {};
+    const PlanOutcome outcome =
+        plan_many(a, n, olds, news, pairwise, &single, &many);
+    return run_plan(a, outcome, single, &many, table);
+}
+
+PyObject *
+replace_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
+                      const WalkTable *table, bool *by_scalars)
+{
+    ManyPlan many = {};
+    const PlanOutcome outcome = plan_many_integers(a, pairs, &many);
+    *by_scalars = outcome == PLAN_BY_SCALARS;
+    if (*by_scalars) {
+        return NULL;
+    }
+    return run_plan(a, outcome, ReplacePlan{}, &many, table);
 }

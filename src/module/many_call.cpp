@@ -83,10 +83,116 @@ scalars_of(PyObject *items, const char *what, bool indexed, Scalar *out)
     return 0;
 }
 
+/* A call's olds or news read as integers: `data` points into `array` (a
+   new reference) or `buffer` (owned). */
+struct IntegerItems {
+    const int64_t *data;
+    npy_intp count;
+    PyArrayObject *array;
+    int64_t *buffer;
+};
+
+static void
+integer_items_free(IntegerItems *items)
+{
+    Py_XDECREF(items->array);
+    PyMem_Free(items->buffer);
+}
+
+/* Reads `items` into *out when it is a 1-d array of bools or of integers
+   other than uint64, or a tuple of exact ints that int64 holds (whose
+   conversion runs no code of the user's).  Returns 1 when read, 0 when
+   `items` is none of these, or -1 with an exception set. */
+static int
+integer_items(PyObject *items, IntegerItems *out)
+{
+    *out = IntegerItems{NULL, 0, NULL, NULL};
+    if (PyTuple_Check(items)) {
+        const Py_ssize_t n = PyTuple_GET_SIZE(items);
+        out->buffer =
+            (int64_t *)PyMem_Malloc(sizeof(int64_t) * (size_t)(n + 1));
+        if (out->buffer == NULL) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        for (Py_ssize_t i = 0; i < n; i++) {
+            PyObject *item = PyTuple_GET_ITEM(items, i);
+            int overflow = 0;
+            if (!PyLong_CheckExact(item)) {
+                return 0;
+            }
+            out->buffer[i] = PyLong_AsLongLongAndOverflow(item, &overflow);
+            if (overflow != 0) {
+                return 0;
+            }
+        }
+        out->data = out->buffer;
+        out->count = n;
+        return 1;
+    }
+    if (!PyArray_Check(items)) {
+        return 0;
+    }
+    PyArrayObject *arr = (PyArrayObject *)items;
+    const char kind = PyArray_DESCR(arr)->kind;
+    if (PyArray_NDIM(arr) != 1
+        || !(kind == 'b' || kind == 'i'
+             || (kind == 'u' && PyArray_ITEMSIZE(arr) < 8))) {
+        return 0;
+    }
+    out->array = (PyArrayObject *)PyArray_FROM_OTF(
+        items, NPY_INT64, NPY_ARRAY_IN_ARRAY | NPY_ARRAY_ENSUREARRAY);
+    if (out->array == NULL) {
+        return -1;
+    }
+    out->data = (const int64_t *)PyArray_DATA(out->array);
+    out->count = PyArray_DIM(out->array, 0);
+    return 1;
+}
+
+/* Replaces straight from the integers when the olds and news are all
+   integers (integer_items) and so are the array's elements
+   (replace_many_integers): no scalar is made of each.  Returns its
+   result, or NULL with *by_scalars set and no exception when the call is
+   to be planned from the scalars. */
+static PyObject *
+replace_from_integers(PyArrayObject *arr, PyObject *olds, PyObject *news,
+                      bool pairwise, const WalkTable *table, bool *by_scalars)
+{
+    *by_scalars = true;
+    const char kind = PyArray_DESCR(arr)->kind;
+    if (kind != 'i' && kind != 'u') {
+        return NULL;
+    }
+    IntegerItems old_ints, new_ints = {NULL, 0, NULL, NULL};
+    PyObject *result = NULL;
+    int status = integer_items(olds, &old_ints);
+    if (status > 0) {
+        status = integer_items(news, &new_ints);
+    }
+    if (status < 0) {
+        *by_scalars = false; /* the conversion's error */
+    }
+    else if (status > 0 && new_ints.count == (pairwise ? old_ints.count : 1)) {
+        const IntegerPairs pairs = {old_ints.count, old_ints.data,
+                                    new_ints.data, pairwise};
+        result = replace_many_integers(arr, pairs, table, by_scalars);
+    }
+    integer_items_free(&old_ints);
+    integer_items_free(&new_ints);
+    return result;
+}
+
 PyObject *
 replace_many_with_table(PyArrayObject *arr, PyObject *olds, PyObject *news,
                         bool pairwise, const WalkTable *table)
 {
+    bool by_scalars;
+    PyObject *done =
+        replace_from_integers(arr, olds, news, pairwise, table, &by_scalars);
+    if (!by_scalars) {
+        return done;
+    }
     const Py_ssize_t n_olds = many_count(olds);
     const Py_ssize_t n_news = many_count(news);
     Scalar *scalars =
