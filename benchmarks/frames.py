@@ -14,6 +14,7 @@ not fennick: the user's fastest code without it.
 """
 
 import functools
+import gc
 import statistics
 from types import SimpleNamespace
 
@@ -262,7 +263,13 @@ def run(cases, mode, out=print):
         if isinstance(found[LIBRARY[case.call]], str):
             continue
         obj, call, matches = make_row(case, rng)
-        samples = time_row(obj, call, COMPETITORS[case.call], mode, names)
+        gc_was_enabled = gc.isenabled()
+        gc.disable()  # as for the arrays' cases: no collection mid-sample
+        try:
+            samples = time_row(obj, call, COMPETITORS[case.call], mode, names)
+        finally:
+            if gc_was_enabled:
+                gc.enable()
         times = {k: statistics.median(s) for k, s in samples.items()}
         results.append(
             {
