@@ -37,6 +37,14 @@ are timed:
 - ``readonly``: NumPy's fastest loop that only reads every element (the
   faster of ``np.max(a)`` and ``np.count_nonzero(a)``).
 
+Where pandas and xarray import (``--frames`` times these alone), the
+pandas and xarray rows time ``fennick.pandas`` and ``fennick.xarray`` on a
+Series, a DataFrame of 20 columns, a DataArray and a Dataset of 5
+variables against ``Series.replace`` and ``DataFrame.replace`` (-999 to
+NaN, three sentinels, a 1000-entry dict), ``Series.map`` with ``fillna``,
+a hash index of the dict's keys, and ``where``; each result equals
+fennick's, checked once before it is timed.
+
 Each timed call does real work: calls alternate ``(old, new)`` and the
 call that undoes it, so every call finds its matches again.  The result of
 every competitor that replaces (or returns a replaced copy: pandas) is
@@ -50,6 +58,6 @@ missed.
 The benchmark is no part of fennick's package: it lives beside it in the
 repository, a file per job: ``cases`` (element types, layouts, patterns,
 the plan), ``competitors``, ``timing``, ``goals`` (and their check
-of a run's JSON), ``report``, ``plot``, ``parallel`` (threads and dask) and
-the command line in ``__main__``.
+of a run's JSON), ``report``, ``plot``, ``parallel`` (threads and dask),
+``frames`` (pandas and xarray) and the command line in ``__main__``.
 """

@@ -11,6 +11,7 @@ import numpy as np
 from fennick import dozudiror
 
 from . import __doc__ as ABOUT
+from . import frames
 from .cases import CALLS, DTYPES, LAYOUTS, MATCHES, make_case, plan
 from .competitors import competitors, numba_version
 from .goals import figures, headline
@@ -19,6 +20,7 @@ from .report import (
     ROW_HEADER,
     machine,
     print_bandwidth,
+    print_frames,
     print_goals,
     print_machine,
     print_many,
@@ -115,6 +117,15 @@ def parse_args(argv=None):
         "the 1000-entry map and the 65536-entry table, on the element "
         "types and sizes of their goals",
     )
+    p.add_argument(
+        "--frames",
+        action="store_true",
+        help="time the pandas and xarray family only (with --many: both "
+        "families): fennick.pandas and fennick.xarray against "
+        "Series.replace, DataFrame.replace, Series.map and where, on the "
+        "sizes of their goals (with --sizes: on these sizes, per column "
+        "or variable); in the default run where pandas and xarray import",
+    )
     p.add_argument("--repeat", type=int, help="most samples per competitor")
     p.add_argument("--sample-ms", type=float, help="length of one sample")
     args = p.parse_args(argv)
@@ -179,16 +190,19 @@ def main(argv=None):
         if getattr(args, key) is not None:
             mode[key] = getattr(args, key)
     cases = plan(args)
+    frame_cases = frames.plan(args)
     widths = list(dozudiror._widths) if args.widths else []
     info = machine(numba_version())
-    print_machine(info, len(cases), mode, widths)
+    print_machine(info, len(cases) + len(frame_cases), mode, widths)
     if args.full:
         print("\n" + ROW_HEADER)
     results = run_cases(cases, widths, mode, args.full)
+    frame_results = frames.run(frame_cases, mode)
 
     subjects = widths or ["fennick"]
-    print_goals(results, subjects)
+    print_goals(results + frame_results, subjects)
     print_many(results)
+    print_frames(frame_results)
     if widths:
         print_widths(results, widths)
     print_bandwidth(results, subjects)
@@ -205,7 +219,8 @@ def main(argv=None):
                     "machine": info,
                     "settings": mode,
                     "results": results,
-                    "headline": headline(results, subjects),
+                    "frames": frame_results,
+                    "headline": headline(results + frame_results, subjects),
                     "parallel": past_one_core,
                 },
                 f,

@@ -402,7 +402,9 @@ def _kept(matches, dtype):
 
 
 def plan(args):
-    """The cases to time."""
+    """The cases to time (none with --frames alone: frames.plan)."""
+    if args.frames and not args.many:
+        return []
     dtypes = [d for d in DTYPES if d in args.dtypes]
     layouts = [lay for lay in LAYOUTS if lay in args.layouts]
     shares = RANDOM if args.full else RANDOM[:2]

@@ -16,6 +16,7 @@ import statistics
 import sys
 from dataclasses import dataclass
 
+from . import frames
 from .cases import (
     CALLS,
     CLUSTERED,
@@ -145,6 +146,21 @@ def _mapping(call):
         dtypes=MANY_DTYPES[CALLS[call][1]],
         lo=MAP_SIZE,
         hi=MAP_SIZE,
+        matches=None,
+        calls=(call,),
+    )
+
+
+def _frame(layout, call):
+    """The row of frames.ROWS with this layout and call, at its size."""
+    (row,) = [r for r in frames.ROWS if r[0] == layout and r[2] == call]
+    _, dtype, _, match, size = row
+    return _sel(
+        dtypes=(dtype,),
+        layouts=(layout,),
+        lo=size,
+        hi=size,
+        match=match,
         matches=None,
         calls=(call,),
     )
@@ -348,6 +364,71 @@ GOALS = [
         Goal(f"65536 table 1e6{form}", f"take/fennick{form}", ">= 2", TABLE)
         for form in ("", " dict")
     ),
+    # fennick.pandas and fennick.xarray against pandas' and xarray's own
+    # calls, on the objects and sizes of the default run (frames.ROWS)
+    *(
+        Goal(desc, figure, target, _frame(layout, call))
+        for desc, layout, call, figure, target in (
+            (
+                "Series 1e6, 1% -999 -> NaN",
+                "Series",
+                "pandas replace",
+                "replace/fennick",
+                ">= 1.5",
+            ),
+            (
+                "Series 1e6, 3 sentinels -> NaN",
+                "Series",
+                "pandas 3 olds",
+                "replace/fennick",
+                ">= 5",
+            ),
+            (
+                "Series int64 1e6, 1000-key dict",
+                "Series",
+                "pandas 1000 map",
+                "replace/fennick",
+                ">= 50",
+            ),
+            (
+                "Series int64 1e6, 1000-key dict",
+                "Series",
+                "pandas 1000 map",
+                "map fillna/fennick",
+                ">= 3",
+            ),
+            (
+                "DataFrame 20 x 1e6, 1% -999 -> NaN",
+                "DataFrame 20 columns",
+                "pandas replace",
+                "replace/fennick",
+                ">= 2.5",
+            ),
+            (
+                "DataArray 1e7, 1% -999 -> NaN",
+                "DataArray",
+                "xarray replace",
+                "where/fennick",
+                ">= 2",
+            ),
+            (
+                "Dataset 5 x 1e6, 1% -999 -> NaN",
+                "Dataset 5 variables",
+                "xarray replace",
+                "where/fennick",
+                ">= 2",
+            ),
+        )
+    ),
+    Goal(
+        "pandas and xarray rows: the fastest rival",
+        "best/fennick",
+        "report",
+        lambda r: any(
+            _frame(layout, call)(r) for layout, _, call, _, _ in frames.ROWS
+        ),
+        higher=True,
+    ),
 ]
 
 
@@ -437,9 +518,12 @@ def subjects_of(data):
 
 
 def check(data):
-    """The goals' rows (see headline) of a run's JSON, judged by the goals
-    of this checkout, and whether none is missed."""
-    rows = headline(data["results"], subjects_of(data))
+    """The goals' rows (see headline) of a run's JSON (its cases and its
+    pandas and xarray rows), judged by the goals of this checkout, and
+    whether none is missed."""
+    rows = headline(
+        data["results"] + data.get("frames", []), subjects_of(data)
+    )
     return rows, not any(passed is False for *_, passed in rows)
 
 

@@ -1,6 +1,7 @@
 """What a run prints: the machine, a row per case (--full), the goals with
 pass or MISS marks, the grid of element types against layout families,
-and with --widths a table per width."""
+replace_many's tables, the pandas and xarray rows, and with --widths a
+table per width."""
 
 import math
 import platform
@@ -350,3 +351,30 @@ def print_many(results):
                     for key, _, w in ratios
                 )
             )
+
+
+def print_frames(results):
+    """A line per row: fennick's time, then each rival's, with its time
+    over fennick's, and its number of samples when fewer than fennick's
+    (a rival slower than a whole case's sampling time, such as pandas'
+    replace with a 1000-entry dict, gets MODES' "slow" samples)."""
+    if not results:
+        return
+    print(
+        "\npandas and xarray: time of one call; (x): the rival's time over "
+        "fennick's; size:\nthe elements of one column or variable; best: the "
+        "fastest rival"
+    )
+    for r in results:
+        t, n = r["times_ns"], r["samples"]
+        rivals = ", ".join(
+            f"{k} {fmt_time(t[k])} ({r[f'{k}/fennick']:.2f}x"
+            + (f", {n[k]} samples)" if n[k] < n["fennick"] else ")")
+            for k in t
+            if k != "fennick"
+        )
+        print(
+            f"  {r['layout']:20} {r['dtype']:7} {r['size']:5.0e} "
+            f"{r['match']:3} {r['call']:15} fennick {fmt_time(t['fennick'])}"
+            f"; {rivals}; best {r['best']}"
+        )

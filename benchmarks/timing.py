@@ -44,13 +44,14 @@ MODES = {
 }
 
 
-def make_calls(stmt, nan_old, returns=False):
+def make_calls(stmt, nan_old, returns=False, names=None):
     """Returns (run, once): run(a, x, y, m, u, v, w, rounds) makes `rounds`
     rounds of calls and returns how many calls it made: in each, old x ->
     new y with more m, then u -> v with w, which undoes it, or when the
     competitor `returns` a new array and leaves `a` as it was, the first
     call alone; once(a, x, y, m) makes the first call only, and returns its
-    value when `returns`."""
+    value when `returns`.  The statement runs among `names` (by default
+    competitors.namespace())."""
     first = stmt.format(
         old="x", new="y", more="m", mask="isnan(a)" if nan_old else "a == x"
     )
@@ -63,7 +64,7 @@ def make_calls(stmt, nan_old, returns=False):
         + "".join(f"        {line}\n" for line in body)
         + f"    return {len(body)} * rounds\n"
     )
-    ns = dict(namespace())
+    ns = dict(namespace() if names is None else names)
     exec(compile(src, f"<bench {stmt}>", "exec"), ns)
     return ns["run"], ns["once"]
 
@@ -130,14 +131,9 @@ def time_case(a, forth, back, timed, mode):
     """Median time per call (ns) of every competitor of `timed` (name ->
     statement) on `a`, called with the arguments `forth` (a Call) and
     `back` in turn (a competitor that returns its result and leaves `a` as
-    it was, with `forth` alone), with their samples interleaved.  Each
-    competitor gets an equal share of the case's sampling time, so that
-    the fast ones (fennick, the bounds) get more samples than slow idioms
-    on large arrays; every one gets at least mode["least"], or
-    mode["slow"] when one sample takes longer than the whole case
-    should."""
-    runs, quota, samples, oracles = [], {}, {}, {}
-    share_ns = mode["case_s"] * 1e9 / len(timed)
+    it was, with `forth` alone), each checked once before it is timed (see
+    interleave)."""
+    runs, oracles = {}, {}
     nan_old = np.ndim(forth.old) == 0 and forth.old != forth.old
     for name, stmt in timed.items():
         returns = stmt in RETURNS
@@ -149,18 +145,33 @@ def time_case(a, forth, back, timed, mode):
             if key not in oracles:
                 oracles[key] = expected(a, *oracle_args(name, forth))
             check(name, once, a, forth, oracles[key], returns)
-        args = (*forth, *back)
+        runs[name] = run
+    samples = interleave(runs, a, (*forth, *back), mode)
+    return {name: statistics.median(s) for name, s in samples.items()}
+
+
+def interleave(runs, a, args, mode):
+    """The samples (ns per call) of every competitor of `runs` (name -> run,
+    see make_calls) on `a` with `args`, taken in interleaved rounds whose
+    order rotates.  Each competitor gets an equal share of the case's
+    sampling time, so that the fast ones (fennick, the bounds) get more
+    samples than slow idioms on large arrays; every one gets at least
+    mode["least"], or mode["slow"] when one sample takes longer than the
+    whole case should."""
+    timed, quota, samples = [], {}, {}
+    share_ns = mode["case_s"] * 1e9 / len(runs)
+    for name, run in runs.items():
         rounds, ns, samples[name] = calibrate(
             run, a, args, mode["sample_ms"] * 1e6
         )
-        runs.append((name, run, args, rounds))
+        timed.append((name, run, rounds))
         slow = ns > mode["case_s"] * 1e9
         least = mode["slow"] if slow else mode["least"]
         quota[name] = min(mode["repeat"], max(least, int(share_ns / ns)))
     for r in range(max(quota.values())):
-        for name, run, args, rounds in (
-            runs[r % len(runs) :] + runs[: r % len(runs)]
+        for name, run, rounds in (
+            timed[r % len(timed) :] + timed[: r % len(timed)]
         ):
             if len(samples[name]) < quota[name]:
                 samples[name].append(sample(run, a, args, rounds)[0])
-    return {name: statistics.median(s) for name, s in samples.items()}
+    return samples

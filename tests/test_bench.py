@@ -22,7 +22,7 @@ from fennick import dozudiror
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from benchmarks import __main__ as cli  # noqa: E402
-from benchmarks import cases, competitors, goals, parallel, timing  # noqa: E402
+from benchmarks import cases, competitors, frames, goals, parallel, timing  # noqa: E402
 
 
 def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
@@ -115,11 +115,66 @@ def test_calls_find_every_match_again_after_their_way_back(call):
 
 def test_default_plan_reaches_every_goal():
     # Every goal has cases in the default run (nothing timed here).
-    planned = [c._asdict() for c in cases.plan(cli.parse_args([]))]
+    args = cli.parse_args([])
+    planned = [c._asdict() for c in cases.plan(args) + frames.plan(args)]
     for goal in goals.GOALS:
         assert any(goal.keep(c) for c in planned), goal.desc
-    many = cases.plan(cli.parse_args(["--many"]))
-    assert many and all(c.call in cases.MANY for c in many)
+    many = cli.parse_args(["--many"])
+    assert cases.plan(many) and not frames.plan(many)
+    assert all(c.call in cases.MANY for c in cases.plan(many))
+    # --frames alone times the pandas and xarray rows, and nothing else
+    alone = cli.parse_args(["--frames"])
+    assert not cases.plan(alone)
+    assert len(frames.plan(alone)) == len(frames.ROWS)
+
+
+def test_frames_tiny_run_checks_and_times_every_rival(tmp_path, capsys):
+    pytest.importorskip("pandas")
+    pytest.importorskip("xarray")
+    out = tmp_path / "bench.json"
+    argv = ["--frames", "--sizes", "40,1", "--repeat", "1"]
+    assert cli.main([*argv, "--sample-ms", "0.2", "--json", str(out)]) == 0
+    printed = capsys.readouterr().out
+    assert printed.count(" best ") == 2 * len(frames.ROWS)
+    data = json.loads(out.read_text())
+    assert data["results"] == []
+    rows = data["frames"]
+    assert [(r["layout"], r["call"]) for r in rows] == [
+        (layout, call) for layout, _, call, _, _ in frames.ROWS for _ in "ab"
+    ]
+    for r in rows:
+        rivals = set(frames.COMPETITORS[r["call"]])
+        assert set(r["times_ns"]) == rivals == set(r["samples"])
+        assert all(t > 0 for t in r["times_ns"].values())
+        assert r["best"] in rivals - {"fennick"} and r["best/fennick"] > 0
+        assert r["elements"] == r["size"] * frames.WIDTH[r["layout"]]
+    # the goals hold at the default's sizes: none has a case in this run
+    judged, met = goals.check(data)
+    assert met and all(worst is None for _, _, _, worst, *_ in judged)
+
+
+def test_frames_check_catches_a_wrong_rival():
+    pytest.importorskip("pandas")
+    case = cases.Case("float64", "Series", 100, "50%", "pandas replace")
+    obj, call, matches = frames.make_row(case, np.random.default_rng(1))
+    assert matches == np.count_nonzero(obj.to_numpy() == frames.SENTINEL)
+    timed = {"fennick": frames.COMPETITORS[case.call]["fennick"]}
+    timed["wrong"] = "a.replace({old}, 0.0)"
+    mode = timing.MODES["quick"]
+    with pytest.raises(AssertionError, match="wrong gave a result unlike"):
+        frames.time_row(obj, call, timed, mode, frames.namespace())
+
+
+def test_frames_skip_a_library_with_one_line(monkeypatch):
+    pytest.importorskip("pandas")
+    found = dict(frames.imported(), xarray="xarray is not installed")
+    monkeypatch.setattr(frames, "imported", lambda: found)
+    args = cli.parse_args(["--frames", "--sizes", "10"])
+    lines = []
+    mode = dict(timing.MODES["quick"], repeat=1)
+    rows = frames.run(frames.plan(args), mode, out=lines.append)
+    assert [line.split(":")[0] for line in lines] == ["\nxarray rows skipped"]
+    assert rows and all(r["call"].startswith("pandas") for r in rows)
 
 
 def test_parallel_tiny_run_checks_and_times_every_competitor():
