@@ -11,6 +11,7 @@ strings, categoricals, nullable or Arrow-backed, or a new that pandas would
 upcast the column for, such as NaN into int64) is handed to pandas.
 """
 
+import functools
 import math
 import numbers
 
@@ -24,6 +25,17 @@ from fennick.many import _OMITTED, _pairs
 __all__ = ["replace", "replace_many"]
 
 
+@functools.cache
+def _integer_range(dtype):
+    """The least and the most int of an integer `dtype`; for a float one,
+    a range of ints that it holds exactly."""
+    if dtype.kind in "iu":
+        info = np.iinfo(dtype)
+        return int(info.min), int(info.max)
+    most = 2 ** np.finfo(dtype).nmant
+    return -most, most
+
+
 def _exact_in(dtype, value):
     """Whether `value` is a number that `dtype` holds exactly, compared and
     stored alike by pandas and by fennick."""
@@ -31,14 +43,12 @@ def _exact_in(dtype, value):
         return dtype.kind == "b"
     if dtype.kind == "b":
         return False
-    if isinstance(value, numbers.Integral):
+    if type(value) is int or isinstance(value, numbers.Integral):
         v = int(value)
+        least, most = _integer_range(dtype)
         if dtype.kind in "iu":
-            info = np.iinfo(dtype)
-            return info.min <= v <= info.max
-        return abs(v) <= 2 ** np.finfo(dtype).nmant and (
-            float(dtype.type(v)) == v
-        )
+            return least <= v <= most
+        return least <= v <= most and float(dtype.type(v)) == v
     if isinstance(value, numbers.Real) and dtype.kind == "f":
         f = float(value)
         return math.isnan(f) or float(dtype.type(f)) == f
@@ -51,7 +61,13 @@ def _served(values, olds, news):
         return False
     if not values.dtype.isnative:
         return False
-    if not all(_exact_in(values.dtype, v) for v in (*olds, *news)):
+    scalars = (*olds, *news)
+    if values.dtype.kind in "iu" and set(map(type, scalars)) <= {int}:
+        # Plain ints (a recoding's dict): their least and most decide.
+        least, most = _integer_range(values.dtype)
+        if scalars and not least <= min(scalars) <= max(scalars) <= most:
+            return False
+    elif not all(_exact_in(values.dtype, v) for v in scalars):
         return False
     # Olds that repeat: pandas takes the first, fennick refuses.
     keys = [("nan",) if v != v else float(v) for v in olds]
