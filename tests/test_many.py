@@ -312,6 +312,25 @@ def test_many_olds_agree_with_oracle(data):
         )
 
 
+@pytest.mark.parametrize("width", dozudiror._widths)
+@pytest.mark.parametrize("dtype", ["u1", "i2", "i4", "f4", "f8", ">f8", "e"])
+@pytest.mark.parametrize("count", [9, 20, 41, 64, 65])
+@pytest.mark.parametrize("one_new", [True, False])
+def test_olds_far_from_the_data_but_one(width, dtype, count, one_new):
+    # Most vectors lie outside the olds' ranges and are turned away whole,
+    # beside vectors whose matches take their news: every walk behind the
+    # prefilter, in runs and blocks of vectors, with one new for all or
+    # several.
+    a = np.full(1024, 3, dtype)
+    a[:512:5] = 1
+    olds = [1, *range(90, 89 + count)]
+    news = 2 if one_new else [2] + [7] * (count - 1)
+    want = a.copy()
+    want[a == 1] = 2
+    dozudiror._replace_many_with(width, a, *_pairs(olds, news))
+    np.testing.assert_array_equal(a, want)
+
+
 @pytest.mark.parametrize("dtype", ["u1", "i1", "u2", ">i2"])
 @pytest.mark.parametrize("form", ["dict", "arrays"])
 @pytest.mark.parametrize("step", [1, 3, -1])

@@ -19,7 +19,9 @@ struct IntegerPairs; /* kernels.h */
    views aside, which the scalar lookup walk always serves). */
 enum ManyWalk {
     MANY_FEW,         /* up to WALK_FEW patterns: each compared a vector */
-    MANY_FILTERED,    /* more: the prefilter of two ranges, then the lookup */
+    MANY_COMPARED,    /* up to WALK_COMPARED: the prefilter of two ranges,
+                         then each compared a vector */
+    MANY_FILTERED,    /* more: the same prefilter, then the lookup */
     MANY_DENSE,       /* the same through a dense table (32, 64 bits) */
     MANY_WHOLE_TABLE, /* every value of an 8- or 16-bit type matches */
 };
@@ -40,18 +42,19 @@ struct ManyPlan {
 
 /* Plans replacing olds[i] by news[pairwise ? i : 0] (i < n) in `a`.  Old
    errors come before new errors, and both before a conflict (two olds of
-   the same elements with different news).  Returns PLAN_WALK with
+   the same elements with different news).  The walk is chosen for vectors
+   of `vector_bytes` (the walks' that will run).  Returns PLAN_WALK with
    `single` filled when one walk of replace does the job, PLAN_WALK_MANY
    with `many` filled (free it with many_plan_free), or another outcome. */
 PlanOutcome plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds,
-                      const Scalar *news, bool pairwise, ReplacePlan *single,
-                      ManyPlan *many);
+                      const Scalar *news, bool pairwise, int vector_bytes,
+                      ReplacePlan *single, ManyPlan *many);
 
 /* Plans `pairs` for `a` with its lookup filled straight from them (see
    replace_many_integers).  Returns as plan_many does, or PLAN_BY_SCALARS
    when that shortcut does not apply. */
 PlanOutcome plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
-                               ManyPlan *many);
+                               int vector_bytes, ManyPlan *many);
 
 void many_plan_free(ManyPlan *plan);
 
@@ -77,7 +80,7 @@ bool lookup_whole(const void *lookup, npy_intp size);
 
 /* Writes the `count` patterns of `lookup` into `sorted` in increasing
    order, when it is a table of just those (no masked class folded in).
-   Returns false, writing nothing, for any other lookup. */
+   Returns false, writing nothing, for any other lookup or none (NULL). */
 bool lookup_sorted(const void *lookup, npy_intp size, uint64_t *sorted,
                    npy_intp count);
 
@@ -95,7 +98,7 @@ void many_lookup_walk(ElemIter *it, const ManyPlan *plan);
 void *dense_new(const ManyPlan *plan, uint64_t lo, uint64_t span);
 
 /* The prefilter of `plan` for the vector walks (plan->walk is
-   MANY_FILTERED). */
+   MANY_FILTERED, MANY_DENSE or MANY_COMPARED; `few` is NULL). */
 ManyFilter many_filter(const ManyPlan *plan);
 
 #endif /* FENNICK_KERNELS_MANY_H */

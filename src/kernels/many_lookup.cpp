@@ -267,7 +267,7 @@ bool
 lookup_sorted(const void *lookup, npy_intp size, uint64_t *sorted,
               npy_intp count)
 {
-    switch (size) {
+    switch (lookup == NULL ? 0 : size) {
     case 1:
         return table_sorted((const Table<uint8_t> *)lookup, sorted, count);
     case 2:
@@ -300,7 +300,8 @@ many_filter(const ManyPlan *plan)
                       {plan->span[0], plan->span[1]},
                       plan->walk == MANY_DENSE ? plan->dense : plan->lookup,
                       plan->has_class,
-                      plan->klass};
+                      plan->klass,
+                      NULL};
 }
 
 int

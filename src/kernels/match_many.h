@@ -1,9 +1,10 @@
 /*
  * Many olds a vector at a time (replace_many): a prefilter of two ranges of
- * bits in front of the call's lookup, so that a vector none of whose lanes
- * lies in a range costs two compares whatever the number of olds, and
- * only the lanes in one are looked up, one by one.  Compiled once per
- * vector width, in the unit of the few olds' walks.
+ * bits, so that a vector none of whose lanes lies in a range costs two
+ * compares whatever the number of olds, in front of the call's lookup
+ * (the lanes in range looked up one by one) or, for up to WALK_COMPARED
+ * olds, of a compare with each.  Compiled once per vector width, in the
+ * unit of the few olds' walks.
  */
 #ifndef FENNICK_KERNELS_MATCH_MANY_H
 #define FENNICK_KERNELS_MATCH_MANY_H
@@ -13,10 +14,31 @@
 
 namespace {
 
+/* The prefilter: which lanes of a vector lie in one of the two ranges,
+   lo[k] <= x <= lo[k] + span[k] (bits as unsigned integers, compared as
+   x - lo[k] <= span[k]). */
+template <typename T>
+struct InRanges {
+    typedef Simd<T> S;
+    typedef typename S::V V;
+    typedef typename S::M M;
+    V lo0, span0, lo1, span1;
+
+    explicit InRanges(const ManyFilter &many)
+        : lo0(S::splat_bits(many.lo[0])), span0(S::splat_bits(many.span[0])),
+          lo1(S::splat_bits(many.lo[1])), span1(S::splat_bits(many.span[1]))
+    {}
+    __attribute__((always_inline)) M
+    lanes(V x) const
+    {
+        return S::at_most(S::sub(x, lo0), span0)
+               | S::at_most(S::sub(x, lo1), span1);
+    }
+};
+
 /* a[i] = new_k where a[i] == old_k for one of many olds, or where a[i] is
-   in the masked class: lanes with lo[k] <= x <= lo[k] + span[k] (bits as
-   unsigned integers, compared as x - lo[k] <= span[k]) are looked up,
-   the class is tested as a vector. */
+   in the masked class: lanes in the prefilter's ranges are looked up, the
+   class is tested as a vector. */
 template <typename T, typename Lookup>
 struct MatchMany {
     typedef Simd<T> S;
@@ -24,23 +46,21 @@ struct MatchMany {
     typedef typename S::M M;
     static constexpr bool kUniform = false;
     static constexpr bool kOneCompare = false;
-    V lo0, span0, lo1, span1;
+    InRanges<T> ranges;
     Lookup lookup;
     bool has_class;
     MatchMasked<T> klass;
 
     MatchMany(const ManyFilter &many, Lookup lookup)
-        : lo0(S::splat_bits(many.lo[0])), span0(S::splat_bits(many.span[0])),
-          lo1(S::splat_bits(many.lo[1])), span1(S::splat_bits(many.span[1])),
-          lookup(lookup), has_class(many.has_class), klass(many.klass)
+        : ranges(many), lookup(lookup), has_class(many.has_class),
+          klass(many.klass)
     {}
     /* Inlined into the walk's loop, where the ranges stay in registers;
        the lookup of lanes in range is a call of its own. */
     __attribute__((always_inline)) M
     vec(V x, V *values) const
     {
-        const M in = S::at_most(S::sub(x, lo0), span0)
-                     | S::at_most(S::sub(x, lo1), span1);
+        const M in = ranges.lanes(x);
         M m = S::from_lanes(0);
         V v = x;
         if (S::any(in)) {
@@ -99,6 +119,64 @@ walk_dense(ElemIter *it, const ManyFilter *many)
     const DenseLookup<T> dense{(const Dense *)many->lookup, many->klass,
                                many->has_class};
     walk_with<T>(it, MatchMany<T, DenseLookup<T>>(*many, dense));
+}
+
+/* Up to WALK_COMPARED olds: the same prefilter, and a vector with a lane
+   in a range compared with every old (MatchFew), which costs less than
+   looking up lane after lane through memory.  Vectors with no lane in a
+   range cost two compares, as behind the lookup; with a masked class,
+   every vector is compared (the class lies outside the ranges). */
+template <typename T, int N, bool kSameNew>
+struct MatchRanged {
+    typedef Simd<T> S;
+    typedef typename S::V V;
+    typedef typename S::M M;
+    static constexpr bool kUniform = kSameNew;
+    static constexpr bool kOneCompare = false;
+    InRanges<T> ranges;
+    MatchFew<T, N, kSameNew> few;
+
+    explicit MatchRanged(const ManyFilter &many) : ranges(many), few(*many.few)
+    {}
+    __attribute__((always_inline)) M
+    vec(V x, V *values) const
+    {
+        if (!few.has_class && !S::any(ranges.lanes(x))) {
+            /* the news as the compares leave them: with one new for all
+               (kUniform), the walk may store any vector's news */
+            *values = few.new_v[0];
+            return S::from_lanes(0);
+        }
+        return few.vec(x, values);
+    }
+    bool
+    one(T x, T *value) const
+    {
+        return few.one(x, value);
+    }
+};
+
+template <typename T, bool kSameNew>
+static void
+walk_compared_as(ElemIter *it, const ManyFilter *many)
+{
+    // the count rounded up to 16, 32 or 64
+    if (many->few->count <= 16)
+        walk_with<T>(it, MatchRanged<T, 16, kSameNew>(*many));
+    else if (many->few->count <= 32)
+        walk_with<T>(it, MatchRanged<T, 32, kSameNew>(*many));
+    else
+        walk_with<T>(it, MatchRanged<T, WALK_COMPARED, kSameNew>(*many));
+}
+
+template <typename T>
+static void
+walk_compared(ElemIter *it, const ManyFilter *many)
+{
+    if (many->few->same_new)
+        walk_compared_as<T, true>(it, many);
+    else
+        walk_compared_as<T, false>(it, many);
 }
 
 }  // namespace

@@ -171,10 +171,11 @@ filter_ranges(ManyPlan *plan)
     return 0;
 }
 
-/* Chooses the walk of `plan` (the one rule), building what it needs.
-   Returns 0, or -1 with MemoryError set. */
+/* Chooses the walk of `plan` (the one rule) for walks of vectors of
+   `vector_bytes`, building what it needs.  Returns 0, or -1 with
+   MemoryError set. */
 static int
-choose_walk(ManyPlan *plan)
+choose_walk(ManyPlan *plan, int vector_bytes)
 {
     /* Up to WALK_FEW patterns: a compare per old and vector costs no more
        than the prefilter's two range compares when no lane is in range,
@@ -193,36 +194,51 @@ choose_walk(ManyPlan *plan)
         return 0;
     }
     /* More: the prefilter turns away whole vectors of elements outside the
-       olds' ranges with two compares whatever their number; the lanes that
-       pass are looked up one by one. */
-    plan->walk = MANY_FILTERED;
+       olds' ranges with two compares whatever their number, so sentinels
+       far from the data cost about one replace.  What passes it: */
     if (filter_ranges(plan) < 0) {
         return -1;
     }
-    /* Wide patterns that lie close together (class codes): a table over
-       the values between the least and the most, no more than a few
-       entries a pattern (so its memory stays bounded by their count),
-       answers the lanes that pass with a subtraction and two loads,
-       where the hash mixes and probes. */
     const uint64_t lo = plan->lo[0];
     const uint64_t span = plan->lo[1] + plan->span[1] - lo;
-    if (plan->size >= 4 && span < 8 * (uint64_t)plan->count + 64) {
+    const bool close =
+        plan->size >= 4 && span < 8 * (uint64_t)plan->count + 64;
+    /* - a vector compared with every old, up to WALK_COMPARED and eight
+         olds a lane (two operations a lane and old at most): that costs
+         less than looking up lane after lane through memory (a store, a
+         load and a probe each), which olds inside the data reach in most
+         vectors, except past 16 olds close together, where the dense
+         table below costs less; */
+    if (plan->count <= WALK_COMPARED
+        && plan->count * plan->size <= 8 * (npy_intp)vector_bytes
+        && !(close && plan->count > 16)) {
+        plan->walk = MANY_COMPARED;
+        return 0;
+    }
+    /* - for wide patterns that lie close together (class codes), a table
+         over the values between the least and the most, no more than a
+         few entries a pattern (so its memory stays bounded by their
+         count): a subtraction and two loads a lane; */
+    if (close) {
         plan->dense = dense_new(plan, lo, span);
         if (plan->dense == NULL) {
             PyErr_NoMemory();
             return -1;
         }
         plan->walk = MANY_DENSE;
+        return 0;
     }
+    /* - else the lookup (the 8/16-bit table, or the hash), lane by lane. */
+    plan->walk = MANY_FILTERED;
     return 0;
 }
 
 /* Moves the patterns of `p` into `many`, with the masked class `klass`
-   when `has_class`, and chooses its walk.  Returns PLAN_WALK_MANY, or
+   when `has_class`, and chooses its walk for vectors of `vector_bytes`.  Returns PLAN_WALK_MANY, or
    PLAN_RAISE with MemoryError set. */
 static PlanOutcome
 take_patterns(Patterns *p, bool has_class, const MatchPattern &klass,
-              ManyPlan *many)
+              int vector_bytes, ManyPlan *many)
 {
     *many = ManyPlan{p->size,   p->count, p->old_bits, p->new_bits,
                      has_class, klass,    p->lookup,   MANY_FEW,
@@ -232,7 +248,7 @@ take_patterns(Patterns *p, bool has_class, const MatchPattern &klass,
     }
     p->old_bits = p->new_bits = NULL;
     p->lookup = NULL; /* all three now the plan's */
-    if (choose_walk(many) < 0) {
+    if (choose_walk(many, vector_bytes) < 0) {
         many_plan_free(many);
         return PLAN_RAISE;
     }
@@ -241,7 +257,7 @@ take_patterns(Patterns *p, bool has_class, const MatchPattern &klass,
 
 PlanOutcome
 plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
-          bool pairwise, ReplacePlan *single, ManyPlan *many)
+          bool pairwise, int vector_bytes, ReplacePlan *single, ManyPlan *many)
 {
     const ElementType e = element_type(a);
     Patterns p;
@@ -338,7 +354,8 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
             class_pattern(e, class_kind, &klass);
             klass.new_bits = class_new;
         }
-        outcome = take_patterns(&p, class_position >= 0, klass, many);
+        outcome =
+            take_patterns(&p, class_position >= 0, klass, vector_bytes, many);
     }
 done:
     patterns_free(&p);
@@ -348,7 +365,8 @@ done:
 }
 
 PlanOutcome
-plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs, ManyPlan *many)
+plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
+                   int vector_bytes, ManyPlan *many)
 {
     const ElementType e = element_type(a);
     const npy_intp n = pairs.n, n_news = pairs.pairwise ? pairs.n : 1;
@@ -392,7 +410,8 @@ plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs, ManyPlan *many)
             goto done;
         }
     }
-    outcome = take_patterns(&p, false, MatchPattern{0, 0, 0, 0, 1, 0}, many);
+    outcome = take_patterns(&p, false, MatchPattern{0, 0, 0, 0, 1, 0},
+                            vector_bytes, many);
 done:
     patterns_free(&p);
     return outcome;

@@ -7,7 +7,8 @@
 #include "kernels.h"
 #include "many.h"
 
-/* The patterns of `plan`, which chose MANY_FEW, for the few-olds walk. */
+/* The patterns of `plan`, which chose MANY_FEW or MANY_COMPARED, for the
+   walks that compare each. */
 static void
 few_patterns(const ManyPlan *plan, FewPatterns *few)
 {
@@ -26,7 +27,8 @@ few_patterns(const ManyPlan *plan, FewPatterns *few)
 /* Walks `it` by `plan` with the walks of `table`, the interpreter lock
    released, as the plan chose: a few olds a vector at a time, more behind
    the vector prefilter, a whole recoding from its table, or when
-   `by_lookup` every element through the lookup, which it builds.  Returns
+   `by_lookup` every element through the lookup, which it builds (the
+   walks that compare take the plan's patterns as they are now).  Returns
    0, or -1 with MemoryError set before anything was written. */
 static int
 walk_patterns(ElemIter *it, ManyPlan *plan, const WalkTable *table,
@@ -36,18 +38,26 @@ walk_patterns(ElemIter *it, ManyPlan *plan, const WalkTable *table,
                           : plan->size == 2 ? 1
                           : plan->size == 4 ? 2
                                             : 3;
-    if (plan->walk == MANY_FEW) {
-        FewPatterns few;
+    FewPatterns few;
+    if (plan->walk == MANY_FEW || plan->walk == MANY_COMPARED) {
         few_patterns(plan, &few);
+    }
+    if (plan->walk == MANY_FEW) {
         PyThreadState *save = PyEval_SaveThread();
         table->walk_few[log2_size](it, &few);
         PyEval_RestoreThread(save);
         return 0;
     }
-    if (!by_lookup
-        && (plan->walk == MANY_FILTERED || plan->walk == MANY_DENSE)) {
-        const ManyFilter filter = many_filter(plan);
-        const int walk = plan->walk == MANY_DENSE ? 2 + log2_size : log2_size;
+    if (plan->walk == MANY_COMPARED
+        || (!by_lookup
+            && (plan->walk == MANY_FILTERED || plan->walk == MANY_DENSE))) {
+        ManyFilter filter = many_filter(plan);
+        /* walk_many's order: filtered by size, dense for 4 and 8 bytes,
+           compared by size */
+        const int walk = plan->walk == MANY_COMPARED ? 6 + log2_size
+                         : plan->walk == MANY_DENSE  ? 2 + log2_size
+                                                     : log2_size;
+        filter.few = &few;
         PyThreadState *save = PyEval_SaveThread();
         table->walk_many[walk](it, &filter);
         PyEval_RestoreThread(save);
@@ -143,8 +153,8 @@ replace_many_numeric(PyArrayObject *a, npy_intp n, const Scalar *olds,
 {
     ReplacePlan single = {};
     ManyPlan many = {};
-    const PlanOutcome outcome =
-        plan_many(a, n, olds, news, pairwise, &single, &many);
+    const PlanOutcome outcome = plan_many(a, n, olds, news, pairwise,
+                                          table->vector_bytes, &single, &many);
     return run_plan(a, outcome, single, &many, table);
 }
 
@@ -153,7 +163,8 @@ replace_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
                       const WalkTable *table, bool *by_scalars)
 {
     ManyPlan many = {};
-    const PlanOutcome outcome = plan_many_integers(a, pairs, &many);
+    const PlanOutcome outcome =
+        plan_many_integers(a, pairs, table->vector_bytes, &many);
     *by_scalars = outcome == PLAN_BY_SCALARS;
     if (*by_scalars) {
         return NULL;

@@ -57,9 +57,13 @@ typedef void (*WalkFunc)(ElemIter *it, const MatchPattern *pattern);
    its own new (klass.new_bits).  No two match the same element. */
 #define WALK_FEW 8
 
+/* Up to this many olds the walk behind the prefilter (below) may compare
+   a vector with each of them (FewPatterns holds them). */
+#define WALK_COMPARED 64
+
 struct FewPatterns {
     int count;
-    uint64_t old_bits[WALK_FEW], new_bits[WALK_FEW];
+    uint64_t old_bits[WALK_COMPARED], new_bits[WALK_COMPARED];
     bool has_class;
     MatchPattern klass;
     bool same_new; /* every match, the class's too, takes new_bits[0] */
@@ -81,6 +85,8 @@ struct ManyFilter {
     const void *lookup;
     bool has_class;
     MatchPattern klass;
+    const FewPatterns *few; /* the patterns, for the walk that compares a
+                               vector in range with each; else NULL */
 };
 
 /* Replaces every element of `it` that `many` matches by its new.  Walks by
@@ -93,10 +99,12 @@ struct WalkTable {
     const char *name;     /* the target's, from the build's list */
     const char *isa;      /* what cpu_runs checks the processor for */
     bool vmaskmov_stores; /* stores through AVX2's vmaskmov */
+    int vector_bytes;     /* of the walks' vectors */
     WalkFunc walk[WALK_KINDS];
     const WalkFewFunc *walk_few;   /* 4, by log2 of the element size */
-    const WalkManyFunc *walk_many; /* 6: the same, then through a dense
-                                      table, for 4 and 8 bytes */
+    const WalkManyFunc *walk_many; /* 10: the same, then through a dense
+                                      table, for 4 and 8 bytes, then
+                                      compared with each old, by size */
     const CopyTable *copy;         /* the copying walks of the same target */
 };
 

@@ -27,14 +27,16 @@
 
 /* Declared extern first: a namespace-scope const is otherwise local. */
 extern const WalkFewFunc WALK_FEW_TABLE[4];
-extern const WalkManyFunc WALK_MANY_TABLE[6];
+extern const WalkManyFunc WALK_MANY_TABLE[10];
 
 #ifdef WALK_FEW_UNIT
 const WalkFewFunc WALK_FEW_TABLE[4] = {walk_few<uint8_t>, walk_few<uint16_t>,
                                        walk_few<uint32_t>, walk_few<uint64_t>};
-const WalkManyFunc WALK_MANY_TABLE[6] = {
+const WalkManyFunc WALK_MANY_TABLE[10] = {
     walk_filtered<uint8_t>,  walk_filtered<uint16_t>, walk_filtered<uint32_t>,
-    walk_filtered<uint64_t>, walk_dense<uint32_t>,    walk_dense<uint64_t>};
+    walk_filtered<uint64_t>, walk_dense<uint32_t>,    walk_dense<uint64_t>,
+    walk_compared<uint8_t>,  walk_compared<uint16_t>, walk_compared<uint32_t>,
+    walk_compared<uint64_t>};
 #else
 extern const WalkTable WALK_TABLE;
 extern const CopyTable COPY_TABLE; /* target_copy.cpp's */
@@ -56,8 +58,10 @@ extern const CopyTable COPY_TABLE; /* target_copy.cpp's */
     }
 
 const WalkTable WALK_TABLE = {
-    WALK_TARGET,    WALK_ISA,        WALK_VMASKMOV_STORES, WALKS(walk),
-    WALK_FEW_TABLE, WALK_MANY_TABLE, &COPY_TABLE,
+    WALK_TARGET,          WALK_ISA,
+    WALK_VMASKMOV_STORES, (int)Simd<uint8_t>::kLanes,
+    WALKS(walk),          WALK_FEW_TABLE,
+    WALK_MANY_TABLE,      &COPY_TABLE,
 };
 static_assert(WALK_KINDS == 12, "one walk per kind");
 #endif
