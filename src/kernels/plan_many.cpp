@@ -207,9 +207,11 @@ choose_walk(ManyPlan *plan, int vector_bytes)
          olds a lane (two operations a lane and old at most): that costs
          less than looking up lane after lane through memory (a store, a
          load and a probe each), which olds inside the data reach in most
-         vectors, except past 16 olds close together, where the dense
-         table below costs less; */
-    if (plan->count <= WALK_COMPARED
+         vectors; except past 16 olds close together, where the dense
+         table below costs less, and past 32 olds of 8 or 16 bits, whose
+         table answers a lane with two loads and no mixing; */
+    const npy_intp most = plan->size <= 2 ? 32 : WALK_COMPARED;
+    if (plan->count <= most
         && plan->count * plan->size <= 8 * (npy_intp)vector_bytes
         && !(close && plan->count > 16)) {
         plan->walk = MANY_COMPARED;
