@@ -79,8 +79,9 @@ void lookup_add_class(void *lookup, npy_intp size, const MatchPattern &klass);
 bool lookup_whole(const void *lookup, npy_intp size);
 
 /* Writes the `count` patterns of `lookup` into `sorted` in increasing
-   order, when it is a table of just those (no masked class folded in).
-   Returns false, writing nothing, for any other lookup or none (NULL). */
+   order, when it is a table of just those (no masked class folded in) and
+   they are enough of its values for a scan to beat a sort.  Returns false,
+   writing nothing, otherwise (and for a hash, or no lookup: NULL). */
 bool lookup_sorted(const void *lookup, npy_intp size, uint64_t *sorted,
                    npy_intp count);
 

@@ -249,7 +249,9 @@ template <typename T>
 bool
 table_sorted(const Table<T> *t, uint64_t *sorted, npy_intp count)
 {
-    if (t->hits != (size_t)count) {
+    /* A scan of every value, worth it over sorting the patterns once they
+       are a sixty-fourth of the values or more. */
+    if (t->hits != (size_t)count || 64 * (size_t)count < sizeof t->hit) {
         return false;
     }
     npy_intp k = 0;

@@ -10,9 +10,10 @@
 #include "kernels.h"
 #include "many.h"
 
-/* Up to this many patterns are deduplicated by comparing each with those
-   before it. */
-#define FEW_PATTERNS 24
+/* Up to this many olds are deduplicated by comparing each pattern with
+   those before it (a few thousand compares at most), so that the walks
+   that compare them need no lookup built; more through the lookup. */
+#define FEW_OLDS WALK_COMPARED
 
 static void
 conflict(npy_intp first, npy_intp second)
@@ -184,14 +185,18 @@ choose_walk(ManyPlan *plan, int vector_bytes)
         plan->walk = MANY_FEW;
         return 0;
     }
-    if (many_lookup_build(plan) < 0) {
-        return -1;
-    }
     /* Every value matches (a whole recoding of 8 or 16 bits): no lane is
-       turned away, so the walk takes every element from the table. */
-    if (lookup_whole(plan->lookup, plan->size)) {
-        plan->walk = MANY_WHOLE_TABLE;
-        return 0;
+       turned away, so the walk takes every element from the table.  That
+       takes more patterns than the compares below are given, so up to
+       WALK_COMPARED the lookup is built only for the walk that reads it. */
+    if (plan->count > WALK_COMPARED) {
+        if (many_lookup_build(plan) < 0) {
+            return -1;
+        }
+        if (lookup_whole(plan->lookup, plan->size)) {
+            plan->walk = MANY_WHOLE_TABLE;
+            return 0;
+        }
     }
     /* More: the prefilter turns away whole vectors of elements outside the
        olds' ranges with two compares whatever their number, so sentinels
@@ -232,7 +237,7 @@ choose_walk(ManyPlan *plan, int vector_bytes)
     }
     /* - else the lookup (the 8/16-bit table, or the hash), lane by lane. */
     plan->walk = MANY_FILTERED;
-    return 0;
+    return many_lookup_build(plan);
 }
 
 /* Moves the patterns of `p` into `many`, with the masked class `klass`
@@ -273,7 +278,7 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
     OldClass class_kind = OLD_NOTHING;
     /* n + 1 patterns at most: only a float zero makes two, and every zero
        old the same two. */
-    if (patterns_init(&p, e.size, (size_t)n + 1, 2 * n > FEW_PATTERNS) < 0
+    if (patterns_init(&p, e.size, (size_t)n + 1, n > FEW_OLDS) < 0
         || bits == NULL || classes == NULL) {
         PyErr_NoMemory();
         goto done;
@@ -397,7 +402,7 @@ plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
     const uint64_t keep = element_bits(e.size);
     Patterns p;
     PlanOutcome outcome = PLAN_RAISE;
-    if (patterns_init(&p, e.size, (size_t)n, 2 * n > FEW_PATTERNS) < 0) {
+    if (patterns_init(&p, e.size, (size_t)n, n > FEW_OLDS) < 0) {
         goto done;
     }
     for (npy_intp i = 0; i < n; i++) {
