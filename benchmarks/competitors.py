@@ -64,8 +64,11 @@ MANY = {
     },
     "table": {  # no value is free for one replace to undo through
         "fennick": "replace_many(a, {old}, {new})",
+        SETUP: "replace_many(a[:8], {old}, {new})",
         "fennick dict": "replace_many(a, {more}.mapping)",
         "take": "take({more}.table, a, out=a)",
+        # the user's table made from the dict with NumPy, then taken from
+        "take dict": "take(table_of({more}.mapping, a.dtype), a, out=a)",
     },
 }
 MANY["inside"] = MANY["pairs"]
@@ -90,6 +93,7 @@ MANY_IDIOMS = {
     "mask per pair",
     "searchsorted",
     "take",
+    "take dict",
     "np.where",
 }
 # Rivals with a figure of their own: their time over each subject's
@@ -98,6 +102,7 @@ RIVALS = {
     "chained replace": "chained",
     "searchsorted": "searchsorted",
     "take": "take",
+    "take dict": "take dict",
     "np.where": "where",
 }
 ALL_IDIOMS = {*IDIOMS, *MANY_IDIOMS}
@@ -172,6 +177,17 @@ def numba_version():
     return numba.__version__
 
 
+def table_of(mapping, dtype):
+    """The table for np.take that a mapping of every value of a 16-bit
+    `dtype` stands for, made with NumPy from its keys and values."""
+    n = len(mapping)
+    table = np.empty(n, dtype)
+    table[np.fromiter(mapping.keys(), np.intp, n)] = np.fromiter(
+        mapping.values(), dtype, n
+    )
+    return table
+
+
 @functools.cache
 def namespace():
     """The names the statements use."""
@@ -188,6 +204,7 @@ def namespace():
         "isin": np.isin,
         "searchsorted": np.searchsorted,
         "take": np.take,
+        "table_of": table_of,
         "Series": pandas_series(),
         "multiply": np.multiply,
         "negative": np.negative,
