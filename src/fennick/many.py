@@ -114,9 +114,14 @@ def replace_many(a, old, new=_OMITTED):
 
     Numeric arrays (bool, integers, float16 to float64, in either byte
     order) are replaced by native loops with the interpreter lock released:
-    a few olds are compared a vector at a time, many through a table (8-
-    and 16-bit elements) or a hash of the olds.  Every other array goes
-    through NumPy masks, computed for every old before anything is written.
+    up to 8 olds are compared a vector at a time; more are first tested a
+    vector at a time against the ranges the olds span, so that data far
+    from them costs about one ``replace``, and what lies in range is
+    compared with each old (up to 64 olds, 32 of 8 or 16 bits) or looked
+    up in a table (8- and 16-bit elements, or olds close together) or a
+    hash of the olds.  Integer olds and news given as arrays or as lists of
+    ints go straight into the lookup.  Every other array goes through
+    NumPy masks, computed for every old before anything is written.
 
     Examples
     --------
