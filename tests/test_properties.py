@@ -24,6 +24,7 @@ from conftest import (
 )
 from fennick import dozudiror
 from fennick.dozudiror import replace
+from fennick.many import _pairs
 
 # Scalars at or past the edges of what the integer types hold exactly.
 INEXACT = [
@@ -203,12 +204,18 @@ def test_replaced_agrees_with_copy_and_replace(data):
         replace(b, old, new)
         return b
 
-    wanted = _outcome(oracle)
     runs = {
         w: lambda w=w: dozudiror._replaced_with(w, view, old, new)
         for w in dozudiror._widths
     }
     runs["fennick.replaced"] = lambda: fennick.replaced(view, old, new)
+    _copies_agree(_outcome(oracle), runs, region, start)
+
+
+def _copies_agree(wanted, runs, region, start):
+    """Each of `runs` gives the `wanted` outcome of an oracle that copies
+    and replaces (or NotImplemented), a new base array of its bits, dtype,
+    shape and strides, and leaves `region` as it was (`start`)."""
     for name, run in runs.items():
         got = _outcome(run)
         assert region.tobytes() == start.tobytes()
@@ -224,3 +231,47 @@ def test_replaced_agrees_with_copy_and_replace(data):
         assert out.strides == want.strides, name
         assert out.base is None and out.flags.writeable
         assert out.tobytes() == want.tobytes(), name
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.data())
+def test_replaced_many_agrees_with_copy_and_replace_many(data):
+    # fennick.replaced_many, and the copying loops of a few olds at every
+    # width, give what np.copy(order="K") + replace_many gives, and leave
+    # the view (even a read-only one) as it was.
+    draw = data.draw
+    dtype = draw(st.sampled_from(NUMERIC))
+    shape = draw(
+        st.one_of(
+            array_shapes(min_dims=0, max_dims=3, min_side=0, max_side=9),
+            st.integers(0, 300).map(lambda n: (n,)),
+        )
+    )
+    old, new, region, base = scalars_and_region(
+        draw, dtype, shape, draw(st.sampled_from("CF"))
+    )
+    olds = [old, *draw(st.lists(scalars(dtype), min_size=1, max_size=9))]
+    pairwise = draw(st.booleans())
+    news = draw(
+        st.lists(scalars(dtype), min_size=len(olds), max_size=len(olds))
+    )
+    given_new = news if pairwise else new
+    view = random_view(draw, base)
+    fill_from_pool(view, olds, draw(st.integers(0, 2**32 - 1)))
+    view.flags.writeable = draw(st.booleans())
+    start = region.copy()
+
+    def oracle():
+        b = np.copy(view, order="K")
+        fennick.replace_many(b, olds, given_new)
+        return b
+
+    handed = _pairs(olds, given_new)
+    runs = {
+        w: lambda w=w: dozudiror._replaced_many_with(w, view, *handed)
+        for w in dozudiror._widths
+    }
+    runs["fennick.replaced_many"] = lambda: fennick.replaced_many(
+        view, olds, given_new
+    )
+    _copies_agree(_outcome(oracle), runs, region, start)

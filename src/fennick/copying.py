@@ -3,7 +3,7 @@ array itself never written."""
 
 import numpy as np
 
-from fennick.dozudiror import _replace_many, _replaced, replace
+from fennick.dozudiror import _replace_many, _replaced, _replaced_many, replace
 from fennick.many import _OMITTED, _pairs
 
 __all__ = ["replaced", "replaced_many"]
@@ -118,8 +118,10 @@ def replaced_many(a, old, new=_OMITTED):
 
     Notes
     -----
-    One old is one pass (``replaced``).  Several are checked against an
-    empty array of `a`'s dtype first, then copied and replaced in the copy.
+    Numeric arrays with up to 8 olds are made in one pass, as ``replaced``
+    makes them (the olds compared a vector at a time).  With more, or
+    another element type, the olds are checked against an empty array of
+    `a`'s dtype first, then `a` is copied and replaced in the copy.
 
     Examples
     --------
@@ -134,6 +136,9 @@ def replaced_many(a, old, new=_OMITTED):
     olds, news, pairwise = _pairs(old, new)
     if len(olds) == 1:
         return replaced(a, olds[0], news[0])
+    out = _replaced_many(a, olds, news, pairwise)
+    if out is not NotImplemented:
+        return out
     # The errors every element type raises, before the copy is made.
     _replace_many(np.empty(0, a.dtype), olds, news, pairwise)
     out = np.copy(a, order="K")

@@ -16,9 +16,13 @@
 typedef void (*CopyFunc)(PairIter *it, const MatchPattern *pattern,
                          bool stream);
 
+/* The same for a few olds (replace_many's `few`). */
+typedef void (*CopyFewFunc)(PairIter *it, const FewPatterns *few, bool stream);
+
 struct CopyTable {
     const char *name; /* its target's */
     CopyFunc copy[WALK_KINDS];
+    CopyFewFunc copy_few[4]; /* by log2 of the element size */
 };
 
 #endif /* FENNICK_KERNELS_COPY_H */

@@ -21,5 +21,7 @@ const CopyTable COPY_TABLE = {
         copy_walk<uint32_t, MatchMasked>, /* WALK_BITS32_MASKED */
         copy_walk<uint64_t, MatchMasked>, /* WALK_BITS64_MASKED */
     },
+    {copy_few<uint8_t>, copy_few<uint16_t>, copy_few<uint32_t>,
+     copy_few<uint64_t>},
 };
 static_assert(WALK_KINDS == 12, "one copying walk per kind");

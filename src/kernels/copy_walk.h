@@ -177,11 +177,10 @@ copy_runs(PairIter *it, const Match &match)
     }
 }
 
-template <typename T, template <typename> class Match>
+template <typename T, typename Match>
 static void
-copy_walk(PairIter *it, const MatchPattern *pattern, bool stream)
+copy_with(PairIter *it, const Match &match, bool stream)
 {
-    const Match<T> match(*pattern);
     if constexpr (Streams<sizeof(typename Simd<T>::V)>::kYes) {
         if (stream) {
             copy_runs<T, true>(it, match);
@@ -190,6 +189,36 @@ copy_walk(PairIter *it, const MatchPattern *pattern, bool stream)
         }
     }
     copy_runs<T, false>(it, match);
+}
+
+template <typename T, template <typename> class Match>
+static void
+copy_walk(PairIter *it, const MatchPattern *pattern, bool stream)
+{
+    copy_with<T>(it, Match<T>(*pattern), stream);
+}
+
+template <typename T, bool kSameNew>
+static void
+copy_few_as(PairIter *it, const FewPatterns *few, bool stream)
+{
+    // the count rounded up to 2, 4 or 8, as the in-place walk does
+    if (few->count <= 2)
+        copy_with<T>(it, MatchFew<T, 2, kSameNew>(*few), stream);
+    else if (few->count <= 4)
+        copy_with<T>(it, MatchFew<T, 4, kSameNew>(*few), stream);
+    else
+        copy_with<T>(it, MatchFew<T, WALK_FEW, kSameNew>(*few), stream);
+}
+
+template <typename T>
+static void
+copy_few(PairIter *it, const FewPatterns *few, bool stream)
+{
+    if (few->same_new)
+        copy_few_as<T, true>(it, few, stream);
+    else
+        copy_few_as<T, false>(it, few, stream);
 }
 
 }  // namespace

@@ -80,6 +80,17 @@ PyObject *replace_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
                                 const WalkTable *table, bool *by_scalars);
 
 /* A new array equal to `a` (borrowed) copied in its memory order and then
+   replaced as replace_many_numeric would, made in one pass with the
+   copying walks of `table`'s width where one old or a few are compared a
+   vector at a time; `a` is only read.  Returns a new reference, NULL with
+   an exception set (replace_many_numeric's errors, raised before anything
+   is allocated, or no memory), or Py_NotImplemented (a new reference) for
+   more olds, which the caller copies and then replaces. */
+PyObject *replaced_many_numeric(PyArrayObject *a, npy_intp n,
+                                const Scalar *olds, const Scalar *news,
+                                bool pairwise, const WalkTable *table);
+
+/* A new array equal to `a` (borrowed) copied in its memory order and then
    replaced as replace_numeric would, made in one pass with the copying
    walks of `table`'s width, the interpreter lock released; `a` is only
    read, and may be read-only.  Returns a new reference, or NULL with an

@@ -58,6 +58,10 @@ PlanOutcome plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
 
 void many_plan_free(ManyPlan *plan);
 
+/* The patterns of `plan`, which chose MANY_FEW or MANY_COMPARED, for the
+   walks that compare each. */
+void many_few_patterns(const ManyPlan *plan, FewPatterns *few);
+
 /* An empty lookup for up to `capacity` patterns of `size` bytes: a table
    over every value for 8- and 16-bit elements (3 * 2**16 bytes at most),
    a hash of the patterns for wider ones (under 9 slots of 16 bytes a

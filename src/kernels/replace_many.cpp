@@ -7,10 +7,8 @@
 #include "kernels.h"
 #include "many.h"
 
-/* The patterns of `plan`, which chose MANY_FEW or MANY_COMPARED, for the
-   walks that compare each. */
-static void
-few_patterns(const ManyPlan *plan, FewPatterns *few)
+void
+many_few_patterns(const ManyPlan *plan, FewPatterns *few)
 {
     few->count = (int)plan->count;
     few->has_class = plan->has_class;
@@ -40,7 +38,7 @@ walk_patterns(ElemIter *it, ManyPlan *plan, const WalkTable *table,
                                             : 3;
     FewPatterns few;
     if (plan->walk == MANY_FEW || plan->walk == MANY_COMPARED) {
-        few_patterns(plan, &few);
+        many_few_patterns(plan, &few);
     }
     if (plan->walk == MANY_FEW) {
         PyThreadState *save = PyEval_SaveThread();

@@ -5,11 +5,19 @@
  */
 #include "copy.h"
 #include "kernels.h"
+#include "many.h"
 #include "plan.h"
 
 /* A destination of at least this many bytes is streamed past the cache,
    where it would not stay anyway and would first be read into it. */
 static const npy_intp kStreamBytes = (npy_intp)16 << 20;
+
+/* 0, 1, 2 or 3 for elements of 1, 2, 4 or 8 bytes. */
+static int
+log2_size_of(npy_intp size)
+{
+    return size == 1 ? 0 : size == 2 ? 1 : size == 4 ? 2 : 3;
+}
 
 PyObject *
 replaced_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
@@ -43,5 +51,52 @@ replaced_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
     PyThreadState *save = PyEval_SaveThread();
     copy(&it, &plan.pattern, stream);
     PyEval_RestoreThread(save);
+    return (PyObject *)b;
+}
+
+PyObject *
+replaced_many_numeric(PyArrayObject *a, npy_intp n, const Scalar *olds,
+                      const Scalar *news, bool pairwise,
+                      const WalkTable *table)
+{
+    ReplacePlan single = {};
+    ManyPlan many = {};
+    const PlanOutcome outcome = plan_many(a, n, olds, news, pairwise,
+                                          table->vector_bytes, &single, &many);
+    if (outcome == PLAN_RAISE) {
+        return NULL;
+    }
+    const bool few = outcome == PLAN_WALK_MANY && many.walk == MANY_FEW;
+    if (outcome == PLAN_WALK_MANY && !few) {
+        many_plan_free(&many);
+        Py_RETURN_NOTIMPLEMENTED;
+    }
+    PyArrayObject *b =
+        (PyArrayObject *)PyArray_NewLikeArray(a, NPY_KEEPORDER, NULL, 0);
+    if (b != NULL && outcome != PLAN_WALK && !few
+        && PyArray_CopyInto(b, a) < 0) {
+        Py_CLEAR(b); /* nothing can match: a plain copy, which failed */
+    }
+    if (b != NULL && (outcome == PLAN_WALK || few)) {
+        PairIter it;
+        pair_iter_init(&it, a, b);
+        const bool stream = PyArray_NBYTES(b) >= kStreamBytes;
+        const int log2_size = log2_size_of(PyArray_ITEMSIZE(a));
+        FewPatterns patterns;
+        if (few) {
+            many_few_patterns(&many, &patterns);
+        }
+        PyThreadState *save = PyEval_SaveThread();
+        if (few) {
+            table->copy->copy_few[log2_size](&it, &patterns, stream);
+        }
+        else {
+            table->copy->copy[single.walk](&it, &single.pattern, stream);
+        }
+        PyEval_RestoreThread(save);
+    }
+    if (few) {
+        many_plan_free(&many);
+    }
     return (PyObject *)b;
 }

@@ -32,6 +32,12 @@ PyObject *replace_many_entry(PyObject *self, PyObject *const *args,
 PyObject *replaced_entry(PyObject *self, PyObject *const *args,
                          Py_ssize_t nargs);
 
+/* The "_replaced_many" method (fast call): borrows its arguments.  Returns
+   a new array, NotImplemented for an array or a number of olds it leaves
+   to the caller, or NULL with an exception set. */
+PyObject *replaced_many_entry(PyObject *self, PyObject *const *args,
+                              Py_ssize_t nargs);
+
 /* The private methods of the width hook (fast call) and its attributes,
    which add_widths sets on `m` (0, or -1 with an exception set): _widths,
    the builds this processor runs, widest first; _width, the one chosen;
@@ -41,6 +47,8 @@ PyObject *replace_with_entry(PyObject *self, PyObject *const *args,
                              Py_ssize_t nargs);
 PyObject *replaced_with_entry(PyObject *self, PyObject *const *args,
                               Py_ssize_t nargs);
+PyObject *replaced_many_with_entry(PyObject *self, PyObject *const *args,
+                                   Py_ssize_t nargs);
 PyObject *replace_many_with_entry(PyObject *self, PyObject *const *args,
                                   Py_ssize_t nargs);
 int add_widths(PyObject *m);
@@ -68,5 +76,10 @@ PyObject *numeric_replace(const WalkTable *table, PyObject *a, PyObject *old,
    of `table`. */
 PyObject *replaced_call(const WalkTable *table, PyObject *const *args,
                         Py_ssize_t nargs);
+
+/* _replaced_many's work, (a, olds, news, pairwise) in `args`, with the
+   copying walks of `table`. */
+PyObject *replaced_many_call(const WalkTable *table, PyObject *const *args,
+                             Py_ssize_t nargs);
 
 #endif /* FENNICK_MODULE_ENTRY_H */

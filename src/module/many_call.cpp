@@ -183,15 +183,45 @@ replace_from_integers(PyArrayObject *arr, PyObject *olds, PyObject *news,
     return result;
 }
 
-PyObject *
-replace_many_with_table(PyArrayObject *arr, PyObject *olds, PyObject *news,
-                        bool pairwise, const WalkTable *table)
+int
+many_arguments(PyObject *const *args, Py_ssize_t nargs, const char *name,
+               bool *pairwise)
 {
-    bool by_scalars;
-    PyObject *done =
-        replace_from_integers(arr, olds, news, pairwise, table, &by_scalars);
-    if (!by_scalars) {
-        return done;
+    const Py_ssize_t n_olds = nargs == 4 ? many_count(args[1]) : -1;
+    const Py_ssize_t n_news = nargs == 4 ? many_count(args[2]) : -1;
+    if (n_olds < 0 || n_news < 0) {
+        PyErr_Format(PyExc_TypeError,
+                     "%s takes (a, olds, news, pairwise) with olds and news "
+                     "as tuples or 1-d numeric arrays",
+                     name);
+        return -1;
+    }
+    const int truth = PyObject_IsTrue(args[3]);
+    if (truth < 0) {
+        return -1;
+    }
+    *pairwise = truth != 0;
+    if (*pairwise ? n_news != n_olds : n_news != 1) {
+        PyErr_SetString(PyExc_ValueError,
+                        "`old` and `new` must have the same length");
+        return -1;
+    }
+    return 0;
+}
+
+/* replace_many_with_table's work, or replaced_many_with_table's when
+   `copying`. */
+static PyObject *
+many_with_table(PyArrayObject *arr, PyObject *olds, PyObject *news,
+                bool pairwise, const WalkTable *table, bool copying)
+{
+    if (!copying) {
+        bool by_scalars;
+        PyObject *done = replace_from_integers(arr, olds, news, pairwise,
+                                               table, &by_scalars);
+        if (!by_scalars) {
+            return done;
+        }
     }
     const Py_ssize_t n_olds = many_count(olds);
     const Py_ssize_t n_news = many_count(news);
@@ -220,11 +250,32 @@ replace_many_with_table(PyArrayObject *arr, PyObject *olds, PyObject *news,
     if (status == 0) {
         /* The conversions may have run Python code that changed the
            array's dtype. */
-        result = array_route(arr) != ROUTE_NUMPY
-                     ? replace_many_numeric(arr, n_olds, scalars,
-                                            scalars + n_olds, pairwise, table)
-                     : Py_NewRef(Py_NotImplemented);
+        if (array_route(arr) == ROUTE_NUMPY) {
+            result = Py_NewRef(Py_NotImplemented);
+        }
+        else if (copying) {
+            result = replaced_many_numeric(arr, n_olds, scalars,
+                                           scalars + n_olds, pairwise, table);
+        }
+        else {
+            result = replace_many_numeric(arr, n_olds, scalars,
+                                          scalars + n_olds, pairwise, table);
+        }
     }
     PyMem_Free(scalars);
     return result;
+}
+
+PyObject *
+replace_many_with_table(PyArrayObject *arr, PyObject *olds, PyObject *news,
+                        bool pairwise, const WalkTable *table)
+{
+    return many_with_table(arr, olds, news, pairwise, table, false);
+}
+
+PyObject *
+replaced_many_with_table(PyArrayObject *arr, PyObject *olds, PyObject *news,
+                         bool pairwise, const WalkTable *table)
+{
+    return many_with_table(arr, olds, news, pairwise, table, true);
 }

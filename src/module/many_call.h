@@ -23,4 +23,20 @@ PyObject *replace_many_with_table(PyArrayObject *arr, PyObject *olds,
                                   PyObject *news, bool pairwise,
                                   const WalkTable *table);
 
+/* The same, into a new array equal to `arr` copied in its memory order
+   (`arr` is only read, and may be read-only), in one pass where one old or
+   a few are compared a vector at a time.  Returns the new array,
+   Py_NotImplemented (a new reference) for more olds or when a conversion
+   changed the array into one the loops do not serve, or NULL with an
+   exception set before anything was allocated. */
+PyObject *replaced_many_with_table(PyArrayObject *arr, PyObject *olds,
+                                   PyObject *news, bool pairwise,
+                                   const WalkTable *table);
+
+/* Checks the (a, olds, news, pairwise) of the entry point `name`: olds and
+   news that many_count counts, in matching numbers.  Sets *pairwise.
+   Returns 0, or -1 with an exception set. */
+int many_arguments(PyObject *const *args, Py_ssize_t nargs, const char *name,
+                   bool *pairwise);
+
 #endif /* FENNICK_MODULE_MANY_CALL_H */

@@ -121,6 +121,17 @@ PyDoc_STRVAR(
     "fennick.slow.");
 
 PyDoc_STRVAR(
+    replaced_many_doc,
+    "_replaced_many(a, olds, news, pairwise)\n"
+    "--\n"
+    "\n"
+    "The native work of fennick.replaced_many, with the olds and news as\n"
+    "_replace_many takes them: a new array equal to `a` copied in its\n"
+    "memory order and then replaced, made in one pass for one old or a\n"
+    "few.  Returns NotImplemented for more olds, and for an element type\n"
+    "that replace leaves to fennick.slow.");
+
+PyDoc_STRVAR(
     numeric_replace_doc,
     "_replace_numeric(a, old, new)\n"
     "--\n"
@@ -171,6 +182,12 @@ PyDoc_STRVAR(
     "`width`; `a` is only read.  NotImplemented for an array the loops do\n"
     "not serve.");
 
+PyDoc_STRVAR(replaced_many_with_doc,
+             "_replaced_many_with(width, a, olds, news, pairwise)\n"
+             "--\n"
+             "\n"
+             "Like _replaced_many, with the copying loops built for `width`.");
+
 PyDoc_STRVAR(
     replace_many_with_doc,
     "_replace_many_with(width, a, olds, news, pairwise)\n"
@@ -187,6 +204,8 @@ static PyMethodDef dozudiror_methods[] = {
      METH_FASTCALL, replace_many_doc},
     {"_replaced", (PyCFunction)(void (*)(void))replaced_entry, METH_FASTCALL,
      replaced_doc},
+    {"_replaced_many", (PyCFunction)(void (*)(void))replaced_many_entry,
+     METH_FASTCALL, replaced_many_doc},
     {"_replace_numeric", (PyCFunction)(void (*)(void))numeric_replace_entry,
      METH_FASTCALL, numeric_replace_doc},
     {"_settle", (PyCFunction)(void (*)(void))settle_entry, METH_FASTCALL,
@@ -200,6 +219,9 @@ static PyMethodDef dozudiror_methods[] = {
     {"_replace_many_with",
      (PyCFunction)(void (*)(void))replace_many_with_entry, METH_FASTCALL,
      replace_many_with_doc},
+    {"_replaced_many_with",
+     (PyCFunction)(void (*)(void))replaced_many_with_entry, METH_FASTCALL,
+     replaced_many_with_doc},
     {NULL, NULL, 0, NULL} /* sentinel */
 };
 

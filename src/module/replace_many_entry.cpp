@@ -33,21 +33,8 @@ PyObject *
 replace_many_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
                    Py_ssize_t nargs)
 {
-    const Py_ssize_t n_olds = nargs == 4 ? many_count(args[1]) : -1;
-    const Py_ssize_t n_news = nargs == 4 ? many_count(args[2]) : -1;
-    if (n_olds < 0 || n_news < 0) {
-        PyErr_SetString(PyExc_TypeError,
-                        "_replace_many takes (a, olds, news, pairwise) with "
-                        "olds and news as tuples or 1-d numeric arrays");
-        return NULL;
-    }
-    const int pairwise = PyObject_IsTrue(args[3]);
-    if (pairwise < 0) {
-        return NULL;
-    }
-    if (pairwise ? n_news != n_olds : n_news != 1) {
-        PyErr_SetString(PyExc_ValueError,
-                        "`old` and `new` must have the same length");
+    bool pairwise;
+    if (many_arguments(args, nargs, "_replace_many", &pairwise) < 0) {
         return NULL;
     }
     if (!PyArray_Check(args[0])) {

@@ -1,5 +1,8 @@
 /*
- * The _replaced(a, old, new) entry point behind fennick.replaced: numeric
+ * The _replaced(a, old, new) and _replaced_many(a, olds, news, pairwise)
+ * entry points behind fennick.replaced and fennick.replaced_many.
+ *
+ * _replaced: numeric
  * arrays (bool, integers of 8 to 64 bits, float16 to float64, in either
  * byte order: the loops' route) are copied and replaced in one pass by the
  * rules the reference module keeps for them; for every other array it
@@ -8,12 +11,17 @@
  * takes the result instead of a new array, so that fennick.pandas can
  * write the columns of one frame into one block.
  *
+ * _replaced_many: the same for replace_many's tuples (or 1-d numeric
+ * arrays) of olds and news, in one pass for one old or a few; for more it
+ * returns NotImplemented, and the caller copies and replaces.
+ *
  * All arguments are borrowed.  The call holds one reference of its own to
  * `a` while it works.
  */
 #include "../kernels/kernels.h"
 #include "../scalar/scalar.h"
 #include "entry.h"
+#include "many_call.h"
 
 PyObject *
 replaced_call(const WalkTable *table, PyObject *const *args, Py_ssize_t nargs)
@@ -64,4 +72,35 @@ replaced_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
                Py_ssize_t nargs)
 {
     return replaced_call(walk_table, args, nargs);
+}
+
+PyObject *
+replaced_many_call(const WalkTable *table, PyObject *const *args,
+                   Py_ssize_t nargs)
+{
+    bool pairwise;
+    if (many_arguments(args, nargs, "_replaced_many", &pairwise) < 0) {
+        return NULL;
+    }
+    if (!PyArray_Check(args[0])) {
+        PyErr_SetString(PyExc_TypeError,
+                        "input must be an array, not (e.g.) a list");
+        return NULL;
+    }
+    PyArrayObject *arr = (PyArrayObject *)args[0];
+    if (array_route(arr) == ROUTE_NUMPY) {
+        Py_RETURN_NOTIMPLEMENTED;
+    }
+    Py_INCREF(arr); /* held until the copy is made */
+    PyObject *result =
+        replaced_many_with_table(arr, args[1], args[2], pairwise, table);
+    Py_DECREF(arr);
+    return result;
+}
+
+PyObject *
+replaced_many_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
+                    Py_ssize_t nargs)
+{
+    return replaced_many_call(walk_table, args, nargs);
 }

@@ -1,8 +1,8 @@
 /*
  * The width hook: the builds of the loops this processor runs (_widths,
  * widest first, and _width, the one chosen at import that serves every
- * other call), and replace, the copying replace and replace_many with the
- * loops of a named build, so that tests and the benchmark run every width
+ * other call), and replace, the copying replace, replace_many and the
+ * copying replace_many with the loops of a named build, so that tests and the benchmark run every width
  * on one machine.
  *
  * All arguments are borrowed; a replacement holds one reference of its own
@@ -64,6 +64,21 @@ replaced_with_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
     }
     const WalkTable *table = table_named(args[0]);
     return table == NULL ? NULL : replaced_call(table, args + 1, nargs - 1);
+}
+
+PyObject *
+replaced_many_with_entry(PyObject *Py_UNUSED(self), PyObject *const *args,
+                         Py_ssize_t nargs)
+{
+    if (nargs < 1) {
+        PyErr_SetString(PyExc_TypeError,
+                        "_replaced_many_with takes (width, a, olds, news, "
+                        "pairwise)");
+        return NULL;
+    }
+    const WalkTable *table = table_named(args[0]);
+    return table == NULL ? NULL
+                         : replaced_many_call(table, args + 1, nargs - 1);
 }
 
 PyObject *
