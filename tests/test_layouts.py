@@ -296,12 +296,18 @@ def test_overlapping_elements_get_numpys_bytes(code, shape, strides):
     mixed = np.frombuffer(bytes(range(1, dt.itemsize + 1)), dt)[0]
     if dt.kind == "b":
         zero, one, mixed = False, True, True
-    for olds, news in (
+    cases = [
         ([zero], [mixed]),
         ([zero], [zero]),
         ([zero, one], [mixed, one]),
         ([zero, one], [one, zero]),
-    ):
+    ]
+    if dt.kind != "b":
+        # past the olds that are compared a vector at a time: the lookup
+        many = np.unique(np.r_[np.array([zero, one], dt), np.arange(2, 80)])
+        many = many.astype(dt)
+        cases.append((list(many), list(many[::-1])))
+    for olds, news in cases:
         want = run(idiom, olds, news)
         for w in dozudiror._widths:
             many = functools.partial(dozudiror._replace_many_with, w)
