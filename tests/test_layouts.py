@@ -255,6 +255,7 @@ def test_empty_array_with_huge_other_axis_returns_at_once():
 # strides below the item size, or rows that reach into the next).
 OVERLAPPING = {
     "1-d": ((40,), (1,)),
+    "a step past 64": ((65,), (1,)),
     "reversed": ((30,), (-3,)),
     "2-d": ((9, 7), (3, 1)),
     "mixed signs": ((6, 5), (-1, 2)),
