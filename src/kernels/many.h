@@ -58,6 +58,14 @@ PlanOutcome plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
 
 void many_plan_free(ManyPlan *plan);
 
+/* 0, 1, 2 or 3 for elements of 1, 2, 4 or 8 bytes: the index of the walks
+   and copying walks that go by element size. */
+static inline int
+log2_size_of(npy_intp size)
+{
+    return size == 1 ? 0 : size == 2 ? 1 : size == 4 ? 2 : 3;
+}
+
 /* The patterns of `plan`, which chose MANY_FEW or MANY_COMPARED, for the
    walks that compare each. */
 void many_few_patterns(const ManyPlan *plan, FewPatterns *few);

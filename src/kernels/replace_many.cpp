@@ -32,10 +32,7 @@ static int
 walk_patterns(ElemIter *it, ManyPlan *plan, const WalkTable *table,
               bool by_lookup)
 {
-    const int log2_size = plan->size == 1   ? 0
-                          : plan->size == 2 ? 1
-                          : plan->size == 4 ? 2
-                                            : 3;
+    const int log2_size = log2_size_of(plan->size);
     FewPatterns few;
     if (plan->walk == MANY_FEW || plan->walk == MANY_COMPARED) {
         many_few_patterns(plan, &few);

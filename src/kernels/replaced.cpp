@@ -12,13 +12,6 @@
    where it would not stay anyway and would first be read into it. */
 static const npy_intp kStreamBytes = (npy_intp)16 << 20;
 
-/* 0, 1, 2 or 3 for elements of 1, 2, 4 or 8 bytes. */
-static int
-log2_size_of(npy_intp size)
-{
-    return size == 1 ? 0 : size == 2 ? 1 : size == 4 ? 2 : 3;
-}
-
 PyObject *
 replaced_numeric(PyArrayObject *a, const Scalar *old_s, const Scalar *new_s,
                  const WalkTable *table, PyArrayObject *into)
