@@ -107,7 +107,7 @@ void many_lookup_walk(ElemIter *it, const ManyPlan *plan);
 
 /* A dense table of the values from `lo` to `lo + span` for the patterns
    of `plan` (which lie there), or NULL when memory runs out.  It takes
-   9 * (span + 1) bytes and a header. */
+   9 * (span + 2) bytes and a header. */
 void *dense_new(const ManyPlan *plan, uint64_t lo, uint64_t span);
 
 /* The prefilter of `plan` for the vector walks (plan->walk is

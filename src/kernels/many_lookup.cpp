@@ -283,7 +283,7 @@ void *
 dense_new(const ManyPlan *plan, uint64_t lo, uint64_t span)
 {
     Dense *d = (Dense *)PyMem_RawCalloc(
-        1, sizeof(Dense) + (size_t)(span + 1) * (sizeof(uint64_t) + 1));
+        1, sizeof(Dense) + (size_t)(span + 2) * (sizeof(uint64_t) + 1));
     if (d != NULL) {
         *d = Dense{lo, span};
         for (npy_intp i = 0; i < plan->count; i++) {
@@ -298,12 +298,19 @@ dense_new(const ManyPlan *plan, uint64_t lo, uint64_t span)
 ManyFilter
 many_filter(const ManyPlan *plan)
 {
+    const uint64_t first = plan->new_bits[0];
+    bool same_new = !plan->has_class || plan->klass.new_bits == first;
+    for (npy_intp i = 1; i < plan->count && same_new; i++) {
+        same_new = plan->new_bits[i] == first;
+    }
     return ManyFilter{{plan->lo[0], plan->lo[1]},
                       {plan->span[0], plan->span[1]},
                       plan->walk == MANY_DENSE ? plan->dense : plan->lookup,
                       plan->has_class,
                       plan->klass,
-                      NULL};
+                      NULL,
+                      same_new,
+                      first};
 }
 
 int

@@ -153,7 +153,8 @@ struct HashLookup {
 /* Elements of 32 or 64 bits whose patterns lie close together (codes of
    classes, say): a table over the values from lo to lo + span, with room
    for a few values a pattern, so that a lookup is a subtraction and two
-   loads.  The values (span + 1 of them) and then the hits follow the
+   loads.  The values (span + 2 of them: the last, no hit, answers every
+   value out of the table with no branch) and then the hits follow the
    record. */
 struct Dense {
     uint64_t lo, span;
@@ -168,7 +169,7 @@ dense_values(const Dense *d)
 static inline uint8_t *
 dense_hits(const Dense *d)
 {
-    return (uint8_t *)(dense_values(d) + d->span + 1);
+    return (uint8_t *)(dense_values(d) + d->span + 2);
 }
 
 /* A dense table's answer for x, the masked class tested apart. */
@@ -185,10 +186,8 @@ struct DenseLookup {
             *value = (T)klass.new_bits;
             return true;
         }
-        const uint64_t i = (T)(x - (T)d->lo); /* wraps, as the lanes do */
-        if (i > d->span) {
-            return false;
-        }
+        const uint64_t at = (T)(x - (T)d->lo); /* wraps, as the lanes do */
+        const uint64_t i = at > d->span ? d->span + 1 : at;
         *value = (T)dense_values(d)[i];
         return dense_hits(d)[i] != 0;
     }

@@ -38,22 +38,24 @@ struct InRanges {
 
 /* a[i] = new_k where a[i] == old_k for one of many olds, or where a[i] is
    in the masked class: lanes in the prefilter's ranges are looked up, the
-   class is tested as a vector. */
-template <typename T, typename Lookup>
+   class is tested as a vector.  With one new for every match (kSameNew)
+   the lookup answers only whether a lane matches. */
+template <typename T, typename Lookup, bool kSameNew>
 struct MatchMany {
     typedef Simd<T> S;
     typedef typename S::V V;
     typedef typename S::M M;
-    static constexpr bool kUniform = false;
+    static constexpr bool kUniform = kSameNew;
     static constexpr bool kOneCompare = false;
     InRanges<T> ranges;
     Lookup lookup;
     bool has_class;
     MatchMasked<T> klass;
+    V new_v;
 
     MatchMany(const ManyFilter &many, Lookup lookup)
         : ranges(many), lookup(lookup), has_class(many.has_class),
-          klass(many.klass)
+          klass(many.klass), new_v(S::splat_bits(many.new_bits))
     {}
     /* Inlined into the walk's loop, where the ranges stay in registers;
        the lookup of lanes in range is a call of its own. */
@@ -62,41 +64,92 @@ struct MatchMany {
     {
         const M in = ranges.lanes(x);
         M m = S::from_lanes(0);
-        V v = x;
+        V v = kSameNew ? new_v : x;
         if (S::any(in)) {
             m = look_up(x, in, &v);
         }
         if (has_class) {
             V cv;
             const M mc = klass.vec(x, &cv);
-            v = S::blend(mc, cv, v);
+            if (!kSameNew) {
+                v = S::blend(mc, cv, v);
+            }
             m = m | mc;
         }
         *values = v;
         return m;
     }
-    /* The lanes of `x` in `in` looked up one by one, through memory: which
-       match, and in *values the news (x's own lanes elsewhere). */
+    /* The lanes of `x` in `in` looked up one by one: which match, and
+       unless kSameNew in *values the news (x's own lanes elsewhere).  Up
+       to 8 lanes, a vector with more than one lane in range (up to 4, any
+       vector) has every lane looked up with no branch on each, since a
+       lane out of range never matches, and its news put into the vector
+       lane by lane in registers: a vector loaded from lanes just stored
+       one by one waits for the stores to complete. */
     __attribute__((noinline)) M
     look_up(V x, M in, V *values) const
     {
-        T lane[S::kLanes], value[S::kLanes];
-        S::store((char *)lane, x);
-        S::store((char *)value, x);
+        const uint64_t lanes = S::lanes(in);
         uint64_t hits = 0;
-        for (uint64_t rest = S::lanes(in); rest != 0; rest &= rest - 1) {
-            const int i = __builtin_ctzll(rest);
-            hits |= (uint64_t)lookup(lane[i], &value[i]) << i;
+        if constexpr (S::kLanes <= 8) {
+            if (S::kLanes <= 4 || (lanes & (lanes - 1)) != 0) {
+                V v = x;
+#pragma GCC unroll 8
+                for (int i = 0; i < (int)S::kLanes; i++) {
+                    T value = x[i];
+                    const bool hit = lookup(x[i], &value);
+                    hits |= (uint64_t)hit << i;
+                    if (!kSameNew) {
+                        // a select with no branch, which hits at random
+                        // defeat
+                        const T keep = (T)0 - (T)hit;
+                        v[i] = (T)((value & keep) | (x[i] & ~keep));
+                    }
+                }
+                if (!kSameNew) {
+                    *values = v;
+                }
+                return S::from_lanes(hits);
+            }
         }
-        *values = S::load((const char *)value);
+        T lane[S::kLanes], value[kSameNew ? 1 : S::kLanes];
+        S::store((char *)lane, x);
+        if (!kSameNew) {
+            S::store((char *)value, x);
+        }
+        for (uint64_t rest = lanes; rest != 0; rest &= rest - 1) {
+            const int i = __builtin_ctzll(rest);
+            hits |= (uint64_t)lookup(lane[i], &value[kSameNew ? 0 : i]) << i;
+        }
+        if (!kSameNew) {
+            *values = S::load((const char *)value);
+        }
         return S::from_lanes(hits);
     }
+    /* With kSameNew, *value is the new whether x matches or not: the
+       walk may store the last element's for all. */
     bool
     one(T x, T *value) const
     {
-        return lookup(x, value);
+        const bool hit = lookup(x, value);
+        if (kSameNew) {
+            *value = new_v[0];
+        }
+        return hit;
     }
 };
+
+/* Walks `it` with MatchMany through `lookup`, as `many` has one new for
+   all or a new each. */
+template <typename T, typename Lookup>
+static void
+walk_many_through(ElemIter *it, const ManyFilter *many, const Lookup &lookup)
+{
+    if (many->same_new)
+        walk_with<T>(it, MatchMany<T, Lookup, true>(*many, lookup));
+    else
+        walk_with<T>(it, MatchMany<T, Lookup, false>(*many, lookup));
+}
 
 /* The walk of many olds through the lookup that serves T's elements: a
    table over every value (8 and 16 bits), a hash of the patterns. */
@@ -105,9 +158,8 @@ static void
 walk_filtered(ElemIter *it, const ManyFilter *many)
 {
     typedef LookupOf<T> Of;
-    walk_with<T>(
-        it, MatchMany<T, typename Of::type>(
-                *many, Of::make(many->lookup, many->klass, many->has_class)));
+    walk_many_through<T>(it, many,
+                         Of::make(many->lookup, many->klass, many->has_class));
 }
 
 /* The same through a dense table of the values near the patterns (32 and
@@ -116,9 +168,9 @@ template <typename T>
 static void
 walk_dense(ElemIter *it, const ManyFilter *many)
 {
-    const DenseLookup<T> dense{(const Dense *)many->lookup, many->klass,
-                               many->has_class};
-    walk_with<T>(it, MatchMany<T, DenseLookup<T>>(*many, dense));
+    walk_many_through<T>(it, many,
+                         DenseLookup<T>{(const Dense *)many->lookup,
+                                        many->klass, many->has_class});
 }
 
 /* Up to WALK_COMPARED olds: the same prefilter, and a vector with a lane

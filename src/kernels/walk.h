@@ -87,6 +87,8 @@ struct ManyFilter {
     MatchPattern klass;
     const FewPatterns *few; /* the patterns, for the walk that compares a
                                vector in range with each; else NULL */
+    bool same_new;          /* every match, the class's too, takes new_bits */
+    uint64_t new_bits;      /* that new, when same_new */
 };
 
 /* Replaces every element of `it` that `many` matches by its new.  Walks by
