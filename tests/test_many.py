@@ -331,6 +331,23 @@ def test_olds_far_from_the_data_but_one(width, dtype, count, one_new):
     np.testing.assert_array_equal(a, want)
 
 
+@pytest.mark.parametrize("width", dozudiror._widths)
+@pytest.mark.parametrize("dtype", ["u1", ">u2", "i4", "f8"])
+@pytest.mark.parametrize("size", [7, 39, 70])
+def test_one_new_for_many_olds_reaches_the_last_elements(width, dtype, size):
+    # 80 olds, behind the prefilter: a table (8 and 16 bits), a dense table
+    # (int32) or a hash (float64).  The elements past the last whole vector
+    # are looked up one by one, and with one new for all the walk stores the
+    # new it holds: a last element that matches nothing must not change it.
+    olds = list(range(10, 250, 3))
+    a = np.full(size, 5, dtype)
+    a[-3] = olds[7]
+    want = a.copy()
+    want[-3] = 2
+    dozudiror._replace_many_with(width, a, *_pairs(olds, 2))
+    np.testing.assert_array_equal(a, want)
+
+
 @pytest.mark.parametrize("dtype", ["u1", "i1", "u2", ">i2"])
 @pytest.mark.parametrize("form", ["dict", "arrays"])
 @pytest.mark.parametrize("step", [1, 3, -1])

@@ -93,6 +93,7 @@ struct MatchMany {
         uint64_t hits = 0;
         if constexpr (S::kLanes <= 8) {
             if (S::kLanes <= 4 || (lanes & (lanes - 1)) != 0) {
+                static_assert(sizeof(x[0]) == sizeof(T), "a lane is a T");
                 V v = x;
 #pragma GCC unroll 8
                 for (int i = 0; i < (int)S::kLanes; i++) {
