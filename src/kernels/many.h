@@ -66,6 +66,9 @@ log2_size_of(npy_intp size)
     return size == 1 ? 0 : size == 2 ? 1 : size == 4 ? 2 : 3;
 }
 
+/* Whether every pattern of `plan`, and its class, takes new_bits[0]. */
+bool many_same_new(const ManyPlan *plan);
+
 /* The patterns of `plan`, which chose MANY_FEW or MANY_COMPARED, for the
    walks that compare each. */
 void many_few_patterns(const ManyPlan *plan, FewPatterns *few);

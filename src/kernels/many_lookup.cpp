@@ -298,19 +298,14 @@ dense_new(const ManyPlan *plan, uint64_t lo, uint64_t span)
 ManyFilter
 many_filter(const ManyPlan *plan)
 {
-    const uint64_t first = plan->new_bits[0];
-    bool same_new = !plan->has_class || plan->klass.new_bits == first;
-    for (npy_intp i = 1; i < plan->count && same_new; i++) {
-        same_new = plan->new_bits[i] == first;
-    }
     return ManyFilter{{plan->lo[0], plan->lo[1]},
                       {plan->span[0], plan->span[1]},
                       plan->walk == MANY_DENSE ? plan->dense : plan->lookup,
                       plan->has_class,
                       plan->klass,
                       NULL,
-                      same_new,
-                      first};
+                      many_same_new(plan),
+                      plan->new_bits[0]};
 }
 
 int

@@ -7,18 +7,27 @@
 #include "kernels.h"
 #include "many.h"
 
+bool
+many_same_new(const ManyPlan *plan)
+{
+    const uint64_t first = plan->new_bits[0];
+    bool same = !plan->has_class || plan->klass.new_bits == first;
+    for (npy_intp i = 1; i < plan->count && same; i++) {
+        same = plan->new_bits[i] == first;
+    }
+    return same;
+}
+
 void
 many_few_patterns(const ManyPlan *plan, FewPatterns *few)
 {
     few->count = (int)plan->count;
     few->has_class = plan->has_class;
     few->klass = plan->klass;
-    few->same_new =
-        !plan->has_class || plan->klass.new_bits == plan->new_bits[0];
+    few->same_new = many_same_new(plan);
     for (npy_intp i = 0; i < plan->count; i++) {
         few->old_bits[i] = plan->old_bits[i];
         few->new_bits[i] = plan->new_bits[i];
-        few->same_new &= plan->new_bits[i] == plan->new_bits[0];
     }
 }
 
