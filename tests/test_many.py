@@ -348,6 +348,28 @@ def test_one_new_for_many_olds_reaches_the_last_elements(width, dtype, size):
     np.testing.assert_array_equal(a, want)
 
 
+@pytest.mark.parametrize("width", dozudiror._widths)
+@pytest.mark.parametrize("dtype", ["u1", "i1"])
+@pytest.mark.parametrize("count", [9, 100, 255])
+@pytest.mark.parametrize("one_new", [True, False])
+def test_8_bit_olds_anywhere_among_the_values(width, dtype, count, one_new):
+    # Every 8-bit value, in order, shuffled and reversed, through olds
+    # drawn from all of them: where the target holds the set of olds and
+    # their news in registers, each value is answered from its own place
+    # in it, in either half of the values.
+    rng = np.random.default_rng(count)
+    values = np.arange(256, dtype=np.uint8).view(dtype)
+    a = np.concatenate([values, rng.permutation(values), values[::-1]])
+    olds = rng.choice(values, count, replace=False)
+    news = rng.choice(values, 1 if one_new else count)
+    want = a.copy()
+    for old, new in zip(olds, np.resize(news, count), strict=True):
+        want[a == old] = new
+    new = news[0].item() if one_new else news.tolist()
+    dozudiror._replace_many_with(width, a, *_pairs(olds.tolist(), new))
+    np.testing.assert_array_equal(a, want)
+
+
 @pytest.mark.parametrize("dtype", ["u1", "i1", "u2", ">i2"])
 @pytest.mark.parametrize("form", ["dict", "arrays"])
 @pytest.mark.parametrize("step", [1, 3, -1])

@@ -24,6 +24,8 @@ enum ManyWalk {
     MANY_FILTERED,    /* more: the same prefilter, then the lookup */
     MANY_DENSE,       /* the same through a dense table (32, 64 bits) */
     MANY_WHOLE_TABLE, /* every value of an 8- or 16-bit type matches */
+    MANY_BYTE_SET,    /* more for 8 bits, where the target shuffles bytes:
+                         the set of their values in registers */
 };
 
 struct ManyPlan {
@@ -42,19 +44,20 @@ struct ManyPlan {
 
 /* Plans replacing olds[i] by news[pairwise ? i : 0] (i < n) in `a`.  Old
    errors come before new errors, and both before a conflict (two olds of
-   the same elements with different news).  The walk is chosen for vectors
-   of `vector_bytes` (the walks' that will run).  Returns PLAN_WALK with
+   the same elements with different news).  The walk is chosen for the walks
+   of `walks`, which will run.  Returns PLAN_WALK with
    `single` filled when one walk of replace does the job, PLAN_WALK_MANY
    with `many` filled (free it with many_plan_free), or another outcome. */
 PlanOutcome plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds,
-                      const Scalar *news, bool pairwise, int vector_bytes,
-                      ReplacePlan *single, ManyPlan *many);
+                      const Scalar *news, bool pairwise,
+                      const WalkTable *walks, ReplacePlan *single,
+                      ManyPlan *many);
 
 /* Plans `pairs` for `a` with its lookup filled straight from them (see
    replace_many_integers).  Returns as plan_many does, or PLAN_BY_SCALARS
    when that shortcut does not apply. */
 PlanOutcome plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
-                               int vector_bytes, ManyPlan *many);
+                               const WalkTable *walks, ManyPlan *many);
 
 void many_plan_free(ManyPlan *plan);
 

@@ -209,6 +209,119 @@ struct MatchRanged {
     }
 };
 
+/* Many olds of 8-bit elements, where the target shuffles bytes in
+   registers: the set of the 256 values (the call's table) held in
+   vectors, so that a vector costs a few operations whatever the number of
+   olds.  A value's membership is a bit of a 16 by 16 grid: the byte picked
+   by its low four bits, the bit by its high four.  Where the news differ,
+   a vector with a match takes them from 16 shuffles of rows of news (one
+   for each high four bits), merged by those bits.  Written with the
+   compiler's vector operators: the targets that shuffle bytes have
+   them. */
+template <typename T, bool kSameNew>
+struct MatchByteSet {
+    static_assert(sizeof(T) == 1, "byte elements");
+    typedef Simd<T> S;
+    typedef typename S::V V;
+    typedef typename S::M M;
+    static constexpr bool kUniform = kSameNew;
+    static constexpr bool kOneCompare = false;
+    const Table<T> *t;
+    /* bit h of byte l: whether 16 * h + l matches (low_rows) and
+       16 * (h + 8) + l (high_rows); 1 << (h % 8) at byte h */
+    V low_rows, high_rows, column_bits, new_v;
+    V news[kSameNew ? 1 : 16]; /* byte l of news[h]: the new of 16 * h + l */
+
+    explicit MatchByteSet(const ManyFilter &many)
+        : t((const Table<T> *)many.lookup), new_v(S::splat_bits(many.new_bits))
+    {
+        uint8_t rows[2][16] = {}, bits[16], row_news[16][16];
+        for (int v = 0; v < 256; v++) {
+            const int h = v >> 4, l = v & 15;
+            rows[h >> 3][l] |= (uint8_t)((t->hit[v] != 0) << (h & 7));
+            row_news[h][l] = (uint8_t)t->value[v];
+        }
+        for (int h = 0; h < 16; h++) {
+            bits[h] = (uint8_t)(1u << (h & 7));
+        }
+        low_rows = repeated(rows[0]);
+        high_rows = repeated(rows[1]);
+        column_bits = repeated(bits);
+        for (int h = 0; h < (kSameNew ? 0 : 16); h++) {
+            news[h] = repeated(row_news[h]);
+        }
+    }
+    static V
+    repeated(const uint8_t row[16])
+    {
+        V v;
+        for (int i = 0; i < (int)S::kLanes; i++) {
+            v[i] = (T)row[i & 15];
+        }
+        return v;
+    }
+    __attribute__((always_inline)) M
+    vec(V x, V *values) const
+    {
+        // an index from 128 up picks zero: x's own half of the rows
+        const V in_low = S::shuffle_bytes(low_rows, x & (T)0x8f);
+        const V in_high = S::shuffle_bytes(high_rows, (x ^ (T)0x80) & (T)0x8f);
+        const V bit = S::shuffle_bytes(column_bits, x >> 4);
+        const M m = S::equal((in_low | in_high) & bit, bit);
+        *values = new_v;
+        if (!kSameNew && S::any(m)) {
+            *values = news_of(x);
+        }
+        return m;
+    }
+    __attribute__((noinline)) V
+    news_of(V x) const
+    {
+        if constexpr (!kSameNew) {
+            const V low = x & (T)15;
+            V r[16];
+#pragma GCC unroll 16
+            for (int h = 0; h < 16; h++) {
+                r[h] = S::shuffle_bytes(news[h], low);
+            }
+            // r[j] of 2 * j and 2 * j + 1 by bit 4, then bit 5, 6, 7
+            // (unrolled: each bit a constant, not a vector built in memory)
+#pragma GCC unroll 4
+            for (int b = 0, n = 16; n > 1; b++, n /= 2) {
+                const V bit = S::splat_bits(0x10u << b);
+                const M odd = S::equal(x & bit, bit);
+#pragma GCC unroll 8
+                for (int j = 0; j < n / 2; j++) {
+                    r[j] = S::blend(odd, r[2 * j + 1], r[2 * j]);
+                }
+            }
+            return r[0];
+        }
+        return x;
+    }
+    /* With kSameNew, *value is the new whether x matches or not. */
+    bool
+    one(T x, T *value) const
+    {
+        *value = kSameNew ? new_v[0] : t->value[x];
+        return t->hit[x] != 0;
+    }
+};
+
+/* Walks `it` with MatchByteSet through the call's 8-bit table, on targets
+   that shuffle bytes (the walk table holds none elsewhere). */
+template <typename T>
+static void
+walk_byte_set(ElemIter *it, const ManyFilter *many)
+{
+    if constexpr (Simd<T>::kByteShuffle) {
+        if (many->same_new)
+            walk_with<T>(it, MatchByteSet<T, true>(*many));
+        else
+            walk_with<T>(it, MatchByteSet<T, false>(*many));
+    }
+}
+
 template <typename T, bool kSameNew>
 static void
 walk_compared_as(ElemIter *it, const ManyFilter *many)

@@ -172,18 +172,27 @@ filter_ranges(ManyPlan *plan)
     return 0;
 }
 
-/* Chooses the walk of `plan` (the one rule) for walks of vectors of
-   `vector_bytes`, building what it needs.  Returns 0, or -1 with
-   MemoryError set. */
+/* Chooses the walk of `plan` (the one rule) for the walks of `walks`,
+   building what it needs.  Returns 0, or -1 with MemoryError set. */
 static int
-choose_walk(ManyPlan *plan, int vector_bytes)
+choose_walk(ManyPlan *plan, const WalkTable *walks)
 {
+    const npy_intp vector_bytes = walks->vector_bytes;
     /* Up to WALK_FEW patterns: a compare per old and vector costs no more
        than the prefilter's two range compares when no lane is in range,
        and far less when the olds lie in the data. */
     if (plan->count <= WALK_FEW) {
         plan->walk = MANY_FEW;
         return 0;
+    }
+    /* More of 8 bits, where the target shuffles bytes: the set of all 256
+       values (their table's) held in registers costs a few operations a
+       vector whatever the number of olds or matches, less than two range
+       compares and a compare with each old of a vector in range, and for a
+       whole recoding less than the table's two loads and a store a lane. */
+    if (plan->size == 1 && walks->walk_many[WALK_MANY_BYTE_SET] != NULL) {
+        plan->walk = MANY_BYTE_SET;
+        return many_lookup_build(plan);
     }
     /* Every value matches (a whole recoding of 8 or 16 bits): no lane is
        turned away, so the walk takes every element from the table.  That
@@ -216,8 +225,7 @@ choose_walk(ManyPlan *plan, int vector_bytes)
          table below costs less, and past 32 olds of 8 or 16 bits, whose
          table answers a lane with two loads and no mixing; */
     const npy_intp most = plan->size <= 2 ? 32 : WALK_COMPARED;
-    if (plan->count <= most
-        && plan->count * plan->size <= 8 * (npy_intp)vector_bytes
+    if (plan->count <= most && plan->count * plan->size <= 8 * vector_bytes
         && !(close && plan->count > 16)) {
         plan->walk = MANY_COMPARED;
         return 0;
@@ -241,11 +249,11 @@ choose_walk(ManyPlan *plan, int vector_bytes)
 }
 
 /* Moves the patterns of `p` into `many`, with the masked class `klass`
-   when `has_class`, and chooses its walk for vectors of `vector_bytes`.  Returns PLAN_WALK_MANY, or
-   PLAN_RAISE with MemoryError set. */
+   when `has_class`, and chooses its walk for the walks of `walks`.
+   Returns PLAN_WALK_MANY, or PLAN_RAISE with MemoryError set. */
 static PlanOutcome
 take_patterns(Patterns *p, bool has_class, const MatchPattern &klass,
-              int vector_bytes, ManyPlan *many)
+              const WalkTable *walks, ManyPlan *many)
 {
     *many = ManyPlan{p->size,   p->count, p->old_bits, p->new_bits,
                      has_class, klass,    p->lookup,   MANY_FEW,
@@ -255,7 +263,7 @@ take_patterns(Patterns *p, bool has_class, const MatchPattern &klass,
     }
     p->old_bits = p->new_bits = NULL;
     p->lookup = NULL; /* all three now the plan's */
-    if (choose_walk(many, vector_bytes) < 0) {
+    if (choose_walk(many, walks) < 0) {
         many_plan_free(many);
         return PLAN_RAISE;
     }
@@ -264,7 +272,8 @@ take_patterns(Patterns *p, bool has_class, const MatchPattern &klass,
 
 PlanOutcome
 plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
-          bool pairwise, int vector_bytes, ReplacePlan *single, ManyPlan *many)
+          bool pairwise, const WalkTable *walks, ReplacePlan *single,
+          ManyPlan *many)
 {
     const ElementType e = element_type(a);
     Patterns p;
@@ -361,8 +370,7 @@ plan_many(PyArrayObject *a, npy_intp n, const Scalar *olds, const Scalar *news,
             class_pattern(e, class_kind, &klass);
             klass.new_bits = class_new;
         }
-        outcome =
-            take_patterns(&p, class_position >= 0, klass, vector_bytes, many);
+        outcome = take_patterns(&p, class_position >= 0, klass, walks, many);
     }
 done:
     patterns_free(&p);
@@ -373,7 +381,7 @@ done:
 
 PlanOutcome
 plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
-                   int vector_bytes, ManyPlan *many)
+                   const WalkTable *walks, ManyPlan *many)
 {
     const ElementType e = element_type(a);
     const npy_intp n = pairs.n, n_news = pairs.pairwise ? pairs.n : 1;
@@ -417,8 +425,8 @@ plan_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
             goto done;
         }
     }
-    outcome = take_patterns(&p, false, MatchPattern{0, 0, 0, 0, 1, 0},
-                            vector_bytes, many);
+    outcome =
+        take_patterns(&p, false, MatchPattern{0, 0, 0, 0, 1, 0}, walks, many);
 done:
     patterns_free(&p);
     return outcome;

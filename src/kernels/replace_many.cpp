@@ -54,13 +54,14 @@ walk_patterns(ElemIter *it, ManyPlan *plan, const WalkTable *table,
     }
     if (plan->walk == MANY_COMPARED
         || (!by_lookup
-            && (plan->walk == MANY_FILTERED || plan->walk == MANY_DENSE))) {
+            && (plan->walk == MANY_FILTERED || plan->walk == MANY_DENSE
+                || plan->walk == MANY_BYTE_SET))) {
         ManyFilter filter = many_filter(plan);
-        /* walk_many's order: filtered by size, dense for 4 and 8 bytes,
-           compared by size */
-        const int walk = plan->walk == MANY_COMPARED ? 6 + log2_size
-                         : plan->walk == MANY_DENSE  ? 2 + log2_size
-                                                     : log2_size;
+        const int walk =
+            plan->walk == MANY_COMPARED   ? WALK_MANY_COMPARED + log2_size
+            : plan->walk == MANY_DENSE    ? WALK_MANY_DENSE + log2_size - 2
+            : plan->walk == MANY_BYTE_SET ? WALK_MANY_BYTE_SET
+                                          : WALK_MANY_FILTERED + log2_size;
         filter.few = &few;
         PyThreadState *save = PyEval_SaveThread();
         table->walk_many[walk](it, &filter);
@@ -157,8 +158,8 @@ replace_many_numeric(PyArrayObject *a, npy_intp n, const Scalar *olds,
 {
     ReplacePlan single = {};
     ManyPlan many = {};
-    const PlanOutcome outcome = plan_many(a, n, olds, news, pairwise,
-                                          table->vector_bytes, &single, &many);
+    const PlanOutcome outcome =
+        plan_many(a, n, olds, news, pairwise, table, &single, &many);
     return run_plan(a, outcome, single, &many, table);
 }
 
@@ -167,8 +168,7 @@ replace_many_integers(PyArrayObject *a, const IntegerPairs &pairs,
                       const WalkTable *table, bool *by_scalars)
 {
     ManyPlan many = {};
-    const PlanOutcome outcome =
-        plan_many_integers(a, pairs, table->vector_bytes, &many);
+    const PlanOutcome outcome = plan_many_integers(a, pairs, table, &many);
     *by_scalars = outcome == PLAN_BY_SCALARS;
     if (*by_scalars) {
         return NULL;

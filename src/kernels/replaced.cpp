@@ -54,8 +54,8 @@ replaced_many_numeric(PyArrayObject *a, npy_intp n, const Scalar *olds,
 {
     ReplacePlan single = {};
     ManyPlan many = {};
-    const PlanOutcome outcome = plan_many(a, n, olds, news, pairwise,
-                                          table->vector_bytes, &single, &many);
+    const PlanOutcome outcome =
+        plan_many(a, n, olds, news, pairwise, table, &single, &many);
     if (outcome == PLAN_RAISE) {
         return NULL;
     }

@@ -27,6 +27,10 @@
  *             nothing past the run
  *     kMaskedStores
  *             whether store_where is one masked store
+ *     shuffle_bytes (8-bit lanes: kByteShuffle)
+ *             each lane of `index` below 16 picks that byte of the
+ *             16-byte `table` (repeated in every 16 bytes); from 128 up
+ *             it gives zero (vpshufb)
  *     kGather, kCheapMaskedStores
  *             false: strided runs load element by element or as whole
  *             vectors, and a vector without a match stores nothing
@@ -58,7 +62,14 @@ struct Simd : VectorExt<T, 32> {
     static constexpr bool kGather = false;
     static constexpr bool kMaskedStores = kAvx2MaskedStores && sizeof(T) >= 4;
     static constexpr bool kCheapMaskedStores = false;
+    static constexpr bool kByteShuffle = true;
 
+    static V
+    shuffle_bytes(V table, V index)
+    {
+        static_assert(sizeof(T) == 1, "byte lanes");
+        return (V)_mm256_shuffle_epi8((__m256i)table, (__m256i)index);
+    }
     static bool
     any(M m)
     {

@@ -61,6 +61,9 @@ struct Simd {
     static constexpr bool kMaskedStores = true;
     static constexpr bool kCheapMaskedStores = true;
     static constexpr bool kGather = sizeof(T) >= 4;
+    /* vpshufb would serve as for AVX2: not yet timed on a processor that
+       runs these loops */
+    static constexpr bool kByteShuffle = false;
 
     static V
     load(const char *p)

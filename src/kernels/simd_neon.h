@@ -11,6 +11,9 @@
  *             whether a lane of M is set, whether every lane is (a
  *             horizontal maximum, a horizontal minimum)
  *     lanes   M as a bit per lane (each lane's weight, summed across)
+ *     shuffle_bytes (8-bit lanes: kByteShuffle)
+ *             each lane of `index` below 16 picks that byte of `table`;
+ *             from 16 up it gives zero (tbl)
  *     store_where, store_block, kMaskedTail, kGather, kMaskedStores,
  *     kCheapMaskedStores
  *             scalar stores of the lanes M selects, and no masked loads or
@@ -31,6 +34,7 @@ struct Simd : LaneStores<Simd<T>, T> {
     typedef typename Base::V V;
     typedef typename Base::M M;
     using Base::kLanes;
+    static constexpr bool kByteShuffle = true;
 
     /* The mask as NEON's own unsigned vector type, bit for bit. */
     template <typename U>
@@ -52,6 +56,18 @@ struct Simd : LaneStores<Simd<T>, T> {
     all(M m)
     {
         return vminvq_u32(as<uint32x4_t>(m)) == 0xffffffffu;
+    }
+    static V
+    shuffle_bytes(V table, V index)
+    {
+        static_assert(sizeof(T) == 1, "byte lanes");
+        uint8x16_t t, i;
+        memcpy(&t, &table, sizeof t);
+        memcpy(&i, &index, sizeof i);
+        const uint8x16_t r = vqtbl1q_u8(t, i);
+        V v;
+        memcpy(&v, &r, sizeof v);
+        return v;
     }
     static uint64_t
     lanes(M m)

@@ -46,6 +46,8 @@ struct VectorExt {
     typedef I L __attribute__((vector_size(Bytes)));
     typedef int8_t M __attribute__((vector_size(Bytes)));
     static constexpr npy_intp kLanes = Bytes / sizeof(T);
+    /* Whether the target has shuffle_bytes (byte shuffles in registers). */
+    static constexpr bool kByteShuffle = false;
 
     /* Unaligned. */
     static V

@@ -95,6 +95,18 @@ struct ManyFilter {
    the elements' size: 1, 2, 4 or 8 bytes, compared as bits. */
 typedef void (*WalkManyFunc)(ElemIter *it, const ManyFilter *many);
 
+/* walk_many's entries: the filtered walks by log2 of the element size,
+   the dense ones for 4 and 8 bytes, the compared ones by size, and the
+   walk of 8-bit elements through a set of their values in registers (NULL
+   where the target has no byte shuffle). */
+enum {
+    WALK_MANY_FILTERED = 0,
+    WALK_MANY_DENSE = 4, /* 4 bytes; 8 bytes next */
+    WALK_MANY_COMPARED = 6,
+    WALK_MANY_BYTE_SET = 10,
+    WALK_MANY_KINDS
+};
+
 struct CopyTable;
 
 struct WalkTable {
@@ -104,9 +116,7 @@ struct WalkTable {
     int vector_bytes;     /* of the walks' vectors */
     WalkFunc walk[WALK_KINDS];
     const WalkFewFunc *walk_few;   /* 4, by log2 of the element size */
-    const WalkManyFunc *walk_many; /* 10: the same, then through a dense
-                                      table, for 4 and 8 bytes, then
-                                      compared with each old, by size */
+    const WalkManyFunc *walk_many; /* WALK_MANY_KINDS of them */
     const CopyTable *copy;         /* the copying walks of the same target */
 };
 

@@ -27,16 +27,23 @@
 
 /* Declared extern first: a namespace-scope const is otherwise local. */
 extern const WalkFewFunc WALK_FEW_TABLE[4];
-extern const WalkManyFunc WALK_MANY_TABLE[10];
+extern const WalkManyFunc WALK_MANY_TABLE[WALK_MANY_KINDS];
 
 #ifdef WALK_FEW_UNIT
 const WalkFewFunc WALK_FEW_TABLE[4] = {walk_few<uint8_t>, walk_few<uint16_t>,
                                        walk_few<uint32_t>, walk_few<uint64_t>};
-const WalkManyFunc WALK_MANY_TABLE[10] = {
-    walk_filtered<uint8_t>,  walk_filtered<uint16_t>, walk_filtered<uint32_t>,
-    walk_filtered<uint64_t>, walk_dense<uint32_t>,    walk_dense<uint64_t>,
-    walk_compared<uint8_t>,  walk_compared<uint16_t>, walk_compared<uint32_t>,
-    walk_compared<uint64_t>};
+const WalkManyFunc WALK_MANY_TABLE[WALK_MANY_KINDS] = {
+    walk_filtered<uint8_t>,
+    walk_filtered<uint16_t>,
+    walk_filtered<uint32_t>,
+    walk_filtered<uint64_t>,
+    walk_dense<uint32_t>,
+    walk_dense<uint64_t>,
+    walk_compared<uint8_t>,
+    walk_compared<uint16_t>,
+    walk_compared<uint32_t>,
+    walk_compared<uint64_t>,
+    Simd<uint8_t>::kByteShuffle ? walk_byte_set<uint8_t> : NULL};
 #else
 extern const WalkTable WALK_TABLE;
 extern const CopyTable COPY_TABLE; /* target_copy.cpp's */
