@@ -270,7 +270,12 @@ struct MatchByteSet {
         const M m = S::equal((in_low | in_high) & bit, bit);
         *values = new_v;
         if (!kSameNew && S::any(m)) {
-            *values = news_of(x);
+            // one match (most vectors with any, where matches are rare):
+            // its new in every lane, which the walk reads only there
+            const uint64_t lanes = S::lanes(m);
+            *values = (lanes & (lanes - 1)) == 0
+                          ? V{} + t->value[x[__builtin_ctzll(lanes)]]
+                          : news_of(x);
         }
         return m;
     }
