@@ -217,7 +217,13 @@ store_selected(char *p, npy_intp stride, uint64_t lanes, npy_intp n,
         values[0] = first_lane<T>(v[0]);
     }
     else {
-        memcpy(values, v, (size_t)n * sizeof(T));
+        // a vector at a time: a copy of n lanes, its length unknown to the
+        // compiler where this is not inlined, became a rep movs, slower
+        // than the stores that follow
+        constexpr npy_intp kPer = (npy_intp)(sizeof(V) / sizeof(T));
+        for (npy_intp i = 0; i * kPer < n; i++) {
+            memcpy(values + i * kPer, &v[i], sizeof(V));
+        }
     }
     if constexpr (sizeof(T) >= 4) {
         if ((lanes & (lanes - 1)) == 0) {
