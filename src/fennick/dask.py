@@ -12,7 +12,7 @@ import numpy as np
 from dask.base import tokenize
 
 import fennick
-from fennick.dozudiror import _replace_many
+from fennick.dozudiror import _replace_many, _replaced_many
 from fennick.dozudiror import _settle as settle
 from fennick.dozudiror import _settle_many as settle_many
 from fennick.many import _OMITTED, _pairs
@@ -30,8 +30,13 @@ def _replaced_copy(block, old, new):
 
 
 def _many_replaced_copy(block, olds, news, pairwise):
-    if type(block) is np.ndarray and len(olds) == 1:
-        return fennick.replaced(block, olds[0], news[0])
+    if type(block) is np.ndarray:
+        if len(olds) == 1:
+            return fennick.replaced(block, olds[0], news[0])
+        # one pass where a copying walk serves the olds (a few of them)
+        out = _replaced_many(block, olds, news, pairwise)
+        if out is not NotImplemented:
+            return out
     out = np.array(block, copy=True, order="K", subok=True)
     return _replace_many(out, olds, news, pairwise)
 
