@@ -215,9 +215,9 @@ struct MatchRanged {
    olds.  A value's membership is a bit of a 16 by 16 grid: the byte picked
    by its low four bits, the bit by its high four.  Where the news differ,
    a vector with a match takes them from 16 shuffles of rows of news (one
-   for each high four bits), merged by those bits.  Written with the
-   compiler's vector operators: the targets that shuffle bytes have
-   them. */
+   for each high four bits), merged by those bits.  Constants are splat
+   vectors, not scalars, so that `&` and `|` act on bits whatever the lane
+   type of the target's V. */
 template <typename T, bool kSameNew>
 struct MatchByteSet {
     static_assert(sizeof(T) == 1, "byte elements");
@@ -231,9 +231,11 @@ struct MatchByteSet {
        16 * (h + 8) + l (high_rows); 1 << (h % 8) at byte h */
     V low_rows, high_rows, column_bits, new_v;
     V news[kSameNew ? 1 : 16]; /* byte l of news[h]: the new of 16 * h + l */
+    T new_one;
 
     explicit MatchByteSet(const ManyFilter &many)
-        : t((const Table<T> *)many.lookup), new_v(S::splat_bits(many.new_bits))
+        : t((const Table<T> *)many.lookup),
+          new_v(S::splat_bits(many.new_bits)), new_one((T)many.new_bits)
     {
         uint8_t rows[2][16] = {}, bits[16], row_news[16][16];
         for (int v = 0; v < 256; v++) {
@@ -254,19 +256,22 @@ struct MatchByteSet {
     static V
     repeated(const uint8_t row[16])
     {
-        V v;
+        uint8_t lanes[S::kLanes];
         for (int i = 0; i < (int)S::kLanes; i++) {
-            v[i] = (T)row[i & 15];
+            lanes[i] = row[i & 15];
         }
-        return v;
+        return S::load((const char *)lanes);
     }
     __attribute__((always_inline)) M
     vec(V x, V *values) const
     {
         // an index from 128 up picks zero: x's own half of the rows
-        const V in_low = S::shuffle_bytes(low_rows, x & (T)0x8f);
-        const V in_high = S::shuffle_bytes(high_rows, (x ^ (T)0x80) & (T)0x8f);
-        const V bit = S::shuffle_bytes(column_bits, x >> 4);
+        const V index = S::splat_bits(0x8f);
+        const V in_low = S::shuffle_bytes(low_rows, x & index);
+        // x - 0x80 flips bit 7 of a byte
+        const V in_high = S::shuffle_bytes(
+            high_rows, S::sub(x, S::splat_bits(0x80)) & index);
+        const V bit = S::shuffle_bytes(column_bits, S::high_nibbles(x));
         const M m = S::equal((in_low | in_high) & bit, bit);
         *values = new_v;
         if (!kSameNew && S::any(m)) {
@@ -274,16 +279,24 @@ struct MatchByteSet {
             // its new in every lane, which the walk reads only there
             const uint64_t lanes = S::lanes(m);
             *values = (lanes & (lanes - 1)) == 0
-                          ? V{} + t->value[x[__builtin_ctzll(lanes)]]
+                          ? S::splat_bits(t->value[lane(x, lanes)])
                           : news_of(x);
         }
         return m;
+    }
+    /* The value of x's lowest lane in `lanes`. */
+    static T
+    lane(V x, uint64_t lanes)
+    {
+        T xs[S::kLanes];
+        memcpy(xs, &x, sizeof x);
+        return xs[__builtin_ctzll(lanes)];
     }
     __attribute__((noinline)) V
     news_of(V x) const
     {
         if constexpr (!kSameNew) {
-            const V low = x & (T)15;
+            const V low = x & S::splat_bits(15);
             V r[16];
 #pragma GCC unroll 16
             for (int h = 0; h < 16; h++) {
@@ -308,7 +321,7 @@ struct MatchByteSet {
     bool
     one(T x, T *value) const
     {
-        *value = kSameNew ? new_v[0] : t->value[x];
+        *value = kSameNew ? new_one : t->value[x];
         return t->hit[x] != 0;
     }
 };

@@ -61,10 +61,22 @@ struct Simd {
     static constexpr bool kMaskedStores = true;
     static constexpr bool kCheapMaskedStores = true;
     static constexpr bool kGather = sizeof(T) >= 4;
-    /* vpshufb would serve as for AVX2: not yet timed on a processor that
-       runs these loops */
-    static constexpr bool kByteShuffle = false;
+    static constexpr bool kByteShuffle = true;
 
+    /* 8-bit lanes: within each 16-byte quarter, as vpshufb at 32 bytes */
+    static V
+    shuffle_bytes(V table, V index)
+    {
+        static_assert(sizeof(T) == 1, "byte lanes");
+        return _mm512_shuffle_epi8(table, index);
+    }
+    /* 8-bit lanes: x >> 4 */
+    static V
+    high_nibbles(V x)
+    {
+        static_assert(sizeof(T) == 1, "byte lanes");
+        return _mm512_and_si512(_mm512_srli_epi16(x, 4), _mm512_set1_epi8(15));
+    }
     static V
     load(const char *p)
     {

@@ -101,6 +101,13 @@ struct VectorExt {
     {
         return a - b;
     }
+    /* 8-bit lanes: x >> 4 */
+    static V
+    high_nibbles(V x)
+    {
+        static_assert(sizeof(T) == 1, "byte lanes");
+        return x >> 4;
+    }
     /* Unsigned integer lanes: a <= b. */
     static M
     at_most(V a, V b)
