@@ -178,10 +178,21 @@ static int
 choose_walk(ManyPlan *plan, const WalkTable *walks)
 {
     const npy_intp vector_bytes = walks->vector_bytes;
+    const bool byte_set =
+        plan->size == 1 && walks->walk_many[WALK_MANY_BYTE_SET] != NULL;
     /* Up to WALK_FEW patterns: a compare per old and vector costs no more
        than the prefilter's two range compares when no lane is in range,
-       and far less when the olds lie in the data. */
-    if (plan->count <= WALK_FEW) {
+       and far less when the olds lie in the data.  Except at 64-byte
+       vectors of 8 bits with one new, where from 3 olds the set in
+       registers below costs as little or less (AMD Zen 4, 1e6 elements:
+       2 olds 20-25 us compared, 3-4 olds 27-48, 8 olds 67; in registers
+       28-32 whatever the count).  At 32 bytes the compares cost no more up
+       to 8 (93 against 122 us), nor do they with different news, which
+       the set in registers merges from 16 shuffles (6 pairs: 68 against
+       125 us). */
+    const npy_intp few =
+        byte_set && vector_bytes >= 64 && many_same_new(plan) ? 2 : WALK_FEW;
+    if (plan->count <= few) {
         plan->walk = MANY_FEW;
         return 0;
     }
@@ -190,7 +201,7 @@ choose_walk(ManyPlan *plan, const WalkTable *walks)
        vector whatever the number of olds or matches, less than two range
        compares and a compare with each old of a vector in range, and for a
        whole recoding less than the table's two loads and a store a lane. */
-    if (plan->size == 1 && walks->walk_many[WALK_MANY_BYTE_SET] != NULL) {
+    if (byte_set) {
         plan->walk = MANY_BYTE_SET;
         return many_lookup_build(plan);
     }

@@ -59,7 +59,9 @@ replaced_many_numeric(PyArrayObject *a, npy_intp n, const Scalar *olds,
     if (outcome == PLAN_RAISE) {
         return NULL;
     }
-    const bool few = outcome == PLAN_WALK_MANY && many.walk == MANY_FEW;
+    /* Up to WALK_FEW patterns copy through the compares, whichever walk
+       the plan chose for replacing in place. */
+    const bool few = outcome == PLAN_WALK_MANY && many.count <= WALK_FEW;
     if (outcome == PLAN_WALK_MANY && !few) {
         many_plan_free(&many);
         Py_RETURN_NOTIMPLEMENTED;
