@@ -350,7 +350,7 @@ def test_one_new_for_many_olds_reaches_the_last_elements(width, dtype, size):
 
 @pytest.mark.parametrize("width", dozudiror._widths)
 @pytest.mark.parametrize("dtype", ["u1", "i1"])
-@pytest.mark.parametrize("count", [3, 9, 100, 255])
+@pytest.mark.parametrize("count", [3, 5, 9, 100, 255])
 @pytest.mark.parametrize("one_new", [True, False])
 def test_8_bit_olds_anywhere_among_the_values(width, dtype, count, one_new):
     # Every 8-bit value, in order, shuffled and reversed, through olds

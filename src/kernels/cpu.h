@@ -20,4 +20,8 @@ bool cpu_vmaskmov_stores_slow(void);
    prefetchers keep up alone. */
 bool cpu_software_prefetch_slow(void);
 
+/* Whether the processor permutes bytes across a 64-byte vector (AVX-512
+   VBMI), which the AVX-512 walks then use where they have it. */
+bool cpu_permutes_bytes(void);
+
 #endif /* FENNICK_KERNELS_CPU_H */

@@ -19,3 +19,9 @@ cpu_software_prefetch_slow(void)
 {
     return false;
 }
+
+bool
+cpu_permutes_bytes(void)
+{
+    return false;
+}

@@ -84,3 +84,11 @@ cpu_software_prefetch_slow(void)
        measured. */
     return amd_design() && has_avx512f();
 }
+
+bool
+cpu_permutes_bytes(void)
+{
+    unsigned a, b, c, d;
+    return cpu_runs("avx512") && __get_cpuid_count(7, 0, &a, &b, &c, &d)
+           && (c & bit_AVX512VBMI);
+}

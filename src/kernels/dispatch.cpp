@@ -31,6 +31,7 @@ const WalkTable *walk_table = NARROWEST(FENNICK_NARROWEST);
    none, as they slow those loops in the cache too. */
 static const npy_intp kPrefetchInCacheMost = (npy_intp)16 << 20;
 npy_intp walk_prefetch_most[2] = {NPY_MAX_INTP, NPY_MAX_INTP};
+bool walk_permutes_bytes = false;
 
 /* The builds this processor runs, widest first, found by kernels_init:
    asking the processor is slow (under a hypervisor, a trap each time). */
@@ -43,6 +44,7 @@ kernels_init(void)
     const bool slow = cpu_software_prefetch_slow();
     walk_prefetch_most[0] = slow ? kPrefetchInCacheMost : NPY_MAX_INTP;
     walk_prefetch_most[1] = slow ? 0 : NPY_MAX_INTP;
+    walk_permutes_bytes = cpu_permutes_bytes();
     usable_count = 0;
     for (int i = 0; i < built_count; i++) {
         if (cpu_runs(built_tables[i]->isa)) {

@@ -231,11 +231,16 @@ struct MatchByteSet {
        16 * (h + 8) + l (high_rows); 1 << (h % 8) at byte h */
     V low_rows, high_rows, column_bits, new_v;
     V news[kSameNew ? 1 : 16]; /* byte l of news[h]: the new of 16 * h + l */
+    /* where the processor permutes bytes, every value's new, in order */
+    static constexpr bool kPermuted = S::kBytePermutes && !kSameNew;
+    V all_news[kPermuted ? 4 : 1];
+    bool permutes;
     T new_one;
 
     explicit MatchByteSet(const ManyFilter &many)
         : t((const Table<T> *)many.lookup),
-          new_v(S::splat_bits(many.new_bits)), new_one((T)many.new_bits)
+          new_v(S::splat_bits(many.new_bits)),
+          permutes(kPermuted && walk_permutes_bytes), new_one((T)many.new_bits)
     {
         uint8_t rows[2][16] = {}, bits[16], row_news[16][16];
         for (int v = 0; v < 256; v++) {
@@ -251,6 +256,9 @@ struct MatchByteSet {
         column_bits = repeated(bits);
         for (int h = 0; h < (kSameNew ? 0 : 16); h++) {
             news[h] = repeated(row_news[h]);
+        }
+        for (int q = 0; q < (kPermuted ? 4 : 0); q++) {
+            all_news[q] = S::load((const char *)row_news[4 * q]);
         }
     }
     static V
@@ -274,6 +282,14 @@ struct MatchByteSet {
         const V bit = S::shuffle_bytes(column_bits, S::high_nibbles(x));
         const M m = S::equal((in_low | in_high) & bit, bit);
         *values = new_v;
+        if constexpr (kPermuted) {
+            // a few operations: cheaper taken always than a branch on
+            // whether any lane matches, which rare matches mispredict
+            if (permutes) {
+                *values = S::look_up_bytes(all_news, x);
+                return m;
+            }
+        }
         if (!kSameNew && S::any(m)) {
             // one match (most vectors with any, where matches are rare):
             // its new in every lane, which the walk reads only there

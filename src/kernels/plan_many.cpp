@@ -183,15 +183,18 @@ choose_walk(ManyPlan *plan, const WalkTable *walks)
     /* Up to WALK_FEW patterns: a compare per old and vector costs no more
        than the prefilter's two range compares when no lane is in range,
        and far less when the olds lie in the data.  Except at 64-byte
-       vectors of 8 bits with one new, where from 3 olds the set in
-       registers below costs as little or less (AMD Zen 4, 1e6 elements:
-       2 olds 20-25 us compared, 3-4 olds 27-48, 8 olds 67; in registers
-       28-32 whatever the count).  At 32 bytes the compares cost no more up
-       to 8 (93 against 122 us), nor do they with different news, which
-       the set in registers merges from 16 shuffles (6 pairs: 68 against
-       125 us). */
-    const npy_intp few =
-        byte_set && vector_bytes >= 64 && many_same_new(plan) ? 2 : WALK_FEW;
+       vectors of 8 bits, where the set in registers below costs as little
+       or less (AMD Zen 4, 1e6 elements; in registers 28-32 us whatever
+       the count): with one new from 3 olds (compared: 2 olds 20-25 us,
+       3-4 olds 27-48, 8 olds 67), and with different news, where the
+       processor permutes bytes, from 5 (42 against 67-68 us; 3-4 pairs
+       33-34 against 42).  At 32 bytes the compares cost no more up to 8
+       (93 against 122 us), nor with different news merged from 16
+       shuffles (6 pairs: 68 against 125 us). */
+    const npy_intp few = !byte_set || vector_bytes < 64 ? WALK_FEW
+                         : many_same_new(plan)          ? 2
+                         : walk_permutes_bytes          ? 4
+                                                        : WALK_FEW;
     if (plan->count <= few) {
         plan->walk = MANY_FEW;
         return 0;

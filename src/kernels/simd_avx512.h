@@ -62,6 +62,7 @@ struct Simd {
     static constexpr bool kCheapMaskedStores = true;
     static constexpr bool kGather = sizeof(T) >= 4;
     static constexpr bool kByteShuffle = true;
+    static constexpr bool kBytePermutes = true;
 
     /* 8-bit lanes: within each 16-byte quarter, as vpshufb at 32 bytes */
     static V
@@ -69,6 +70,17 @@ struct Simd {
     {
         static_assert(sizeof(T) == 1, "byte lanes");
         return _mm512_shuffle_epi8(table, index);
+    }
+    /* 8-bit lanes, where the processor permutes bytes (VBMI,
+       walk_permutes_bytes): byte i is byte index[i] of the 256 of
+       `table`. */
+    __attribute__((target("avx512vbmi"))) static V
+    look_up_bytes(const V table[4], V index)
+    {
+        static_assert(sizeof(T) == 1, "byte lanes");
+        const V low = _mm512_permutex2var_epi8(table[0], index, table[1]);
+        const V high = _mm512_permutex2var_epi8(table[2], index, table[3]);
+        return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
     }
     /* 8-bit lanes: x >> 4 */
     static V

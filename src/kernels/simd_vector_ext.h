@@ -48,6 +48,8 @@ struct VectorExt {
     static constexpr npy_intp kLanes = Bytes / sizeof(T);
     /* Whether the target has shuffle_bytes (byte shuffles in registers). */
     static constexpr bool kByteShuffle = false;
+    /* Whether the target has look_up_bytes (where walk_permutes_bytes). */
+    static constexpr bool kBytePermutes = false;
 
     /* Unaligned. */
     static V

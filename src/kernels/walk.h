@@ -126,6 +126,9 @@ struct WalkTable {
    the cache could hold, or with such vectors none.  Set once, by the
    processor, before any walk (kernels_init). */
 extern npy_intp walk_prefetch_most[2];
+/* Whether the processor permutes bytes across a 64-byte vector
+   (cpu_permutes_bytes), set once by kernels_init. */
+extern bool walk_permutes_bytes;
 
 /* One table per target built, each from its own build of the template:
    FENNICK_TARGETS(X), from the build's list of targets, applies X to each
