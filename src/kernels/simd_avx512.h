@@ -28,6 +28,12 @@
  *             whether a stride's offsets fit; the offsets of a vector's
  *             elements `stride` bytes apart; a masked gather of them; a
  *             masked scatter of `v` into the lanes of M
+ *     shuffle_bytes, high_nibbles (8-bit lanes: kByteShuffle)
+ *             as AVX2's, within each 16 bytes (vpshufb); each lane's high
+ *             four bits
+ *     look_up_bytes (8-bit lanes: kBytePermutes, where
+ *             walk_permutes_bytes): each lane of `index` picks that byte
+ *             of the 256 of four vectors (VBMI's vpermi2b)
  */
 #ifndef FENNICK_KERNELS_SIMD_AVX512_H
 #define FENNICK_KERNELS_SIMD_AVX512_H

@@ -12,6 +12,9 @@
  *          results of the lanes' own width into selects, which SSE2 has
  *          no instruction for with 64-bit lanes)
  *     L    the same mask as a vector of signed lanes of T's width
+ *     high_nibbles
+ *          each 8-bit lane's high four bits, for the targets that shuffle
+ *          bytes (kByteShuffle)
  */
 #ifndef FENNICK_KERNELS_SIMD_VECTOR_EXT_H
 #define FENNICK_KERNELS_SIMD_VECTOR_EXT_H
