@@ -158,14 +158,34 @@ struct MatchFew {
     __attribute__((always_inline)) M
     vec(V x, V *values) const
     {
-        M m = S::equal(x, old_v[0]);
+        M m;
         V v = new_v[0];
-        for (int k = 1; k < N; k++) {
-            const M mk = S::equal(x, old_v[k]);
-            if constexpr (!kSameNew) {
-                v = S::blend(mk, new_v[k], v);
+        if constexpr (kSameNew && S::kMinOfXor && (sizeof(T) < 8 || N <= 8)) {
+            // x matches where the least of x ^ old is zero, taken in up
+            // to four chains that do not wait on one another
+            constexpr int kChains = N < 4 ? N : 4;
+            V d[kChains];
+            for (int k = 0; k < kChains; k++) {
+                d[k] = x ^ old_v[k];
             }
-            m = m | mk;
+#pragma GCC unroll 64
+            for (int k = kChains; k < N; k++) {
+                d[k % kChains] = S::least(d[k % kChains], x ^ old_v[k]);
+            }
+            for (int k = 1; k < kChains; k++) {
+                d[0] = S::least(d[0], d[k]);
+            }
+            m = S::zero(d[0]);
+        }
+        else {
+            m = S::equal(x, old_v[0]);
+            for (int k = 1; k < N; k++) {
+                const M mk = S::equal(x, old_v[k]);
+                if constexpr (!kSameNew) {
+                    v = S::blend(mk, new_v[k], v);
+                }
+                m = m | mk;
+            }
         }
         if (has_class) {
             V cv;

@@ -53,6 +53,9 @@ struct VectorExt {
     static constexpr bool kByteShuffle = false;
     /* Whether the target has look_up_bytes (where walk_permutes_bytes). */
     static constexpr bool kBytePermutes = false;
+    /* Whether the target has zero and least (compares of many olds
+       through the least of x ^ old); here a compare is a vector too. */
+    static constexpr bool kMinOfXor = false;
 
     /* Unaligned. */
     static V
