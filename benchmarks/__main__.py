@@ -201,7 +201,7 @@ def main(argv=None):
 
     subjects = widths or ["fennick"]
     print_goals(results + frame_results, subjects)
-    print_many(results)
+    print_many(results, widths)
     print_frames(frame_results)
     if widths:
         print_widths(results, widths)

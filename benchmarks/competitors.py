@@ -12,6 +12,7 @@ import functools
 import numpy as np
 
 from fennick import dozudiror, replace, replace_many, replaced
+from fennick.many import _pairs
 
 from .cases import CALLS
 
@@ -79,11 +80,20 @@ MANY["copy"] = {
     "np.where": "where(a == {old}, {new}, a)",
 }
 ONE = "one replace"
-# The statements that leave `a` as it was and return the result
+# The statements that leave `a` as it was and return the result (and
+# each width's replaced, see returns)
 RETURNS = {
     *(MANY[form]["pandas"] for form in ("olds", "pairs", "map")),
     *(MANY["copy"][name] for name in ("fennick", "np.where")),
 }
+
+
+def returns(stmt):
+    """Whether the statement `stmt` leaves `a` as it was and returns the
+    result."""
+    return stmt in RETURNS or stmt.startswith("replaced_with(")
+
+
 # The NumPy recipes of replace_many's and replaced's cases; the fastest is
 # "the best idiom"
 MANY_IDIOMS = {
@@ -197,6 +207,8 @@ def namespace():
         "replaced": replaced,
         "where": np.where,
         "replace_with": dozudiror._replace_with,
+        "replace_many_with": replace_many_with,
+        "replaced_with": dozudiror._replaced_with,
         "numba_loop": numba_loop(),
         "putmask": np.putmask,
         "copyto": np.copyto,
@@ -214,6 +226,11 @@ def namespace():
         "count_nonzero": np.count_nonzero,
         "copy": np.copy,
     }
+
+
+def replace_many_with(width, a, old, new):
+    """replace_many(a, old, new) through the loops of `width`."""
+    return dozudiror._replace_many_with(width, a, *_pairs(old, new))
 
 
 def numba_serves(a, old):
@@ -254,7 +271,21 @@ def competitors(a, call, old, widths=()):
     idioms, the numba loop and the bounds; for replace_many, what users
     write instead."""
     if call != "replace":
-        return {**_many(a, call, old), **INPLACE[a.dtype.kind], **READONLY}
+        # each width's loops as replace_many (or replaced) runs them
+        with_width = (
+            "replaced_with"
+            if CALLS[call][1] == "copy"
+            else ("replace_many_with")
+        )
+        per_width = {
+            w: f"{with_width}({w!r}, a, {{old}}, {{new}})" for w in widths
+        }
+        return {
+            **_many(a, call, old),
+            **per_width,
+            **INPLACE[a.dtype.kind],
+            **READONLY,
+        }
     timed = {"fennick": "replace(a, {old}, {new})"}
     for width in widths:
         timed[width] = f"replace_with({width!r}, a, {{old}}, {{new}})"

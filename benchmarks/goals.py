@@ -303,9 +303,10 @@ GOALS = [
     # mapping of 1000 codes, a full 16-bit table
     Goal(
         "2-8 olds, pairs: 1e5-1e7, 1% and 50%",
-        "fennick/one",
+        "{}/one",
         "<= 1.3",
         _sel(dtypes=FEW_DTYPES, lo=10**5, hi=10**7, calls=FEW),
+        per_width=True,
     ),
     *(
         Goal(
@@ -313,20 +314,21 @@ GOALS = [
             figure,
             target,
             FEW_1E6,
+            per_width="{}" in figure,
             higher=True,
         )
         for figure, target in (
-            ("idiom/fennick", ">= 5"),
+            ("idiom/{}", ">= 5"),
             ("idiom/one", "report"),
-            ("pandas/fennick", "report"),
-            ("chained/fennick", "report"),
+            ("pandas/{}", "report"),
+            ("chained/{}", "report"),
         )
     ),
     # 9 to 256 sentinels far from the data: the prefilter turns whole
     # vectors away; olds inside the data: the lanes in range looked up
     Goal(
         "9-256 olds far from the data: 1e5-1e7, 1% and 50%",
-        "fennick/one",
+        "{}/one",
         "<= 1.5",
         _sel(
             dtypes=MANY_DTYPES["olds"],
@@ -334,6 +336,7 @@ GOALS = [
             hi=10**7,
             calls=tuple(c for c in MORE if CALLS[c][1] == "olds"),
         ),
+        per_width=True,
     ),
     *(
         Goal(
@@ -346,23 +349,27 @@ GOALS = [
                 hi=10**6,
                 calls=MORE,
             ),
+            per_width=True,
             higher=True,
         )
-        for figure, target in (
-            ("idiom/fennick", ">= 2"),
-            ("chained/fennick", ">= 1"),
-        )
+        for figure, target in (("idiom/{}", ">= 2"), ("chained/{}", ">= 1"))
     ),
     # fennick with the olds and news as two arrays, "fennick dict" with a
     # dict of them
     *(
-        Goal(f"1000-entry map 1e6{form}", f"{rival}/fennick{form}", aim, MAP)
+        Goal(
+            f"1000-entry map 1e6{form}",
+            f"{rival}/{{}}" if not form else f"{rival}/fennick{form}",
+            aim,
+            MAP,
+            per_width=not form,
+        )
         for form in ("", " dict")
         for rival, aim in (("searchsorted", ">= 10"), ("pandas", ">= 100"))
     ),
     # the arrays against np.take with the table made; the dict against
     # making that table from it with NumPy and np.take
-    Goal("65536 table 1e6", "take/fennick", ">= 2", TABLE),
+    Goal("65536 table 1e6", "take/{}", ">= 2", TABLE, per_width=True),
     Goal("65536 table 1e6 dict", "take dict/fennick dict", ">= 1", TABLE),
     # fennick.pandas and fennick.xarray against pandas' and xarray's own
     # calls, on the objects and sizes of the default run (frames.ROWS)

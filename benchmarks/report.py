@@ -312,10 +312,10 @@ RATIOS = {
 ONE_AND_IDIOM = (("fennick/one", "f/one", 7), ("idiom/fennick", "idiom/f", 8))
 
 
-def print_many(results):
+def print_many(results, widths=()):
     """A table per form of replace_many's calls: the time of one call of
-    each competitor, fennick's time over one replace's and the best
-    idiom's over fennick's."""
+    each competitor (and with --widths of each width's loops), fennick's
+    time over one replace's and the best idiom's over fennick's."""
     rows = [r for r in results if r["call"] != "replace"]
     if rows:
         print(
@@ -324,10 +324,15 @@ def print_many(results):
             "match: the share of elements that are olds\n(replaced: "
             "f/copy, its time over np.copy's; where/f, np.where's over "
             "its)"
+            + (f"; {', '.join(widths)}: that width's loops" if widths else "")
         )
     for form, competitors in MANY.items():
         rs = [r for r in rows if CALLS[r["call"]][1] == form]
-        names = [n for n in competitors if any(n in r["times_ns"] for r in rs)]
+        names = [
+            n
+            for n in (*competitors, *widths)
+            if any(n in r["times_ns"] for r in rs)
+        ]
         if not rs:
             continue
         wide = max(len(r["layout"]) for r in rs)

@@ -14,7 +14,7 @@ import time
 
 import numpy as np
 
-from .competitors import ONE, RETURNS, changes_array, namespace, oracle_args
+from .competitors import ONE, changes_array, namespace, oracle_args, returns
 
 # `case_s` bounds the sampling time of one case, `repeat` the samples of a
 # competitor, but every competitor gets `least` samples (`slow` when one
@@ -136,15 +136,15 @@ def time_case(a, forth, back, timed, mode):
     runs, oracles = {}, {}
     nan_old = np.ndim(forth.old) == 0 and forth.old != forth.old
     for name, stmt in timed.items():
-        returns = stmt in RETURNS
-        run, once = make_calls(stmt, nan_old, returns)
-        if changes_array(name) or returns:
+        returned = returns(stmt)
+        run, once = make_calls(stmt, nan_old, returned)
+        if changes_array(name) or returned:
             # one oracle, of the array as made, for all but one replace: a
             # competitor after one whose rounds did not undo its calls fails
             key = name == ONE
             if key not in oracles:
                 oracles[key] = expected(a, *oracle_args(name, forth))
-            check(name, once, a, forth, oracles[key], returns)
+            check(name, once, a, forth, oracles[key], returned)
         runs[name] = run
     samples = interleave(runs, a, (*forth, *back), mode)
     return {name: statistics.median(s) for name, s in samples.items()}

@@ -59,8 +59,10 @@ def test_tiny_run_checks_times_and_reports(tmp_path, capsys):
             timed |= {"putmask", *dozudiror._widths}
             native = numba and r["dtype"] != ">i2"
             assert ("numba" in r["times_ns"]) == native
-        else:  # every rival on these 1-d arrays, pandas where installed
+        else:  # every rival and width on these 1-d arrays, pandas where
+            # installed
             timed |= set(competitors.MANY[cases.CALLS[r["call"]][1]])
+            timed |= set(dozudiror._widths)
             timed -= set() if pandas else {"pandas"}
             if np.dtype(r["dtype"]).kind not in "iu":  # NumPy's int table
                 timed -= {"isin table"}
