@@ -360,8 +360,10 @@ template <typename T, bool kSameNew>
 static void
 walk_compared_as(ElemIter *it, const ManyFilter *many)
 {
-    // the count rounded up to 16, 32 or 64
-    if (many->few->count <= 16)
+    // the count rounded up to 12, 16, 32 or 64
+    if (many->few->count <= 12)
+        walk_with<T>(it, MatchRanged<T, 12, kSameNew>(*many));
+    else if (many->few->count <= 16)
         walk_with<T>(it, MatchRanged<T, 16, kSameNew>(*many));
     else if (many->few->count <= 32)
         walk_with<T>(it, MatchRanged<T, 32, kSameNew>(*many));
