@@ -232,20 +232,14 @@ choose_walk(ManyPlan *plan, const WalkTable *walks)
     const bool close =
         plan->size >= 4 && span < 8 * (uint64_t)plan->count + 64;
     /* - a vector compared with every old, up to WALK_COMPARED and eight
-         olds a lane (two operations a lane and old at most), and olds of
-         256 bytes at most: that costs less than looking up lane after
-         lane through memory (a store, a load and a probe each), which
-         olds inside the data reach in most vectors; except past 16 olds
-         close together, where the dense table below costs less, past 32
-         olds of 8 or 16 bits, whose table answers a lane with two loads
-         and no mixing, and past 32 of 64 bits at 64-byte vectors (8
-         lanes), which cost more compared than hashed where few lanes
-         pass (AMD Zen 4, 1e5 float64 and 1% of them sentinels, 33-64
-         olds: 38-42 us hashed, 59-63 compared), and up to 1.2 times as
-         much where half do; */
+         olds a lane (two operations a lane and old at most): that costs
+         less than looking up lane after lane through memory (a store, a
+         load and a probe each), which olds inside the data reach in most
+         vectors; except past 16 olds close together, where the dense
+         table below costs less, and past 32 olds of 8 or 16 bits, whose
+         table answers a lane with two loads and no mixing; */
     const npy_intp most = plan->size <= 2 ? 32 : WALK_COMPARED;
-    const npy_intp most_bytes = vector_bytes < 32 ? 8 * vector_bytes : 256;
-    if (plan->count <= most && plan->count * plan->size <= most_bytes
+    if (plan->count <= most && plan->count * plan->size <= 8 * vector_bytes
         && !(close && plan->count > 16)) {
         plan->walk = MANY_COMPARED;
         return 0;
