@@ -360,11 +360,13 @@ template <typename T, bool kSameNew>
 static void
 walk_compared_as(ElemIter *it, const ManyFilter *many)
 {
-    // the count rounded up to 12, 16, 32 or 64
+    // the count rounded up to 12, 16, 24, 32 or 64
     if (many->few->count <= 12)
         walk_with<T>(it, MatchRanged<T, 12, kSameNew>(*many));
     else if (many->few->count <= 16)
         walk_with<T>(it, MatchRanged<T, 16, kSameNew>(*many));
+    else if (many->few->count <= 24)
+        walk_with<T>(it, MatchRanged<T, 24, kSameNew>(*many));
     else if (many->few->count <= 32)
         walk_with<T>(it, MatchRanged<T, 32, kSameNew>(*many));
     else
