@@ -69,7 +69,13 @@ replace_many, a table per form after the goals (--many times these alone;
   f/one      fennick's time over one's; "pandas/fennick" and the like, a
              rival's time over fennick's; "idiom/one", the best idiom's
              over one's: idiom/fennick when replace_many costs one pass
-  Past 1e6 elements only fennick, one and the bounds are timed.
+  avx2 ...   with --widths, each width's loops (through
+             fennick.dozudiror._replace_many_with or _replaced_with);
+             "avx2/one", "chained/avx2" and the like set them against one
+             replace and the chained calls at the width this processor
+             runs, as fennick's are
+  Past 1e6 elements only fennick, one, the widths and the bounds are
+  timed.
 matches: 1%, 50%, 90% of the elements at random; none; one block of 30%;
 runs of 64 to 1024 matches covering 5% or 90%; every element; NaN: `old` is
 NaN.
