@@ -162,7 +162,8 @@ struct MatchFew {
         V v = new_v[0];
         if constexpr (kSameNew && S::kMinOfXor && (sizeof(T) < 8 || N <= 8)) {
             // x matches where the least of x ^ old is zero, taken in up
-            // to four chains that do not wait on one another
+            // to four chains that do not wait on one another (past 8 olds
+            // of 64 bits a 64-bit min costs more than a compare and its |)
             constexpr int kChains = N < 4 ? N : 4;
             V d[kChains];
             for (int k = 0; k < kChains; k++) {
