@@ -272,11 +272,8 @@ def competitors(a, call, old, widths=()):
     write instead."""
     if call != "replace":
         # each width's loops as replace_many (or replaced) runs them
-        with_width = (
-            "replaced_with"
-            if CALLS[call][1] == "copy"
-            else ("replace_many_with")
-        )
+        copy = CALLS[call][1] == "copy"
+        with_width = "replaced_with" if copy else "replace_many_with"
         per_width = {
             w: f"{with_width}({w!r}, a, {{old}}, {{new}})" for w in widths
         }
